@@ -1,0 +1,54 @@
+// A spin control: up and down arrows that step an integer position by 1 between Min and Max,
+// without wrapping. OnChanging comes before every position change, also one the program makes,
+// and may refuse it; OnClick comes after a step made with the arrows, with its direction. When a
+// buddy edit is attached it shows the position.
+#pragma once
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QToolButton>
+#include <QWidget>
+#include <functional>
+
+namespace toolkit::qt {
+
+enum class UDBtnType { btNext, btPrev };
+
+class UpDown final : public QWidget {
+ public:
+  explicit UpDown(QWidget* parent);
+
+  int Min() const { return min_; }
+  int Max() const { return max_; }
+  void SetRange(int min, int max);
+
+  short Position() const { return position_; }
+  // Raises OnChanging; returns whether the position changed.
+  bool SetPosition(int position);
+
+  // Steps as one click on an arrow: changing, the step, then click.
+  void Step(UDBtnType direction);
+
+  QLineEdit* Buddy() const { return buddy_; }
+  void SetBuddy(QLineEdit* buddy);
+
+  std::function<void(bool& allowChange)> OnChanging;
+  std::function<void(UDBtnType button)> OnClick;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void ShowInBuddy();
+
+  QToolButton* up_;
+  QToolButton* down_;
+  QPointer<QLineEdit> buddy_;
+  int min_ = 0;
+  int max_ = 100;
+  short position_ = 0;
+};
+
+}  // namespace toolkit::qt
