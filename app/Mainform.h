@@ -1,0 +1,195 @@
+// The main window: one fixed-size dialog whose handlers hold all of the tool's logic. Its methods
+// are defined by concern: start-up and closing (MainformStartup.cpp), building the controls from
+// the layout (MainformLayout.cpp), COM ports (MainformPorts.cpp), the settings pages
+// (MainformPages.cpp).
+//
+// Everything here runs on the UI thread. The platform reaches the window only through the
+// services it is given, so tests drive it with a manual clock and scripted answers.
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceNotifier.h"
+#include "platform/PortEnumerator.h"
+#include "resources/TextIds.h"
+#include "toolkit/Clock.h"
+#include "toolkit/Dispatcher.h"
+#include "toolkit/Timer.h"
+#include "toolkit/UiServices.h"
+#include "toolkit/qt/LabeledEdit.h"
+#include "toolkit/qt/PageControl.h"
+#include "toolkit/qt/PaintBox.h"
+#include "toolkit/qt/UpDown.h"
+#include "upgrade/DFUEngine.h"
+
+namespace app {
+
+using toolkit::qt::LabeledEdit;
+using toolkit::qt::PageControl;
+using toolkit::qt::PaintBox;
+using toolkit::qt::UpDown;
+
+// What the window needs from the platform.
+struct MajorFormServices {
+  toolkit::Clock& clock;
+  toolkit::UiServices& ui;
+  toolkit::UiDispatcher& dispatcher;
+  platform::PortEnumerator& ports;
+  platform::DeviceNotifier& deviceNotifier;
+  std::string programPath;    // names the settings file
+  std::string appDataFolder;  // the per-user application-data folder
+};
+
+enum class TUpgradePhase : int { Idle = 0, Reconfigure = 1, Download = 2, Manifest = 3 };
+
+inline constexpr int kIdleCommand = 9999;
+inline constexpr int kMaxPorts = 64;
+// Paths and device texts the window keeps hold at most this many characters.
+inline constexpr std::size_t kMaxFixedText = 255;
+
+// Font character sets, as the language's font choice names them.
+inline constexpr int kDefaultCharset = 1;
+inline constexpr int kShiftJisCharset = 128;
+inline constexpr int kBig5Charset = 136;
+
+class TMajorForm final : public QDialog {
+ public:
+  explicit TMajorForm(MajorFormServices services, QWidget* parent = nullptr);
+  ~TMajorForm() override;
+
+  // --- Controls, named as the layout names them -------------------------------------------------
+  QLabel* SelectComPortLabel = nullptr;
+  QLabel* FWVerLabel = nullptr;
+  PaintBox* PaintBox1 = nullptr;
+  QLabel* DeviceInfoLabel = nullptr;
+  QLabel* DeviceBdAddrInfoLabel = nullptr;
+  PageControl* PageControl1 = nullptr;
+  QListWidget* ComPortListBox = nullptr;
+  QPushButton* OpenComPortButton = nullptr;
+  QPushButton* CloseComPortButton = nullptr;
+  QPlainTextEdit* InfoMemo = nullptr;
+  QPushButton* ExitButton = nullptr;
+  QPushButton* RestoreDefaultButton = nullptr;
+
+  QWidget* SpeedDialSettingTabSheet = nullptr;
+  LabeledEdit* SpeedDial1LabeledEdit = nullptr;
+  LabeledEdit* SpeedDial2LabeledEdit = nullptr;
+  LabeledEdit* SpeedDial3LabeledEdit = nullptr;
+  QPushButton* SaveSpeedDialSettingButton = nullptr;
+  QPlainTextEdit* SpeedDialSettingMemo = nullptr;
+
+  QWidget* A2DPAudioSettingTabSheet = nullptr;
+  LabeledEdit* A2DPAudioMixPercentageLabeledEdit = nullptr;
+  UpDown* A2DPAudioMixPercentageUpDown = nullptr;
+  QPushButton* SaveA2dpAudioSettingButton = nullptr;
+  QPlainTextEdit* A2DPAudioSettingMemo = nullptr;
+
+  QWidget* GPSAudioSettingTabSheet = nullptr;
+  LabeledEdit* GPSAudioMixPercentageLabeledEdit = nullptr;
+  UpDown* GPSAudioMixPercentageUpDown = nullptr;
+  LabeledEdit* GPSAudioSharingLabeledEdit = nullptr;
+  UpDown* GPSAudioSharingUpDown = nullptr;
+  QPushButton* SaveGPSAudioSettingButton = nullptr;
+  QPlainTextEdit* GPSAudioSettingMemo = nullptr;
+
+  QWidget* DeviceFirmwareUpgradeTabSheet = nullptr;
+  QPushButton* OpenDfuFileButton = nullptr;
+  QLabel* DFUFileNameLabel = nullptr;
+  QLabel* DfuDeviceLabel = nullptr;
+  QLabel* ConfigInfoLabel = nullptr;
+  QLabel* BdAddrInfoLabel = nullptr;
+  QPushButton* StartDFUUpgradeButton = nullptr;
+  QLabel* InfoLabel = nullptr;
+  QLabel* ElapsedLabel = nullptr;
+  QProgressBar* UpgradeProgressBar = nullptr;
+  QLabel* HintLabel = nullptr;
+
+  toolkit::Timer* CheckUSBConnectionTimer = nullptr;
+  toolkit::Timer* ProgressTimer = nullptr;
+  toolkit::Timer* BlinkHintTextTimer = nullptr;
+  toolkit::Timer* UartRespTimeoutTimer = nullptr;
+  toolkit::Timer* StartDFUTimer = nullptr;
+  toolkit::Timer* DFUCloseComPortTimer = nullptr;
+  toolkit::Timer* ShowPromptTimer = nullptr;
+
+  // --- Window state ----------------------------------------------------------------------------
+  int PendingCommand = kIdleCommand;
+  bool OkReceived = false;
+  bool PortReady = false;
+  bool PortOpenedByUser = false;
+  bool SpeedDialChanged = false;
+  bool A2dpChanged = false;
+  bool GpsChanged = false;
+  bool RestorePending = false;
+  std::array<char, 1024> RxBuffer{};
+  int RxLength = 0;
+  std::string SettingsFilePath;
+  std::string FirmwareFilePath;
+  DFUEngineHandle EngineHandle = 0;
+  std::unique_ptr<platform::DeviceNotifier::Registration> DeviceNotification;
+  bool ReportNoDevice = false;
+  TUpgradePhase UpgradePhase = TUpgradePhase::Idle;
+
+  std::array<std::string, kMaxPorts> PortNames;
+  std::array<std::string, kMaxPorts> PortDescriptions;
+  int PortCount = 0;
+  std::string OpenPortDescription;
+
+  int FontCharset = kDefaultCharset;
+  // The application's title (task bar text).
+  std::string ApplicationTitle;
+
+  // --- Start-up and closing --------------------------------------------------------------------
+  void FormCreate();
+  void FormShow();
+  void ShowPromptTimerTimer();
+  void ExitButtonClick();
+  void FormCloseQuery(bool& canClose);
+  void FormClose();
+
+  // --- COM ports ------------------------------------------------------------------------------
+  bool EnumerateComPorts(int& count, std::array<std::string, kMaxPorts>& names,
+                         std::array<std::string, kMaxPorts>& descriptions);
+  void RefreshComPortList();
+  void PreselectUsbPort();
+  void WMDeviceChange(unsigned eventCode);
+  void UpdateControlStates();
+
+  // --- Settings pages -------------------------------------------------------------------------
+  void UpdateSharingText();
+
+  // --- Texts ----------------------------------------------------------------------------------
+  // A modal box with catalogue texts; returns the button pressed.
+  int ShowMessage(resources::TextId text, resources::TextId caption, unsigned flags);
+  void FitLabelText(QLabel* label, const std::string& text);
+
+  // The process-wide first-show flag, set again for a test that needs a first show.
+  static void ResetFirstShowForTesting();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  // Escape closes the window the same way as its close box, through the closing rules.
+  void reject() override;
+
+ private:
+  void BuildControls();
+  void BuildTimers();
+  void BindEvents();
+  void SetTabOrder();
+  void ApplyLanguageFont();
+
+  MajorFormServices services_;
+  std::vector<std::unique_ptr<toolkit::Timer>> timers_;
+};
+
+}  // namespace app

@@ -1,0 +1,255 @@
+// Start-up, the first-show prompt, the language's font, the settings file and the closing rules.
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QShowEvent>
+#include <cstdio>
+
+#include "app/Mainform.h"
+#include "platform/Folders.h"
+#include "platform/IniFile.h"
+#include "resources/TextCatalog.h"
+#include "resources/Version.h"
+#include "toolkit/Application.h"
+#include "toolkit/qt/Text.h"
+
+namespace app {
+namespace {
+
+using namespace resources;
+using toolkit::qt::Q;
+namespace mb = toolkit::mb;
+
+constexpr char kSettingsSection[] = "Setting";
+constexpr char kFirmwareFileKey[] = "DFU_FileName";
+constexpr char kSettingsFolder[] = "FPBFU";
+
+bool gFirstShow = true;
+
+// Design families stand for what the platform offers in their place.
+QString FontFamilyFor(int charset) {
+  switch (charset) {
+    case kShiftJisCharset:
+      return QStringLiteral("Noto Sans CJK JP");
+    case kBig5Charset:
+      return QStringLiteral("Noto Sans CJK TC");
+    default:
+      return QStringLiteral("Liberation Sans");
+  }
+}
+
+}  // namespace
+
+TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
+    : QDialog(parent), services_(std::move(services)) {
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  BuildControls();
+  BuildTimers();
+  BindEvents();
+  FormCreate();
+}
+
+TMajorForm::~TMajorForm() = default;
+
+void TMajorForm::ResetFirstShowForTesting() {
+  gFirstShow = true;
+}
+
+void TMajorForm::BindEvents() {
+  connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+  ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
+}
+
+void TMajorForm::FormCreate() {
+  // 1. Captions.
+  SelectComPortLabel->setText(Q(LoadText(kTextSelectComPort)));
+  OpenComPortButton->setText(Q(LoadText(kTextOpenComPort)));
+  CloseComPortButton->setText(Q(LoadText(kTextCloseComPort)));
+  PageControl1->setTabText(0, Q(LoadText(kTextSpeedDialPage)));
+  PageControl1->setTabText(1, Q(LoadText(kTextA2dpPage)));
+  PageControl1->setTabText(2, Q(LoadText(kTextGpsPage)));
+  PageControl1->setTabText(3, Q(LoadText(kTextFirmwarePage)));
+  SpeedDial1LabeledEdit->SetLabelText(Q(LoadText(kTextSpeedDial1)));
+  SpeedDial2LabeledEdit->SetLabelText(Q(LoadText(kTextSpeedDial2)));
+  SpeedDial3LabeledEdit->SetLabelText(Q(LoadText(kTextSpeedDial3)));
+  A2DPAudioMixPercentageLabeledEdit->SetLabelText(Q(LoadText(kTextA2dpPercentage)));
+  GPSAudioMixPercentageLabeledEdit->SetLabelText(Q(LoadText(kTextGpsPercentage)));
+  GPSAudioSharingLabeledEdit->SetLabelText(Q(LoadText(kTextGpsSharing)));
+
+  // 2.
+  UpdateSharingText();
+
+  // 3.
+  SaveSpeedDialSettingButton->setText(Q(LoadText(kTextSave)));
+  SaveA2dpAudioSettingButton->setText(Q(LoadText(kTextSave)));
+  SaveGPSAudioSettingButton->setText(Q(LoadText(kTextSave)));
+
+  // 4.
+  PageControl1->SetActivePageIndex(0);
+
+  // 5. The page notes, one memo line per piece, empty pieces included.
+  const std::pair<QPlainTextEdit*, TextId> notes[] = {
+      {SpeedDialSettingMemo, kTextSpeedDialNote},
+      {A2DPAudioSettingMemo, kTextA2dpNote},
+      {GPSAudioSettingMemo, kTextGpsNote},
+  };
+  for (const auto& [memo, id] : notes) {
+    for (const std::string& line : SplitNoteLines(LoadText(id)))
+      memo->appendPlainText(Q(line));
+  }
+
+  // 6.
+  PendingCommand = kIdleCommand;
+
+  // 7.
+  EngineHandle = DFUEngine_Create();
+
+  // 8.
+  InfoLabel->hide();
+  ElapsedLabel->hide();
+  HintLabel->hide();
+  UpgradeProgressBar->hide();
+  ConfigInfoLabel->setText(QString());
+  BdAddrInfoLabel->setText(QString());
+  DeviceInfoLabel->hide();
+  DeviceInfoLabel->setText(QString());
+  DeviceBdAddrInfoLabel->hide();
+  DeviceBdAddrInfoLabel->setText(QString());
+
+  // 9.
+  ReportNoDevice = true;
+
+  // 10.
+  setWindowTitle(Q(LoadText(kTextAppTitle) + ", " + kCaptionVersion));
+  StartDFUUpgradeButton->setText(Q(LoadText(kTextStartUpgrade)));
+  OpenDfuFileButton->setText(Q(LoadText(kTextSelectFirmware)));
+  ExitButton->setText(Q(LoadText(kTextExit)));
+  RestoreDefaultButton->setText(Q(LoadText(kTextRestoreDefaults)));
+
+  // 11.
+  ApplyLanguageFont();
+
+  // 12.
+  RefreshComPortList();
+  PreselectUsbPort();
+
+  // 13.
+  ApplicationTitle = LoadText(kTextAppTitle);
+
+  // 14. A failure, for instance because the folder exists, is of no consequence here.
+  std::string folder = services_.appDataFolder;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  folder += kSettingsFolder;
+  platform::CreateFolder(folder);
+
+  // 15.
+  SettingsFilePath = folder + "/" + platform::ProgramBaseName(services_.programPath) + ".INI";
+
+  // 16. A value longer than a path field holds is not cut: it would name another file.
+  std::string remembered =
+      platform::IniFile(SettingsFilePath).ReadString(kSettingsSection, kFirmwareFileKey);
+  if (CharCount(remembered) > kMaxFixedText) remembered.clear();
+  FitLabelText(DFUFileNameLabel, remembered);
+  FirmwareFilePath = remembered;
+
+  // 17.
+  DeviceNotification =
+      services_.deviceNotifier.Register([this](unsigned code) { WMDeviceChange(code); });
+
+  // 18.
+  UpdateControlStates();
+}
+
+void TMajorForm::ApplyLanguageFont() {
+  const std::string language = LoadText(kTextLanguageName);
+  QFont f = font();
+  if (language.find("Japanese") != std::string::npos) {
+    FontCharset = kShiftJisCharset;
+    f.setPointSize(10);
+  } else if (language.find("Traditional Chinese") != std::string::npos) {
+    FontCharset = kBig5Charset;
+    f.setPointSize(10);
+  } else {
+    FontCharset = kDefaultCharset;
+  }
+  f.setFamily(FontFamilyFor(FontCharset));
+  setFont(f);
+}
+
+void TMajorForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TMajorForm::FormShow() {
+  if (!gFirstShow) return;
+  gFirstShow = false;
+  ShowPromptTimer->Start();
+}
+
+void TMajorForm::ShowPromptTimerTimer() {
+  ShowPromptTimer->Stop();
+  ShowMessage(kTextSelectAndOpenPort, kTextCaptionNote, mb::kOk | mb::kIconInformation);
+}
+
+void TMajorForm::ExitButtonClick() {
+  close();
+}
+
+void TMajorForm::reject() {
+  close();
+}
+
+void TMajorForm::FormCloseQuery(bool& canClose) {
+  if (UpgradePhase != TUpgradePhase::Idle) {
+    ShowMessage(kTextUpgradeRunning, kTextCaptionNote, mb::kOk | mb::kIconWarning);
+    canClose = false;
+  } else if (PendingCommand != kIdleCommand) {
+    ShowMessage(kTextCommunicating, kTextCaptionNote, mb::kOk | mb::kIconWarning);
+    canClose = false;
+  } else if (SpeedDialChanged || A2dpChanged || GpsChanged) {
+    canClose = ShowMessage(kTextConfirmDiscard, kTextCaptionNote,
+                           mb::kYesNo | mb::kIconWarning | mb::kDefButton2) == mb::kIdYes;
+  } else {
+    canClose = true;
+  }
+}
+
+void TMajorForm::FormClose() {
+  if (EngineHandle != 0) {
+    DFUEngine_Destroy(EngineHandle);
+    EngineHandle = 0;
+  }
+  CheckUSBConnectionTimer->Stop();
+  ProgressTimer->Stop();
+  BlinkHintTextTimer->Stop();
+  platform::IniFile(SettingsFilePath)
+      .WriteString(kSettingsSection, kFirmwareFileKey, FirmwareFilePath);
+}
+
+void TMajorForm::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  FormCloseQuery(canClose);
+  if (!canClose) {
+    event->ignore();
+    return;
+  }
+  // A settings file that cannot be written is reported, and the window still closes: refusing
+  // would leave the user no way out while the folder stays unwritable.
+  toolkit::RunGuarded([this] { FormClose(); });
+  event->accept();
+}
+
+int TMajorForm::ShowMessage(TextId text, TextId caption, unsigned flags) {
+  return services_.ui.ShowMessageBox(LoadText(text), LoadText(caption), flags);
+}
+
+void TMajorForm::FitLabelText(QLabel* label, const std::string& text) {
+  const QFontMetrics metrics(label->font());
+  const std::string fitted = FitText(text, label->width(), [&](std::string_view line) {
+    return metrics.horizontalAdvance(Q(line));
+  });
+  label->setText(Q(fitted));
+}
+
+}  // namespace app

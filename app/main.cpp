@@ -1,0 +1,51 @@
+// qmr7-tool: reads and changes the settings of a QM-R7 headset and upgrades its firmware.
+#include <QLocale>
+#include <cstdlib>
+
+#include "app/Mainform.h"
+#include "platform/DeviceNotifier.h"
+#include "platform/Folders.h"
+#include "platform/PortEnumerator.h"
+#include "platform/UiLanguage.h"
+#include "resources/TextCatalog.h"
+#include "toolkit/Application.h"
+#include "toolkit/qt/QtApplication.h"
+#include "toolkit/qt/QtClock.h"
+#include "toolkit/qt/QtDispatcher.h"
+#include "toolkit/qt/QtUiServices.h"
+
+int main(int argc, char** argv) {
+  toolkit::qt::QtApplication application(argc, argv);
+  resources::SetLanguage(platform::DetectUiLanguage(
+      [](const char* name) { return std::getenv(name); }, QLocale::system().name().toStdString()));
+
+  toolkit::qt::QtUiServices ui;
+  std::string title = resources::LoadText(resources::kTextAppTitle);
+  // The standard exception report: the message under the application's title, as an error.
+  toolkit::SetExceptionHandler([&](const std::string& text) {
+    ui.ShowMessageBox(text, title, toolkit::mb::kOk | toolkit::mb::kIconError);
+  });
+
+  toolkit::qt::QtClock clock;
+  toolkit::qt::QtDispatcher dispatcher;
+  platform::FixedPortEnumerator ports;
+  platform::ManualDeviceNotifier notifier;
+  int code = 0;
+  try {
+    app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
+                          platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
+                          platform::UserAppDataFolder()});
+    title = form.ApplicationTitle;
+    ui.SetOwner(&form);
+    form.show();
+    code = application.exec();
+    // Workers still handing calls over to this thread must not wait for it any more.
+    dispatcher.Shutdown();
+    ui.SetOwner(nullptr);
+  } catch (...) {
+    ui.SetOwner(nullptr);
+    toolkit::HandleException(std::current_exception());
+  }
+  toolkit::SetExceptionHandler({});
+  return code;
+}

@@ -1,0 +1,24 @@
+// Where the program keeps its per-user files, and the program's own name.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The per-user application-data folder: $XDG_CONFIG_HOME when it is an absolute path, else
+// ~/.config. Empty when neither can be determined.
+std::string UserAppDataFolder();
+
+// Creates the folder and any missing parents. False when it could not be created; an existing
+// folder also counts as a failure, as the caller ignores the result either way.
+bool CreateFolder(const std::string& path);
+
+// The running program's file: /proc/self/exe, else `argv0`.
+std::string ProgramPath(std::string_view argv0);
+
+// The program file's name without its folder and with everything from its last "." removed:
+// "/opt/my.tool.exe" gives "my.tool".
+std::string ProgramBaseName(std::string_view programPath);
+
+}  // namespace platform

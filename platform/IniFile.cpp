@@ -1,0 +1,192 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "toolkit/Exception.h"
+
+namespace platform {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// "[name]" -> name; nothing for other lines.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const auto close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+struct KeyValue {
+  std::string_view key;
+  std::string_view value;
+};
+
+std::optional<KeyValue> ParseKeyValue(std::string_view line) {
+  const std::string_view trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == ';') return std::nullopt;
+  const auto eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return KeyValue{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
+}
+
+std::optional<std::string> Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto nl = text.find('\n', start);
+    const auto end = nl == std::string_view::npos ? text.size() : nl;
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::optional<std::string> IniFile::Read(std::string_view section, std::string_view key) const {
+  const auto text = Slurp(path_);
+  if (!text) return std::nullopt;
+  bool inSection = false;
+  for (std::string_view line : SplitLines(*text)) {
+    if (auto name = SectionName(line)) {
+      inSection = SameName(*name, section);
+      continue;
+    }
+    if (!inSection) continue;
+    const auto kv = ParseKeyValue(line);
+    if (!kv || !SameName(kv->key, key)) continue;
+    std::string_view value = kv->value;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback) const {
+  auto value = Read(section, key);
+  return value ? *value : std::string(fallback);
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key,
+                          std::string_view value) const {
+  const std::string old = Slurp(path_).value_or(std::string());
+  const bool crlf = old.find("\r\n") != std::string::npos;
+  const std::string eol = crlf ? "\r\n" : "\n";
+  const std::string newLine = std::string(key) + "=" + std::string(value);
+
+  std::vector<std::string> lines;
+  for (std::string_view line : SplitLines(old)) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.emplace_back(line);
+  }
+
+  bool inSection = false;
+  bool sectionFound = false;
+  bool written = false;
+  std::size_t insertAt = lines.size();  // after the section's last key
+  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+    if (auto name = SectionName(lines[i])) {
+      if (inSection) break;
+      inSection = SameName(*name, section);
+      if (inSection) {
+        sectionFound = true;
+        insertAt = i + 1;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    const auto kv = ParseKeyValue(lines[i]);
+    if (!kv) continue;
+    insertAt = i + 1;
+    if (SameName(kv->key, key)) {
+      lines[i] = newLine;
+      written = true;
+    }
+  }
+  if (!written) {
+    if (sectionFound) {
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+    } else {
+      lines.push_back("[" + std::string(section) + "]");
+      lines.push_back(newLine);
+    }
+  }
+
+  std::string out;
+  for (const auto& line : lines)
+    out += line + eol;
+  if (!WriteFileAtomically(path_, out)) throw toolkit::Exception("Unable to write to " + path_);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+
+  // Keep the mode of the file being replaced; a new file gets the usual one.
+  struct stat st {};
+  mode_t mode = 0644;
+  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  bool ok = ::fchmod(fd, mode) == 0;
+
+  const char* p = contents.data();
+  std::size_t left = contents.size();
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace platform

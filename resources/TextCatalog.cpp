@@ -1,0 +1,90 @@
+#include "resources/TextCatalog.h"
+
+#include <algorithm>
+
+namespace resources {
+namespace {
+
+Language gLanguage = Language::English;
+
+// Back to the start of the character that holds byte `pos`.
+std::size_t CharBoundaryAtOrBefore(std::string_view text, std::size_t pos) {
+  while (pos > 0 && pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) {
+    --pos;
+  }
+  return pos;
+}
+
+}  // namespace
+
+void SetLanguage(Language language) {
+  gLanguage = language;
+}
+Language ActiveLanguage() {
+  return gLanguage;
+}
+
+std::size_t Utf8CharLength(unsigned char lead) {
+  if (lead >= 0xF0 && lead < 0xF8) return 4;
+  if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+std::string LoadText(TextId id) {
+  const auto it = std::lower_bound(kCatalog.begin(), kCatalog.end(), id,
+                                   [](const CatalogEntry& e, TextId key) { return e.id < key; });
+  if (it == kCatalog.end() || it->id != id) return {};
+  std::string_view text = gLanguage == Language::Japanese ? it->japanese : it->english;
+  if (text.size() > kMaxTextBytes)
+    text = text.substr(0, CharBoundaryAtOrBefore(text, kMaxTextBytes));
+  return std::string(text);
+}
+
+std::vector<std::string> SplitNoteLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' && text[i] != '\r') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::string FitText(std::string_view text, int width,
+                    const std::function<int(std::string_view line)>& measure) {
+  std::string out;
+  out.reserve(2 * text.size() + 1);
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len =
+        std::min(Utf8CharLength(static_cast<unsigned char>(text[i])), text.size() - i);
+    const std::size_t charStart = out.size();
+    out.append(text.substr(i, len));
+    i += len;
+    const std::size_t lastBreak = out.rfind('\n');
+    const std::size_t lineStart = lastBreak == std::string::npos ? 0 : lastBreak + 1;
+    if (width < measure(std::string_view(out).substr(lineStart))) out.insert(charStart, 1, '\n');
+  }
+  return out;
+}
+
+std::size_t CharCount(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++count) {
+    i += Utf8CharLength(static_cast<unsigned char>(text[i]));
+  }
+  return count;
+}
+
+std::string TruncateChars(std::string_view text, std::size_t maxChars) {
+  std::size_t i = 0;
+  for (std::size_t n = 0; n < maxChars && i < text.size(); ++n) {
+    i += Utf8CharLength(static_cast<unsigned char>(text[i]));
+  }
+  return std::string(text.substr(0, std::min(i, text.size())));
+}
+
+}  // namespace resources
