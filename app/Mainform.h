@@ -153,6 +153,8 @@ class TMajorForm final : public QDialog {
   void FormShow();
   void ShowPromptTimerTimer();
   void ExitButtonClick();
+  // Escape closes the window the same way as its close box, through the closing rules.
+  void reject() override;
   void FormCloseQuery(bool& canClose);
   void FormClose();
 
@@ -178,8 +180,6 @@ class TMajorForm final : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  // Escape closes the window the same way as its close box, through the closing rules.
-  void reject() override;
 
  private:
   void BuildControls();

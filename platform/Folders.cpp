@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -38,9 +39,13 @@ std::string ProgramBaseName(std::string_view programPath) {
   const auto slash = programPath.find_last_of('/');
   std::string_view name =
       slash == std::string_view::npos ? programPath : programPath.substr(slash + 1);
-  const auto dot = name.rfind('.');
-  if (dot != std::string_view::npos) name = name.substr(0, dot);
-  return std::string(name);
+  std::string base(name);
+  if (base.size() > 4) {
+    std::string ext = base.substr(base.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".exe") base.resize(base.size() - 4);
+  }
+  return base;
 }
 
 }  // namespace platform

@@ -17,8 +17,9 @@ bool CreateFolder(const std::string& path);
 // The running program's file: /proc/self/exe, else `argv0`.
 std::string ProgramPath(std::string_view argv0);
 
-// The program file's name without its folder and with everything from its last "." removed:
-// "/opt/my.tool.exe" gives "my.tool".
+// The program's name for its own files: the file name without its folder and without the
+// program extension. Linux programs carry none, so only a final ".exe" goes ("/opt/my.tool.exe"
+// and "/opt/my.tool" both give "my.tool"); cutting at any last dot would turn my.tool into "my".
 std::string ProgramBaseName(std::string_view programPath);
 
 }  // namespace platform

@@ -36,9 +36,7 @@ std::string LoadText(TextId id) {
                                    [](const CatalogEntry& e, TextId key) { return e.id < key; });
   if (it == kCatalog.end() || it->id != id) return {};
   std::string_view text = gLanguage == Language::Japanese ? it->japanese : it->english;
-  if (text.size() > kMaxTextBytes)
-    text = text.substr(0, CharBoundaryAtOrBefore(text, kMaxTextBytes));
-  return std::string(text);
+  return std::string(TruncateBytes(text, kMaxTextBytes));
 }
 
 std::vector<std::string> SplitNoteLines(std::string_view text) {
@@ -69,6 +67,11 @@ std::string FitText(std::string_view text, int width,
     if (width < measure(std::string_view(out).substr(lineStart))) out.insert(charStart, 1, '\n');
   }
   return out;
+}
+
+std::string_view TruncateBytes(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  return text.substr(0, CharBoundaryAtOrBefore(text, maxBytes));
 }
 
 std::size_t CharCount(std::string_view text) {

@@ -50,6 +50,9 @@ std::string FitText(std::string_view text, int width,
 // Length in bytes of the UTF-8 character that starts with `lead` (1 for a stray byte).
 std::size_t Utf8CharLength(unsigned char lead);
 
+// `text` cut to at most `maxBytes` bytes, never inside a character.
+std::string_view TruncateBytes(std::string_view text, std::size_t maxBytes);
+
 // `text` cut to at most `maxChars` characters, never inside one.
 std::string TruncateChars(std::string_view text, std::size_t maxChars);
 std::size_t CharCount(std::string_view text);

@@ -1,0 +1,120 @@
+#include <QCoreApplication>
+#include <QTimer>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/IniFile.h"
+#include "tests/app/MainformTestFixture.h"
+#include "toolkit/qt/Text.h"
+
+namespace app::testing {
+namespace {
+
+using namespace resources;
+namespace mb = toolkit::mb;
+
+struct CloseCase {
+  const char* name;
+  bool upgradeRunning;
+  int pendingCommand;
+  bool speedDialChanged;
+  std::vector<int> answers;
+  bool closes;
+  std::vector<TextId> boxes;
+};
+
+TEST_F(MainformTest, ClosingIsRefusedOrQuestionedInOrder) {
+  const std::vector<CloseCase> cases = {
+      {"clean", false, kIdleCommand, false, {}, true, {}},
+      {"upgrade running", true, kIdleCommand, false, {}, false, {kTextUpgradeRunning}},
+      {"upgrade running before pending command", true, 7, true, {}, false, {kTextUpgradeRunning}},
+      {"command pending", false, 7, false, {}, false, {kTextCommunicating}},
+      {"command pending before unsaved edits", false, 21, true, {}, false, {kTextCommunicating}},
+      {"unsaved edits, No", false, kIdleCommand, true, {mb::kIdNo}, false, {kTextConfirmDiscard}},
+      {"unsaved edits, Yes", false, kIdleCommand, true, {mb::kIdYes}, true, {kTextConfirmDiscard}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir folder;
+    appDataFolder = folder.Path();
+    ui.boxes.clear();
+    ui.answers.assign(c.answers.begin(), c.answers.end());
+    auto form = MakeForm();
+    form->show();
+    form->SpeedDial1LabeledEdit->setText("0312");
+    form->SpeedDialChanged = c.speedDialChanged;
+    form->PendingCommand = c.pendingCommand;
+    form->UpgradePhase = c.upgradeRunning ? TUpgradePhase::Download : TUpgradePhase::Idle;
+
+    form->ExitButton->click();
+
+    EXPECT_EQ(form->isVisible(), !c.closes);
+    std::vector<toolkit::testing::ShownBox> expected;
+    for (TextId id : c.boxes) {
+      const unsigned flags = id == kTextConfirmDiscard
+                                 ? mb::kYesNo | mb::kIconWarning | mb::kDefButton2
+                                 : mb::kOk | mb::kIconWarning;
+      expected.push_back(Box(id, kTextCaptionNote, flags));
+    }
+    EXPECT_EQ(ui.boxes, expected);
+    EXPECT_EQ(form->SpeedDial1LabeledEdit->text(), "0312");  // a refusal keeps the edit
+    EXPECT_EQ(form->EngineHandle == 0, c.closes);
+    EXPECT_EQ(std::filesystem::exists(SettingsFile()), c.closes);
+  }
+}
+
+TEST_F(MainformTest, ClosingWritesTheFirmwareFileKeyEvenWhenEmptyAndKeepsTheRest) {
+  std::filesystem::create_directories(appDataFolder + "/FPBFU");
+  testsupport::WriteFile(SettingsFile(), "[Mine]\nkeep=1\n[Setting]\nDFU_FileName=/old.dfu\n");
+  auto form = MakeForm();
+  EXPECT_EQ(form->FirmwareFilePath, "/old.dfu");
+  form->FirmwareFilePath.clear();  // the last choice was rejected
+  form->show();
+  form->close();
+  EXPECT_EQ(testsupport::ReadFile(SettingsFile()), "[Mine]\nkeep=1\n[Setting]\nDFU_FileName=\n");
+
+  auto next = MakeForm();
+  next->FirmwareFilePath = "/fw/QMR7_\u30d5\u30a1\u30a4\u30eb.dfu";
+  next->FormClose();
+  EXPECT_EQ(platform::IniFile(SettingsFile()).ReadString("Setting", "DFU_FileName"),
+            "/fw/QMR7_\u30d5\u30a1\u30a4\u30eb.dfu");
+  EXPECT_EQ(next->EngineHandle, 0u);
+  next->FormClose();  // a second close finds no engine to destroy
+}
+
+TEST_F(MainformTest, ClosingStopsTheUpgradeTimersAndEndsTheDeviceNotification) {
+  auto form = MakeForm();
+  form->ProgressTimer->Start();
+  form->CheckUSBConnectionTimer->Start();
+  EXPECT_TRUE(form->BlinkHintTextTimer->Enabled());
+  form->FormClose();
+  EXPECT_FALSE(form->ProgressTimer->Enabled());
+  EXPECT_FALSE(form->CheckUSBConnectionTimer->Enabled());
+  EXPECT_FALSE(form->BlinkHintTextTimer->Enabled());
+  form.reset();
+  EXPECT_FALSE(notifier.Registered());
+}
+
+TEST_F(MainformTest, EscapeGoesThroughTheClosingRules) {
+  auto form = MakeForm();
+  form->show();
+  form->PendingCommand = 8;
+  form->reject();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextCommunicating, kTextCaptionNote, 0x30)}));
+}
+
+TEST_F(MainformTest, AnExceptionEscapingAnEventIsReportedAndTheLoopGoesOn) {
+  auto form = MakeForm();
+  bool later = false;
+  QTimer::singleShot(0, form.get(), [] { throw std::runtime_error("Handler failed"); });
+  QTimer::singleShot(0, form.get(), [&] { later = true; });
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(reports, (std::vector<std::string>{"Handler failed."}));
+  EXPECT_TRUE(later);
+}
+
+}  // namespace
+}  // namespace app::testing

@@ -1,0 +1,227 @@
+#include <QFontMetrics>
+#include <string>
+#include <vector>
+
+#include "platform/Folders.h"
+#include "tests/app/MainformTestFixture.h"
+#include "toolkit/qt/Text.h"
+
+namespace app::testing {
+namespace {
+
+using namespace resources;
+using toolkit::qt::Q;
+using toolkit::qt::S;
+namespace mb = toolkit::mb;
+
+TEST_F(MainformTest, CaptionTitleAndFontFollowTheLanguage) {
+  struct Case {
+    Language language;
+    const char* caption;
+    const char* title;
+    int charset;
+  };
+  const Case cases[] = {
+      {Language::English, "QM-R7 Tool Program, V1.00", "QM-R7 Tool Program", kDefaultCharset},
+      {Language::Japanese, "QM-R7\u8a2d\u5b9a\u30c4\u30fc\u30eb, V1.00",
+       "QM-R7\u8a2d\u5b9a\u30c4\u30fc\u30eb", kShiftJisCharset},
+  };
+  for (const auto& c : cases) {
+    SetLanguage(c.language);
+    auto form = MakeForm();
+    EXPECT_EQ(S(form->windowTitle()), c.caption);
+    EXPECT_EQ(form->ApplicationTitle, c.title);
+    EXPECT_EQ(form->FontCharset, c.charset);
+    if (c.language == Language::Japanese) {
+      EXPECT_EQ(form->font().pointSize(), 10);
+    } else {
+      EXPECT_EQ(form->font().pixelSize(), 11);  // the designed size stays
+    }
+    // Every control takes the window's font.
+    EXPECT_EQ(form->SpeedDial1LabeledEdit->EditLabel()->font(), form->font());
+    EXPECT_EQ(form->ExitButton->font(), form->font());
+  }
+}
+
+TEST_F(MainformTest, StartUpLeavesTheWindowIdleWithThePortClosed) {
+  auto form = MakeForm();
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+  EXPECT_FALSE(form->PortReady);
+  EXPECT_NE(form->EngineHandle, 0u);
+  EXPECT_TRUE(notifier.Registered());
+  EXPECT_TRUE(form->ReportNoDevice);
+  EXPECT_EQ(form->PageControl1->ActivePageIndex(), 0);
+  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "Yes");
+  EXPECT_EQ(form->A2DPAudioMixPercentageLabeledEdit->text(), "20");
+
+  for (QWidget* hidden : std::vector<QWidget*>{form->InfoLabel, form->ElapsedLabel,
+                                               form->HintLabel, form->UpgradeProgressBar,
+                                               form->DeviceInfoLabel, form->DeviceBdAddrInfoLabel}) {
+    EXPECT_TRUE(hidden->isHidden()) << S(hidden->objectName());
+  }
+  for (QLabel* empty : {form->ConfigInfoLabel, form->BdAddrInfoLabel, form->DeviceInfoLabel,
+                        form->DeviceBdAddrInfoLabel, form->FWVerLabel, form->DFUFileNameLabel}) {
+    EXPECT_EQ(empty->text(), "") << S(empty->objectName());
+  }
+
+  // With the port closed only the port list, its label, the open button, the pages and Exit work.
+  for (QWidget* on : std::vector<QWidget*>{form->ComPortListBox, form->SelectComPortLabel,
+                                           form->OpenComPortButton, form->PageControl1,
+                                           form->ExitButton}) {
+    EXPECT_TRUE(on->isEnabled()) << S(on->objectName());
+  }
+  for (QWidget* off : std::vector<QWidget*>{
+           form->CloseComPortButton, form->SpeedDial1LabeledEdit, form->SaveSpeedDialSettingButton,
+           form->A2DPAudioMixPercentageUpDown, form->GPSAudioSharingUpDown,
+           form->SaveGPSAudioSettingButton, form->OpenDfuFileButton, form->StartDFUUpgradeButton,
+           form->RestoreDefaultButton, form->GPSAudioSettingMemo}) {
+    EXPECT_FALSE(off->isEnabled()) << S(off->objectName());
+  }
+}
+
+TEST_F(MainformTest, NotesFillTheMemosLineByLine) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    SetLanguage(language);
+    auto form = MakeForm();
+    EXPECT_EQ(form->SpeedDialSettingMemo->document()->blockCount(), 3);
+    EXPECT_EQ(form->A2DPAudioSettingMemo->document()->blockCount(), 3);
+    EXPECT_EQ(form->GPSAudioSettingMemo->toPlainText().split('\n'),
+              Q(LoadText(kTextGpsNote)).split('\n'));
+    EXPECT_EQ(form->GPSAudioSettingMemo->document()->blockCount(), 7);
+  }
+}
+
+TEST_F(MainformTest, PortsAreListedInNumberOrderAndTheFirstUsbOneIsSelected) {
+  struct Case {
+    const char* name;
+    std::vector<platform::PortInfo> ports;
+    std::vector<std::string> lines;
+    int selected;
+  };
+  const std::vector<Case> cases = {
+      {"numbers, not letters",
+       {{"COM10", "USB Serial Device (a)"}, {"COM3", "Communications Port"}, {"COM4", "Usb b"}},
+       {"COM3  -  Communications Port", "COM4  -  Usb b", "COM10  -  USB Serial Device (a)"},
+       1},
+      {"device nodes",
+       {{"/dev/ttyUSB10", "USB Serial Device (x)"},
+        {"/dev/ttyACM2", "USB Serial Device (QM-R7 virtual headset)"},
+        {"/dev/ttyS0", "Serial Port (ttyS0)"}},
+       {"/dev/ttyACM2  -  USB Serial Device (QM-R7 virtual headset)",
+        "/dev/ttyS0  -  Serial Port (ttyS0)", "/dev/ttyUSB10  -  USB Serial Device (x)"},
+       0},
+      {"no USB port: nothing selected", {{"/dev/ttyS1", "Serial Port (ttyS1)"}},
+       {"/dev/ttyS1  -  Serial Port (ttyS1)"}, -1},
+      {"empty description", {{"/dev/ttyS1", ""}}, {"/dev/ttyS1  -  "}, -1},
+      {"no port at all", {}, {}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ports.ports = c.ports;
+    auto form = MakeForm();
+    std::vector<std::string> lines;
+    for (int i = 0; i < form->ComPortListBox->count(); ++i) {
+      lines.push_back(S(form->ComPortListBox->item(i)->text()));
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(form->PortCount, static_cast<int>(c.ports.size()));
+    EXPECT_EQ(form->ComPortListBox->currentRow(), c.selected);
+  }
+}
+
+TEST_F(MainformTest, TheRememberedFirmwareFileIsReadFromTheSettingsFile) {
+  struct Case {
+    const char* name;
+    const char* program;
+    const char* file;      // settings file name in FPBFU
+    std::string contents;  // empty: no file
+    std::string expected;
+  };
+  const std::string tooLong = "/" + std::string(255, 'x');
+  const std::vector<Case> cases = {
+      {"my.tool gives my.tool.INI", "/opt/my.tool", "my.tool.INI",
+       "[Setting]\nDFU_FileName=/fw/QMR7_1.dfu\n", "/fw/QMR7_1.dfu"},
+      {"my.tool.exe", "/opt/my.tool.exe", "my.tool.INI",
+       "[Setting]\nDFU_FileName=/fw/QMR7_2.dfu\n", "/fw/QMR7_2.dfu"},
+      {"missing file", "/usr/bin/qmr7-tool", "other.INI", "[Setting]\nDFU_FileName=/x\n", ""},
+      {"missing key", "/usr/bin/qmr7-tool", "qmr7-tool.INI", "[Setting]\nOther=1\n", ""},
+      {"longer than a path field holds", "/usr/bin/qmr7-tool", "qmr7-tool.INI",
+       "[Setting]\nDFU_FileName=" + tooLong + "\n", ""},
+      {"255 characters fit", "/usr/bin/qmr7-tool", "qmr7-tool.INI",
+       "[Setting]\nDFU_FileName=" + tooLong.substr(1) + "\n", tooLong.substr(1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir folder;
+    appDataFolder = folder.Path();
+    std::filesystem::create_directories(appDataFolder + "/FPBFU");
+    if (!c.contents.empty()) testsupport::WriteFile(appDataFolder + "/FPBFU/" + c.file, c.contents);
+    auto form = MakeForm(c.program);
+    EXPECT_EQ(form->SettingsFilePath,
+              appDataFolder + "/FPBFU/" + platform::ProgramBaseName(c.program) + ".INI");
+    EXPECT_EQ(form->FirmwareFilePath, c.expected);
+    EXPECT_EQ(S(form->DFUFileNameLabel->text()).find(c.expected.substr(0, 10)), 0u);
+  }
+}
+
+TEST_F(MainformTest, ALongPathIsFittedToTheLabelAtCharacterBoundaries) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    SetLanguage(language);
+    const std::string unit = language == Language::Japanese ? "\u30d5\u30a1\u30fc\u30e0" : "firm";
+    std::string path = "/home/user";
+    for (int i = 0; i < 30; ++i) path += "/" + unit;
+    std::filesystem::create_directories(appDataFolder + "/FPBFU");
+    testsupport::WriteFile(SettingsFile(), "[Setting]\nDFU_FileName=" + path + "\n");
+    auto form = MakeForm();
+    const QString shown = form->DFUFileNameLabel->text();
+    EXPECT_EQ(QString(shown).remove('\n'), Q(path));
+    const QStringList lines = shown.split('\n');
+    EXPECT_GE(lines.size(), 2);
+    const QFontMetrics metrics(form->DFUFileNameLabel->font());
+    for (const QString& line : lines) {
+      EXPECT_LE(metrics.horizontalAdvance(line), form->DFUFileNameLabel->width());
+    }
+    EXPECT_EQ(form->FirmwareFilePath, path);  // the field keeps the path unbroken
+
+    // A short path stays on one line.
+    form->FitLabelText(form->DFUFileNameLabel, "/fw/QMR7_1.dfu");
+    EXPECT_EQ(form->DFUFileNameLabel->text(), "/fw/QMR7_1.dfu");
+  }
+}
+
+TEST_F(MainformTest, ThePromptComesOnce100MsAfterTheFirstShow) {
+  auto form = MakeForm();
+  form->show();
+  clock.Advance(99);
+  EXPECT_TRUE(ui.boxes.empty());
+  clock.Advance(1);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0], Box(kTextSelectAndOpenPort, kTextCaptionNote, mb::kIconInformation));
+  EXPECT_FALSE(form->ShowPromptTimer->Enabled());
+
+  form->hide();
+  form->show();
+  clock.Advance(1000);
+  EXPECT_EQ(ui.boxes.size(), 1u);
+
+  auto second = MakeForm();  // the flag is the process's, not the window's
+  second->show();
+  clock.Advance(1000);
+  EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+TEST_F(MainformTest, AnUnusableSettingsFolderReadsEmptyAndIsReportedAtClose) {
+  testsupport::WriteFile(appData / "not-a-folder", "x");
+  appDataFolder = appData / "not-a-folder";
+  auto form = MakeForm();
+  EXPECT_EQ(form->FirmwareFilePath, "");
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(reports, (std::vector<std::string>{"Unable to write to " + appDataFolder +
+                                               "/FPBFU/qmr7-tool.INI."}));
+  EXPECT_EQ(form->EngineHandle, 0u);
+}
+
+}  // namespace
+}  // namespace app::testing

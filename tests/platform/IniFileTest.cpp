@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/IniFile.h"
+#include "tests/support/TempDir.h"
+#include "toolkit/Exception.h"
+
+namespace platform {
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+struct ReadCase {
+  const char* name;
+  const char* contents;  // nullptr: no file
+  const char* section;
+  const char* key;
+  std::optional<std::string> expected;
+};
+
+TEST(IniFileTest, ReadsAsThePrivateProfileFunctionsDo) {
+  const ReadCase cases[] = {
+      {"no file", nullptr, "Setting", "DFU_FileName", std::nullopt},
+      {"plain", "[Setting]\nDFU_FileName=/fw/QMR7_1.dfu\n", "Setting", "DFU_FileName",
+       "/fw/QMR7_1.dfu"},
+      {"names ignore case", "[setting]\ndfu_filename=/a\n", "Setting", "DFU_FileName", "/a"},
+      {"blanks around", "[ Setting ]\n  DFU_FileName =  /a b  \n", "Setting", "DFU_FileName",
+       "/a b"},
+      {"quotes stripped", "[Setting]\nDFU_FileName=\"/a b\"\n", "Setting", "DFU_FileName", "/a b"},
+      {"empty value", "[Setting]\nDFU_FileName=\n", "Setting", "DFU_FileName", ""},
+      {"crlf", "[Setting]\r\nDFU_FileName=/a\r\n", "Setting", "DFU_FileName", "/a"},
+      {"other section", "[Other]\nDFU_FileName=/a\n", "Setting", "DFU_FileName", std::nullopt},
+      {"key after section ends", "[Setting]\nX=1\n[Other]\nDFU_FileName=/a\n", "Setting",
+       "DFU_FileName", std::nullopt},
+      {"comment is not a key", "[Setting]\n;DFU_FileName=/a\n", "Setting", "DFU_FileName",
+       std::nullopt},
+      {"japanese path", "[Setting]\nDFU_FileName=/\u30d5\u30a1\u30a4\u30eb.dfu\n", "Setting",
+       "DFU_FileName", "/\u30d5\u30a1\u30a4\u30eb.dfu"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    if (c.contents != nullptr) WriteFile(path, c.contents);
+    EXPECT_EQ(IniFile(path).Read(c.section, c.key), c.expected) << c.name;
+  }
+}
+
+struct WriteCase {
+  const char* name;
+  const char* before;  // nullptr: no file
+  const char* value;
+  const char* after;
+};
+
+TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
+  const WriteCase cases[] = {
+      {"new file", nullptr, "/a", "[Setting]\nDFU_FileName=/a\n"},
+      {"empty value still written", nullptr, "", "[Setting]\nDFU_FileName=\n"},
+      {"replaces in place", "; mine\n[Setting]\nDFU_FileName=/old\nOther=1\n\n[X]\nk=v\n", "/new",
+       "; mine\n[Setting]\nDFU_FileName=/new\nOther=1\n\n[X]\nk=v\n"},
+      {"adds after the section's last key", "[Setting]\nOther=1\n\n[X]\nk=v\n", "/a",
+       "[Setting]\nOther=1\nDFU_FileName=/a\n\n[X]\nk=v\n"},
+      {"appends a missing section", "[X]\nk=v\n", "/a", "[X]\nk=v\n[Setting]\nDFU_FileName=/a\n"},
+      {"keeps CR LF", "[Setting]\r\nDFU_FileName=/old\r\n", "/a", "[Setting]\r\nDFU_FileName=/a\r\n"},
+      {"matches names in any case", "[SETTING]\ndfu_filename=/old\n", "/a",
+       "[SETTING]\nDFU_FileName=/a\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    if (c.before != nullptr) WriteFile(path, c.before);
+    IniFile(path).WriteString("Setting", "DFU_FileName", c.value);
+    EXPECT_EQ(ReadFile(path), c.after) << c.name;
+    EXPECT_EQ(IniFile(path).ReadString("Setting", "DFU_FileName", "?"), c.value) << c.name;
+  }
+}
+
+TEST(IniFileTest, AFailedWriteRaisesAndLeavesNoHalfWrittenFile) {
+  TempDir dir;
+  // A folder where the file should be: the rename at the end cannot replace it.
+  const std::string blocked = dir / "t.INI";
+  std::filesystem::create_directory(blocked);
+  try {
+    IniFile(blocked).WriteString("Setting", "DFU_FileName", "/a");
+    FAIL() << "no error";
+  } catch (const toolkit::Exception& e) {
+    EXPECT_EQ(e.Message(), "Unable to write to " + blocked);
+  }
+  // Only the blocking folder is left: no temporary file.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+
+  const std::string noFolder = dir / "missing/t.INI";
+  EXPECT_THROW(IniFile(noFolder).WriteString("Setting", "K", "v"), toolkit::Exception);
+}
+
+TEST(IniFileTest, ReplacesTheFileWholeInsteadOfRewritingItInPlace) {
+  TempDir dir;
+  const std::string path = dir / "t.INI";
+  const std::string old = "[Setting]\nDFU_FileName=/old\n";
+  WriteFile(path, old);
+  // A second name for the old file shows whether its bytes were ever touched: a crash half-way
+  // through an in-place rewrite would leave them cut.
+  std::filesystem::create_hard_link(path, dir / "witness");
+  IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+  EXPECT_EQ(ReadFile(dir / "witness"), old);
+  EXPECT_EQ(ReadFile(path), "[Setting]\nDFU_FileName=/new\n");
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "resources/TextCatalog.h"
+#include "resources/WindowLayout.h"
+
+namespace resources {
+namespace {
+
+TEST(LayoutTest, NamesAreUniqueParentsExistAndTextsAreInTheCatalogue) {
+  const auto& layout = MainWindowLayout();
+  std::set<std::string_view> names;
+  std::set<std::string_view> pages;
+  for (const auto& p : layout.pages) pages.insert(p.name);
+  for (const auto& c : layout.controls) {
+    EXPECT_TRUE(names.insert(c.name).second) << c.name;
+    EXPECT_TRUE(c.parent.empty() || pages.count(c.parent) == 1) << c.name;
+    if (c.textAtStart != kNoText) {
+      EXPECT_NE(LoadText(c.textAtStart), "") << c.name;
+    }
+  }
+  for (const auto& u : layout.upDowns) {
+    const ControlLayout* upDown = FindControl(u.name);
+    ASSERT_NE(upDown, nullptr);
+    EXPECT_EQ(upDown->role, Role::UpDown);
+    if (u.buddy.empty()) continue;
+    const ControlLayout* buddy = FindControl(u.buddy);
+    ASSERT_NE(buddy, nullptr);
+    // An attached spin control stands at its edit's right edge.
+    EXPECT_EQ(buddy->left + buddy->width, upDown->left) << u.name;
+    EXPECT_EQ(buddy->top, upDown->top) << u.name;
+  }
+}
+
+TEST(LayoutTest, TabOrdersWithinEachParentAreDistinctAndDense) {
+  const auto& layout = MainWindowLayout();
+  std::vector<std::string_view> parents{""};
+  for (const auto& p : layout.pages) parents.push_back(p.name);
+  for (auto parent : parents) {
+    std::set<int> orders;
+    for (const auto& c : layout.controls) {
+      if (c.parent == parent && c.tabOrder != kNoTabStop) {
+        EXPECT_TRUE(orders.insert(c.tabOrder).second) << c.name;
+      }
+    }
+    ASSERT_FALSE(orders.empty());
+    EXPECT_EQ(*orders.rbegin(), static_cast<int>(orders.size()) - 1) << parent;
+  }
+}
+
+}  // namespace
+}  // namespace resources
