@@ -26,6 +26,7 @@
 #include "toolkit/Timer.h"
 #include "toolkit/UiServices.h"
 #include "toolkit/qt/LabeledEdit.h"
+#include "toolkit/qt/NoteMemo.h"
 #include "toolkit/qt/PageControl.h"
 #include "toolkit/qt/PaintBox.h"
 #include "toolkit/qt/UpDown.h"
@@ -34,6 +35,7 @@
 namespace app {
 
 using toolkit::qt::LabeledEdit;
+using toolkit::qt::NoteMemo;
 using toolkit::qt::PageControl;
 using toolkit::qt::PaintBox;
 using toolkit::qt::UpDown;
@@ -85,13 +87,13 @@ class TMajorForm final : public QDialog {
   LabeledEdit* SpeedDial2LabeledEdit = nullptr;
   LabeledEdit* SpeedDial3LabeledEdit = nullptr;
   QPushButton* SaveSpeedDialSettingButton = nullptr;
-  QPlainTextEdit* SpeedDialSettingMemo = nullptr;
+  NoteMemo* SpeedDialSettingMemo = nullptr;
 
   QWidget* A2DPAudioSettingTabSheet = nullptr;
   LabeledEdit* A2DPAudioMixPercentageLabeledEdit = nullptr;
   UpDown* A2DPAudioMixPercentageUpDown = nullptr;
   QPushButton* SaveA2dpAudioSettingButton = nullptr;
-  QPlainTextEdit* A2DPAudioSettingMemo = nullptr;
+  NoteMemo* A2DPAudioSettingMemo = nullptr;
 
   QWidget* GPSAudioSettingTabSheet = nullptr;
   LabeledEdit* GPSAudioMixPercentageLabeledEdit = nullptr;
@@ -99,7 +101,7 @@ class TMajorForm final : public QDialog {
   LabeledEdit* GPSAudioSharingLabeledEdit = nullptr;
   UpDown* GPSAudioSharingUpDown = nullptr;
   QPushButton* SaveGPSAudioSettingButton = nullptr;
-  QPlainTextEdit* GPSAudioSettingMemo = nullptr;
+  NoteMemo* GPSAudioSettingMemo = nullptr;
 
   QWidget* DeviceFirmwareUpgradeTabSheet = nullptr;
   QPushButton* OpenDfuFileButton = nullptr;

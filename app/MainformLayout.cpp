@@ -1,6 +1,5 @@
 // Building the window's controls and timers from the layout tables.
 #include <QFont>
-#include <QPalette>
 #include <algorithm>
 #include <map>
 
@@ -14,23 +13,6 @@ namespace {
 using resources::ControlLayout;
 using resources::Role;
 using toolkit::qt::Q;
-
-QPlainTextEdit* MakeNoteMemo(QWidget* parent) {
-  auto* memo = new QPlainTextEdit(parent);
-  memo->setReadOnly(true);
-  memo->setFrameShape(QFrame::NoFrame);
-  memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  memo->setFocusPolicy(Qt::ClickFocus);
-  // In the page's colour: the note reads as part of the page, not as an input.
-  QPalette palette = memo->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    palette.setColor(group, QPalette::Base, Qt::transparent);
-  }
-  memo->setPalette(palette);
-  return memo;
-}
 
 QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
   switch (c.role) {
@@ -63,7 +45,7 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
       return memo;
     }
     case Role::NoteMemo:
-      return MakeNoteMemo(parent);
+      return new NoteMemo(parent);
     case Role::LabeledEdit: {
       auto* edit = new LabeledEdit(parent);
       edit->setText(Q(c.designEditText));

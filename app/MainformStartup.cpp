@@ -88,14 +88,14 @@ void TMajorForm::FormCreate() {
   PageControl1->SetActivePageIndex(0);
 
   // 5. The page notes, one memo line per piece, empty pieces included.
-  const std::pair<QPlainTextEdit*, TextId> notes[] = {
+  const std::pair<NoteMemo*, TextId> notes[] = {
       {SpeedDialSettingMemo, kTextSpeedDialNote},
       {A2DPAudioSettingMemo, kTextA2dpNote},
       {GPSAudioSettingMemo, kTextGpsNote},
   };
   for (const auto& [memo, id] : notes) {
     for (const std::string& line : SplitNoteLines(LoadText(id)))
-      memo->appendPlainText(Q(line));
+      memo->AddLine(Q(line));
   }
 
   // 6.

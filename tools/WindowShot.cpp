@@ -1,10 +1,11 @@
-// qmr7-window-shot LANG OUT.png: draws the main window as it looks after start-up, in English
-// (en) or Japanese (ja), with two sample ports listed, for the README. Runs on any Qt platform,
-// offscreen included; it touches no device and no settings of the user.
+// qmr7-window-shot LANG OUT.png [PAGE]: draws the main window as it looks after start-up, in
+// English (en) or Japanese (ja), with two sample ports listed and page PAGE (0 to 3) in front. Runs
+// on any Qt platform, offscreen included; it touches no device and no settings of the user.
 #include <QApplication>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/Mainform.h"
@@ -16,8 +17,9 @@
 #include "toolkit/testing/ScriptedUiServices.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "en") != 0 && std::strcmp(argv[1], "ja") != 0)) {
-    std::fprintf(stderr, "usage: qmr7-window-shot en|ja OUT.png\n");
+  if (argc < 3 || argc > 4 ||
+      (std::strcmp(argv[1], "en") != 0 && std::strcmp(argv[1], "ja") != 0)) {
+    std::fprintf(stderr, "usage: qmr7-window-shot en|ja OUT.png [PAGE]\n");
     return 2;
   }
   QApplication application(argc, argv);
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
   platform::ManualDeviceNotifier notifier;
   app::TMajorForm form(
       {clock, ui, dispatcher, ports, notifier, "qmr7-tool", settings.path().toStdString()});
+  if (argc == 4) form.PageControl1->SetActivePageIndex(std::atoi(argv[3]));
   form.show();
   QApplication::processEvents();
   if (!form.grab().save(QString::fromLocal8Bit(argv[2]))) {

@@ -41,14 +41,15 @@ void UpDown::Step(UDBtnType direction) {
 }
 
 void UpDown::SetBuddy(QLineEdit* buddy) {
-  if (buddy_ != nullptr) buddy_->removeEventFilter(this);
+  if (buddyAlive_ != nullptr) buddyAlive_->removeEventFilter(this);
   buddy_ = buddy;
-  if (buddy_ != nullptr) buddy_->installEventFilter(this);
+  buddyAlive_ = buddy;
+  if (buddy != nullptr) buddy->installEventFilter(this);
   ShowInBuddy();
 }
 
 void UpDown::ShowInBuddy() {
-  if (buddy_ != nullptr) buddy_->setText(QString::number(position_));
+  if (buddyAlive_ != nullptr) buddy_->setText(QString::number(position_));
 }
 
 void UpDown::keyPressEvent(QKeyEvent* event) {
@@ -63,7 +64,7 @@ void UpDown::keyPressEvent(QKeyEvent* event) {
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event) {
   // The arrow keys in the buddy edit step the position, as the arrows do.
-  if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
+  if (watched == buddyAlive_.data() && event->type() == QEvent::KeyPress && isEnabled()) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
       Step(key == Qt::Key_Up ? UDBtnType::btNext : UDBtnType::btPrev);

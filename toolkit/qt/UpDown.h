@@ -29,7 +29,7 @@ class UpDown final : public QWidget {
   // Steps as one click on an arrow: changing, the step, then click.
   void Step(UDBtnType direction);
 
-  QLineEdit* Buddy() const { return buddy_; }
+  QLineEdit* Buddy() const { return buddyAlive_ != nullptr ? buddy_ : nullptr; }
   void SetBuddy(QLineEdit* buddy);
 
   std::function<void(bool& allowChange)> OnChanging;
@@ -45,7 +45,9 @@ class UpDown final : public QWidget {
 
   QToolButton* up_;
   QToolButton* down_;
-  QPointer<QLineEdit> buddy_;
+  // Tracked as a QObject: the buddy may be mid-destruction when its last events arrive.
+  QPointer<QObject> buddyAlive_;
+  QLineEdit* buddy_ = nullptr;
   int min_ = 0;
   int max_ = 100;
   short position_ = 0;
