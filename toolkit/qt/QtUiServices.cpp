@@ -38,7 +38,7 @@ int QtUiServices::ShowMessageBox(const std::string& text, const std::string& cap
     box.exec();
     return box.clickedButton() == yes ? mb::kIdYes : mb::kIdNo;
   }
-  box.addButton(QMessageBox::Ok);
+  box.setDefaultButton(box.addButton(QMessageBox::Ok));
   box.exec();
   return mb::kIdOk;
 }
@@ -55,9 +55,8 @@ QString QtNameFilters(const std::string& filter) {
 }
 
 std::optional<std::string> QtUiServices::OpenFileDialog(const FileDialogRequest& request) {
-  const QString path = QFileDialog::getOpenFileName(owner_.data(), QString(),
-                                                    Q(request.initialPath),
-                                                    QtNameFilters(request.filter));
+  const QString path = QFileDialog::getOpenFileName(
+      owner_.data(), QString(), Q(request.initialPath), QtNameFilters(request.filter));
   if (path.isEmpty()) return std::nullopt;
   return S(path);
 }
@@ -68,7 +67,8 @@ Cursor QtUiServices::CurrentCursor() {
 }
 
 void QtUiServices::SetCursor(Cursor cursor) {
-  while (QGuiApplication::overrideCursor() != nullptr) QGuiApplication::restoreOverrideCursor();
+  while (QGuiApplication::overrideCursor() != nullptr)
+    QGuiApplication::restoreOverrideCursor();
   if (cursor == Cursor::Wait) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 

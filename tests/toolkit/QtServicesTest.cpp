@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "toolkit/qt/QtDispatcher.h"
+#include "toolkit/qt/QtUiServices.h"
+
+namespace toolkit::qt {
+namespace {
+
+class QtServicesTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "qt-services";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+  }
+};
+
+struct BoxCase {
+  unsigned flags;
+  QMessageBox::Icon icon;
+  QMessageBox::StandardButtons buttons;
+  QMessageBox::StandardButton defaultButton;
+  int answerOnEnter;
+};
+
+TEST_F(QtServicesTest, MessageBoxShowsWhatTheFlagsAsk) {
+  const BoxCase cases[] = {
+      {mb::kOk | mb::kIconError, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok,
+       mb::kIdOk},
+      {mb::kOk | mb::kIconWarning, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok,
+       mb::kIdOk},
+      {mb::kOk | mb::kIconInformation, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok,
+       mb::kIdOk},
+      {mb::kYesNo | mb::kIconWarning | mb::kDefButton2, QMessageBox::Warning,
+       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, mb::kIdNo},
+      {mb::kYesNo | mb::kIconWarning, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+       QMessageBox::Yes, mb::kIdYes},
+  };
+  QtUiServices ui;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags);
+    QMessageBox* seen = nullptr;
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon{};
+    QMessageBox::StandardButtons buttons{};
+    QMessageBox::StandardButton defaultButton{};
+    // Plays the user: waits for the box to be up, reads it, presses Enter.
+    QTimer user;
+    int tries = 0;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) seen = box;
+      }
+      if (seen == nullptr) {
+        if (++tries > 1000) QApplication::closeAllWindows();  // never hang the suite
+        return;
+      }
+      user.stop();
+      text = seen->text();
+      caption = seen->windowTitle();
+      icon = seen->icon();
+      buttons = seen->standardButtons();
+      defaultButton = seen->standardButton(seen->defaultButton());
+      seen->defaultButton()->click();
+    });
+    user.start(1);
+    const int answer = ui.ShowMessageBox("Save successfully.", "Note", c.flags);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(text, "Save successfully.");
+    EXPECT_EQ(caption, "Note");
+    EXPECT_EQ(icon, c.icon);
+    EXPECT_EQ(buttons, c.buttons);
+    EXPECT_EQ(defaultButton, c.defaultButton);
+    EXPECT_EQ(answer, c.answerOnEnter);
+  }
+}
+
+TEST_F(QtServicesTest, FileFiltersBecomeQtNameFilters) {
+  EXPECT_EQ(QtNameFilters("firmware file (*.dfu)|*.dfu"), "firmware file (*.dfu)");
+  EXPECT_EQ(QtNameFilters("Images|*.png;*.jpg|All|*"), "Images (*.png *.jpg);;All (*)");
+}
+
+TEST_F(QtServicesTest, WaitCursorComesAndGoes) {
+  QtUiServices ui;
+  EXPECT_EQ(ui.CurrentCursor(), Cursor::Default);
+  ui.SetCursor(Cursor::Wait);
+  ui.SetCursor(Cursor::Wait);
+  EXPECT_EQ(ui.CurrentCursor(), Cursor::Wait);
+  ui.SetCursor(Cursor::Default);
+  EXPECT_EQ(ui.CurrentCursor(), Cursor::Default);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QtServicesTest, HandOverRunsOnTheEventLoopAndReturnsExceptionsToTheWorker) {
+  QtDispatcher dispatcher;
+  const auto ui = std::this_thread::get_id();
+  std::thread::id ranOn;
+  bool threwBack = false;
+  QEventLoop loop;
+  std::thread worker([&] {
+    dispatcher.Synchronize([&] { ranOn = std::this_thread::get_id(); });
+    try {
+      dispatcher.Synchronize([] { throw std::runtime_error("handler"); });
+    } catch (const std::runtime_error&) {
+      threwBack = true;
+    }
+    dispatcher.Post([&] { loop.quit(); });
+  });
+  loop.exec();
+  worker.join();
+  EXPECT_EQ(ranOn, ui);
+  EXPECT_TRUE(threwBack);
+}
+
+TEST_F(QtServicesTest, ShutdownReleasesAWorkerWaitingOnAStoppedLoop) {
+  QtDispatcher dispatcher;
+  std::atomic<bool> handedOver{false};
+  bool result = true;
+  std::thread worker([&] {
+    handedOver = true;
+    result = dispatcher.Synchronize([] {});
+  });
+  while (!handedOver.load())
+    std::this_thread::yield();
+  dispatcher.Shutdown();  // no event loop ever runs the call
+  worker.join();
+  EXPECT_FALSE(result);
+}
+
+}  // namespace
+}  // namespace toolkit::qt
