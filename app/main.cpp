@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "app/Mainform.h"
-#include "platform/DeviceNotifier.h"
 #include "platform/Folders.h"
-#include "platform/PortEnumerator.h"
+#include "platform/PollingDeviceNotifier.h"
+#include "platform/UdevPortEnumerator.h"
 #include "platform/UiLanguage.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/Application.h"
@@ -28,8 +28,12 @@ int main(int argc, char** argv) {
 
   toolkit::qt::QtClock clock;
   toolkit::qt::QtDispatcher dispatcher;
-  platform::FixedPortEnumerator ports;
-  platform::ManualDeviceNotifier notifier;
+  platform::UdevPortEnumerator ports;
+  platform::PollingDeviceNotifier notifier(dispatcher, [] {
+    std::vector<std::unique_ptr<platform::EventSource>> sources;
+    if (auto udev = platform::MakeUdevEventSource()) sources.push_back(std::move(udev));
+    return sources;
+  });
   int code = 0;
   try {
     app::TMajorForm form({clock, ui, dispatcher, ports, notifier,

@@ -1,0 +1,128 @@
+#include "platform/PollingDeviceNotifier.h"
+
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace platform {
+
+class PollingDeviceNotifier::Watch final : public Registration {
+ public:
+  Watch(toolkit::UiDispatcher& ui, Handler handler,
+        std::vector<std::unique_ptr<EventSource>> sources)
+      : ui_(ui),
+        handler_(std::make_shared<Handler>(std::move(handler))),
+        sources_(std::move(sources)),
+        wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        thread_([this] { Run(); }) {}
+
+  ~Watch() override {
+    // On the UI thread: events already posted find the handler gone.
+    *handler_ = nullptr;
+    stop_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
+    thread_.join();
+    ::close(wake_);
+  }
+
+ private:
+  void Run() {
+    std::vector<pollfd> fds;
+    fds.push_back({wake_, POLLIN, 0});
+    for (const auto& s : sources_)
+      fds.push_back({s->Fd(), POLLIN, 0});
+    while (!stop_.load()) {
+      if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
+        for (unsigned code : sources_[i - 1]->Drain())
+          Deliver(code);
+      }
+    }
+  }
+
+  void Deliver(unsigned code) {
+    ui_.Post([handler = handler_, code] {
+      if (*handler) (*handler)(code);
+    });
+  }
+
+  toolkit::UiDispatcher& ui_;
+  // Read and cleared only on the UI thread.
+  std::shared_ptr<Handler> handler_;
+  std::vector<std::unique_ptr<EventSource>> sources_;
+  std::atomic<bool> stop_{false};
+  int wake_;
+  std::thread thread_;
+};
+
+PollingDeviceNotifier::PollingDeviceNotifier(toolkit::UiDispatcher& ui, SourceFactory sources)
+    : ui_(ui), sources_(std::move(sources)) {}
+
+std::unique_ptr<DeviceNotifier::Registration> PollingDeviceNotifier::Register(Handler handler) {
+  return std::make_unique<Watch>(ui_, std::move(handler), sources_());
+}
+
+namespace {
+
+class UdevEventSource final : public EventSource {
+ public:
+  UdevEventSource(udev* u, udev_monitor* m) : udev_(u), monitor_(m) {}
+  ~UdevEventSource() override {
+    udev_monitor_unref(monitor_);
+    udev_unref(udev_);
+  }
+
+  int Fd() const override { return udev_monitor_get_fd(monitor_); }
+
+  std::vector<unsigned> Drain() override {
+    std::vector<unsigned> codes;
+    while (udev_device* d = udev_monitor_receive_device(monitor_)) {
+      const char* action = udev_device_get_action(d);
+      if (action != nullptr && std::strcmp(action, "add") == 0) codes.push_back(kDeviceArrival);
+      if (action != nullptr && std::strcmp(action, "remove") == 0) {
+        codes.push_back(kDeviceRemoveComplete);
+      }
+      udev_device_unref(d);
+    }
+    return codes;
+  }
+
+ private:
+  udev* udev_;
+  udev_monitor* monitor_;
+};
+
+}  // namespace
+
+std::unique_ptr<EventSource> MakeUdevEventSource() {
+  udev* u = udev_new();
+  if (u == nullptr) return nullptr;
+  // Without a udev daemon (containers) the kernel's own events still tell of devices.
+  const bool daemon = ::access("/run/udev/control", F_OK) == 0;
+  udev_monitor* m = udev_monitor_new_from_netlink(u, daemon ? "udev" : "kernel");
+  if (m == nullptr) {
+    udev_unref(u);
+    return nullptr;
+  }
+  // The tty events matter too: a USB serial device's port appears after the device itself.
+  udev_monitor_filter_add_match_subsystem_devtype(m, "usb", "usb_device");
+  udev_monitor_filter_add_match_subsystem_devtype(m, "tty", nullptr);
+  if (udev_monitor_enable_receiving(m) < 0) {
+    udev_monitor_unref(m);
+    udev_unref(u);
+    return nullptr;
+  }
+  return std::make_unique<UdevEventSource>(u, m);
+}
+
+}  // namespace platform
