@@ -1,15 +1,12 @@
 #include "tests/app/MainformTestFixture.h"
 
+#include "tests/support/QtTestApp.h"
 #include "toolkit/Application.h"
-#include "toolkit/qt/QtApplication.h"
 
 namespace app::testing {
 
 void MainformTest::SetUpTestSuite() {
-  static int argc = 1;
-  static char name[] = "app_window_test";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new toolkit::qt::QtApplication(argc, argv);
+  testsupport::EnsureQtApplication();
 }
 
 void MainformTest::SetUp() {

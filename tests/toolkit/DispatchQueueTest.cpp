@@ -16,7 +16,8 @@ using namespace std::chrono_literals;
 
 // Pumps on this (the UI) thread until `done` is set by the worker.
 void PumpUntil(DispatchQueue& queue, const std::atomic<bool>& done) {
-  while (!done.load()) queue.WaitAndPump(10ms);
+  while (!done.load())
+    queue.WaitAndPump(10ms);
 }
 
 TEST(DispatchQueueTest, SynchronizeRunsOnTheUiThreadAndBlocksTheWorkerUntilDone) {
@@ -68,7 +69,8 @@ TEST(DispatchQueueTest, ShutdownReleasesABlockedWorkerWithoutRunningTheCall) {
     queued = true;
     result = queue.Synchronize([&] { ran = true; });
   });
-  while (!queued.load()) std::this_thread::yield();
+  while (!queued.load())
+    std::this_thread::yield();
   // Whether the worker is already blocked or has yet to hand over, it must come back unrun.
   queue.Shutdown();
   worker.join();
@@ -105,12 +107,15 @@ TEST(DispatchQueueTest, ManyWorkersHandOverConcurrently) {
   std::vector<std::thread> workers;
   for (int w = 0; w < kWorkers; ++w) {
     workers.emplace_back([&] {
-      for (int i = 0; i < kCalls; ++i) queue.Synchronize([&] { ++total; });
+      for (int i = 0; i < kCalls; ++i)
+        queue.Synchronize([&] { ++total; });
       ++finished;
     });
   }
-  while (finished.load() < kWorkers) queue.WaitAndPump(10ms);
-  for (auto& t : workers) t.join();
+  while (finished.load() < kWorkers)
+    queue.WaitAndPump(10ms);
+  for (auto& t : workers)
+    t.join();
   EXPECT_EQ(total, kWorkers * kCalls);
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/QtTestApp.h"
 #include "toolkit/qt/QtDispatcher.h"
 #include "toolkit/qt/QtUiServices.h"
 
@@ -17,12 +18,7 @@ namespace {
 
 class QtServicesTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "qt-services";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testsupport::EnsureQtApplication(); }
 };
 
 struct BoxCase {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/QtTestApp.h"
 #include "toolkit/qt/LabeledEdit.h"
 #include "toolkit/qt/PageControl.h"
 #include "toolkit/qt/UpDown.h"
@@ -17,12 +18,7 @@ namespace {
 
 class WidgetsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "widgets";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testsupport::EnsureQtApplication(); }
   QWidget window;
 };
 
@@ -72,7 +68,8 @@ TEST_F(WidgetsTest, UpDownStepsWithinItsRangeWithoutWrapping) {
     ud.SetPosition(c.start);
     int clicks = 0;
     ud.OnClick = [&](UDBtnType) { ++clicks; };
-    for (auto s : c.steps) ud.Step(s);
+    for (auto s : c.steps)
+      ud.Step(s);
     EXPECT_EQ(ud.Position(), c.expected);
     EXPECT_EQ(clicks, c.clicks);
   }
@@ -105,7 +102,8 @@ TEST_F(WidgetsTest, UpDownChangingComesFirstMayRefuseAndClickFollowsWithDirectio
 
 TEST_F(WidgetsTest, PageChangeByTheUserCanBeRefusedWhileTheProgramNeedsNoConsent) {
   PageControl pages(&window);
-  for (const char* t : {"a", "b", "c"}) pages.addTab(new QWidget, t);
+  for (const char* t : {"a", "b", "c"})
+    pages.addTab(new QWidget, t);
   pages.resize(300, 200);
   window.show();
   std::vector<int> askedOn;
