@@ -168,8 +168,31 @@ class TMajorForm final : public QDialog {
   void WMDeviceChange(unsigned eventCode);
   void UpdateControlStates();
 
+  // --- Device protocol ------------------------------------------------------------------------
+  void SendDeviceCommand();
+  void WriteCommandLine(const std::string& line);
+
+  // Last values the device reported or was sent; leaving a page undoes edits back to them.
+  std::string LastSpeedDial1, LastSpeedDial2, LastSpeedDial3;
+  int LastA2dpPercentage = 0;
+  int LastGpsPercentage = 0;
+  int LastGpsSharing = 0;
+
   // --- Settings pages -------------------------------------------------------------------------
   void UpdateSharingText();
+  void SpeedDial1LabeledEditChange();
+  void SpeedDial2LabeledEditChange();
+  void SpeedDial3LabeledEditChange();
+  void A2DPAudioMixPercentageUpDownChanging(bool& allowChange);
+  void GPSAudioMixPercentageUpDownChanging(bool& allowChange);
+  void GPSAudioSharingUpDownChanging(bool& allowChange);
+  void GPSAudioSharingUpDownClick(toolkit::qt::UDBtnType button);
+  void SaveSpeedDialSettingButtonClick();
+  void SaveA2dpAudioSettingButtonClick();
+  void SaveGPSAudioSettingButtonClick();
+  void RestoreDefaultButtonClick();
+  void PageControl1Changing(bool& allowChange);
+  void PaintBox1Click();
 
   // --- Texts ----------------------------------------------------------------------------------
   // A modal box with catalogue texts; returns the button pressed.

@@ -101,6 +101,8 @@ void TMajorForm::PreselectUsbPort() {
 
 void TMajorForm::WMDeviceChange(unsigned /*eventCode*/) {}
 
+void TMajorForm::WriteCommandLine(const std::string& /*line*/) {}
+
 void TMajorForm::UpdateControlStates() {
   if (UpgradePhase != TUpgradePhase::Idle) {
     for (QWidget* w : std::initializer_list<QWidget*>{

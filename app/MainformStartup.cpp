@@ -57,6 +57,29 @@ void TMajorForm::ResetFirstShowForTesting() {
 
 void TMajorForm::BindEvents() {
   connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+  connect(RestoreDefaultButton, &QPushButton::clicked, this,
+          [this] { RestoreDefaultButtonClick(); });
+  connect(SaveSpeedDialSettingButton, &QPushButton::clicked, this,
+          [this] { SaveSpeedDialSettingButtonClick(); });
+  connect(SaveA2dpAudioSettingButton, &QPushButton::clicked, this,
+          [this] { SaveA2dpAudioSettingButtonClick(); });
+  connect(SaveGPSAudioSettingButton, &QPushButton::clicked, this,
+          [this] { SaveGPSAudioSettingButtonClick(); });
+  SpeedDial1LabeledEdit->OnChange = [this] { SpeedDial1LabeledEditChange(); };
+  SpeedDial2LabeledEdit->OnChange = [this] { SpeedDial2LabeledEditChange(); };
+  SpeedDial3LabeledEdit->OnChange = [this] { SpeedDial3LabeledEditChange(); };
+  A2DPAudioMixPercentageUpDown->OnChanging = [this](bool& allow) {
+    A2DPAudioMixPercentageUpDownChanging(allow);
+  };
+  GPSAudioMixPercentageUpDown->OnChanging = [this](bool& allow) {
+    GPSAudioMixPercentageUpDownChanging(allow);
+  };
+  GPSAudioSharingUpDown->OnChanging = [this](bool& allow) { GPSAudioSharingUpDownChanging(allow); };
+  GPSAudioSharingUpDown->OnClick = [this](toolkit::qt::UDBtnType b) {
+    GPSAudioSharingUpDownClick(b);
+  };
+  PageControl1->OnChanging = [this](bool& allow) { PageControl1Changing(allow); };
+  PaintBox1->OnClick = [this] { PaintBox1Click(); };
   ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
 }
 

@@ -1,0 +1,202 @@
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "tests/app/MainformTestFixture.h"
+#include "toolkit/qt/Text.h"
+
+namespace app::testing {
+namespace {
+
+using namespace resources;
+using toolkit::qt::S;
+using toolkit::qt::UDBtnType;
+namespace mb = toolkit::mb;
+
+class PagesTest : public MainformTest {
+ protected:
+  void SetUp() override {
+    MainformTest::SetUp();
+    form = MakeForm();
+    // The pages work only while the port is open.
+    form->PortReady = true;
+    form->UpdateControlStates();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+  }
+
+  std::unique_ptr<TMajorForm> form;
+};
+
+TEST_F(PagesTest, EveryClickOnTheSharingArrowsTogglesYesAndNo) {
+  struct Step {
+    UDBtnType button;
+    const char* shown;
+    int position;
+  };
+  const Step steps[] = {
+      {UDBtnType::btNext, "No", 0},   // up from Yes passes 2
+      {UDBtnType::btNext, "Yes", 1},  // up from No
+      {UDBtnType::btPrev, "No", 0},   // down from Yes
+      {UDBtnType::btPrev, "Yes", 1},  // down from No passes -1
+  };
+  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "Yes");
+  for (const auto& s : steps) {
+    form->GPSAudioSharingUpDown->Step(s.button);
+    EXPECT_EQ(S(form->GPSAudioSharingLabeledEdit->text()), s.shown);
+    EXPECT_EQ(form->GPSAudioSharingUpDown->Position(), s.position);
+  }
+  EXPECT_TRUE(form->GpsChanged);
+}
+
+TEST_F(PagesTest, AnyChangeMarksItsPageWhoeverMakesIt) {
+  EXPECT_FALSE(form->SpeedDialChanged || form->A2dpChanged || form->GpsChanged);
+  form->SpeedDial2LabeledEdit->setText("1");
+  form->A2DPAudioMixPercentageUpDown->Step(UDBtnType::btNext);
+  EXPECT_TRUE(form->SpeedDialChanged);
+  EXPECT_TRUE(form->A2dpChanged);
+  EXPECT_FALSE(form->GpsChanged);
+  form->GPSAudioMixPercentageUpDown->SetPosition(55);
+  EXPECT_TRUE(form->GpsChanged);
+}
+
+TEST_F(PagesTest, PercentagesStopAtOneAndAHundred) {
+  form->A2DPAudioMixPercentageUpDown->SetPosition(1);
+  form->A2DPAudioMixPercentageUpDown->Step(UDBtnType::btPrev);
+  EXPECT_EQ(form->A2DPAudioMixPercentageUpDown->Position(), 1);
+  form->GPSAudioMixPercentageUpDown->SetPosition(100);
+  form->GPSAudioMixPercentageUpDown->Step(UDBtnType::btNext);
+  EXPECT_EQ(form->GPSAudioMixPercentageLabeledEdit->text(), "100");
+}
+
+struct SaveCase {
+  const char* name;
+  const char* dial1;
+  const char* dial2;
+  const char* dial3;
+  TextId message;  // 0: saved
+  int focused;     // 1 to 3, the edit that gets the focus
+};
+
+TEST_F(PagesTest, SpeedDialsAreCheckedInOrderBeforeAnythingIsSent) {
+  const std::string sixteen(16, '9');
+  const std::string seventeen(17, '9');
+  const SaveCase cases[] = {
+      {"all valid", "0312345678", "", sixteen.c_str(), 0, 0},
+      {"a blank", "03 12", "1", "2", kTextDigitsOnly, 1},
+      {"too long before a letter", "1", seventeen.c_str(), "12a", kTextTooManyDigits, 2},
+      {"a letter", "1", "2", "12a", kTextDigitsOnly, 3},
+      {"a sign", "+81", "2", "3", kTextDigitsOnly, 1},
+      {"full-width digits", "\uff11", "2", "3", kTextDigitsOnly, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui.boxes.clear();
+    form->PendingCommand = kIdleCommand;
+    form->UartRespTimeoutTimer->Stop();
+    form->SpeedDial1LabeledEdit->setText(QString::fromUtf8(c.dial1));
+    form->SpeedDial2LabeledEdit->setText(QString::fromUtf8(c.dial2));
+    form->SpeedDial3LabeledEdit->setText(QString::fromUtf8(c.dial3));
+    form->ExitButton->setFocus();
+
+    form->SaveSpeedDialSettingButton->click();
+
+    if (c.message == 0) {
+      EXPECT_TRUE(ui.boxes.empty());
+      EXPECT_EQ(form->PendingCommand, 21);
+      EXPECT_EQ(form->LastSpeedDial1, c.dial1);
+      EXPECT_FALSE(form->SpeedDialChanged);
+      EXPECT_TRUE(form->UartRespTimeoutTimer->Enabled());
+      continue;
+    }
+    EXPECT_EQ(ui.boxes, (std::vector{Box(c.message, kTextCaptionError, mb::kIconError)}));
+    EXPECT_EQ(form->PendingCommand, kIdleCommand);
+    EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+    LabeledEdit* edits[] = {form->SpeedDial1LabeledEdit, form->SpeedDial2LabeledEdit,
+                            form->SpeedDial3LabeledEdit};
+    EXPECT_EQ(QApplication::focusWidget(), edits[c.focused - 1]);
+  }
+}
+
+TEST_F(PagesTest, SavingTheOtherPagesRemembersWhatWasSent) {
+  form->A2DPAudioMixPercentageUpDown->SetPosition(35);
+  form->SaveA2dpAudioSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, 24);
+  EXPECT_EQ(form->LastA2dpPercentage, 35);
+  EXPECT_FALSE(form->A2dpChanged);
+
+  form->GPSAudioMixPercentageUpDown->SetPosition(60);
+  form->GPSAudioSharingUpDown->Step(UDBtnType::btNext);  // Yes -> No
+  form->SaveGPSAudioSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, 25);
+  EXPECT_EQ(form->LastGpsPercentage, 60);
+  EXPECT_EQ(form->LastGpsSharing, 0);
+  EXPECT_FALSE(form->GpsChanged);
+}
+
+TEST_F(PagesTest, RestoreAsksFirstAndGoesOnUnlessTheAnswerIsNo) {
+  form->RestoreDefaultButton->click();  // no answer scripted: No
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextConfirmRestore, kTextCaptionNote, 0x134)}));
+  EXPECT_FALSE(form->RestorePending);
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+
+  ui.answers = {mb::kIdYes};
+  form->RestoreDefaultButton->click();
+  EXPECT_TRUE(form->RestorePending);
+  EXPECT_EQ(form->PendingCommand, 27);
+}
+
+TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
+  form->LastSpeedDial1 = "111";
+  form->LastA2dpPercentage = 20;
+  form->LastGpsPercentage = 30;
+  form->LastGpsSharing = 0;
+
+  // Speed dials: No keeps the page and the edit.
+  form->SpeedDial1LabeledEdit->setText("999");
+  EXPECT_FALSE(form->PageControl1->RequestPage(1));
+  EXPECT_EQ(form->PageControl1->ActivePageIndex(), 0);
+  EXPECT_EQ(form->SpeedDial1LabeledEdit->text(), "999");
+  EXPECT_TRUE(form->SpeedDialChanged);
+
+  // Yes restores the last values and lets the page change, flag cleared after the undo.
+  ui.answers = {mb::kIdYes};
+  EXPECT_TRUE(form->PageControl1->RequestPage(1));
+  EXPECT_EQ(form->SpeedDial1LabeledEdit->text(), "111");
+  EXPECT_FALSE(form->SpeedDialChanged);
+
+  form->A2DPAudioMixPercentageUpDown->SetPosition(77);
+  ui.answers = {mb::kIdYes};
+  EXPECT_TRUE(form->PageControl1->RequestPage(2));
+  EXPECT_EQ(form->A2DPAudioMixPercentageUpDown->Position(), 20);
+  EXPECT_FALSE(form->A2dpChanged);
+
+  form->GPSAudioMixPercentageUpDown->SetPosition(90);
+  ui.answers = {mb::kIdYes};
+  EXPECT_TRUE(form->PageControl1->RequestPage(3));
+  EXPECT_EQ(form->GPSAudioMixPercentageUpDown->Position(), 30);
+  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "No");
+  EXPECT_FALSE(form->GpsChanged);
+
+  // Unchanged pages and the firmware page never ask.
+  const auto asked = ui.boxes.size();
+  EXPECT_TRUE(form->PageControl1->RequestPage(0));
+  EXPECT_TRUE(form->PageControl1->RequestPage(3));
+  EXPECT_EQ(ui.boxes.size(), asked);
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);  // nothing was sent
+}
+
+TEST_F(PagesTest, ShiftClickRevealsTheDeviceLabelsForGood) {
+  form->PaintBox1Click();
+  EXPECT_TRUE(form->DeviceInfoLabel->isHidden());
+  ui.PressShift(true);
+  form->PaintBox1Click();
+  EXPECT_FALSE(form->DeviceInfoLabel->isHidden());
+  EXPECT_FALSE(form->DeviceBdAddrInfoLabel->isHidden());
+  ui.PressShift(false);
+  form->PaintBox1Click();
+  EXPECT_FALSE(form->DeviceInfoLabel->isHidden());
+}
+
+}  // namespace
+}  // namespace app::testing
