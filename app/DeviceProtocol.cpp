@@ -1,5 +1,6 @@
 #include "app/DeviceProtocol.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "resources/TextCatalog.h"
@@ -87,6 +88,54 @@ std::optional<StatusLine> ParseStatusLine(std::string_view line) {
       break;
   }
   return status;
+}
+
+void LineBuffer::Append(std::string_view bytes) {
+  for (char c : bytes) {
+    if (discarding_) {
+      discarding_ = c != '\n';
+      continue;
+    }
+    if (length_ == kCapacity) {
+      const std::size_t lf = FindLineFeed();
+      if (lf == kCapacity) {
+        // One line longer than the store: none of it can be used.
+        length_ = 0;
+        discarding_ = c != '\n';
+        continue;
+      }
+      DropFront(lf + 1);
+    }
+    bytes_[length_++] = c;
+  }
+}
+
+std::optional<std::string> LineBuffer::TakeLine() {
+  const std::size_t lf = FindLineFeed();
+  if (lf == kCapacity) return std::nullopt;
+  std::string_view line(bytes_.data(), lf);
+  line = line.substr(0, line.find('\r'));
+  std::string text(line);
+  DropFront(lf + 1);
+  return text;
+}
+
+void LineBuffer::Clear() {
+  length_ = 0;
+  discarding_ = false;
+}
+
+std::size_t LineBuffer::FindLineFeed() const {
+  for (std::size_t i = 0; i < length_; ++i) {
+    if (bytes_[i] == '\n') return i;
+  }
+  return kCapacity;
+}
+
+void LineBuffer::DropFront(std::size_t count) {
+  std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(count),
+            bytes_.begin() + static_cast<std::ptrdiff_t>(length_), bytes_.begin());
+  length_ -= count;
 }
 
 std::string CommandLine(int code) {

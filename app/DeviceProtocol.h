@@ -6,6 +6,8 @@
 // acknowledge; "+FPSTS1=" status lines carry the code answered and its payload; others are noise.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,33 @@ bool IsOkLine(std::string_view line);
 // The status line's fields, or nothing when the line is no status line. Numbers end at the first
 // non-digit and stop growing at the largest int, so no digit run can overflow.
 std::optional<StatusLine> ParseStatusLine(std::string_view line);
+
+// Received bytes not yet consumed, oldest first, in a fixed 1024-byte store. A partial line waits
+// for its line feed, also across closing and reopening the port. Nothing ever overflows:
+// - a line that outgrows the store is dropped, and reading resynchronises after its line feed;
+// - when the store is full of whole lines nobody took (the port was not ready), the oldest go.
+class LineBuffer {
+ public:
+  static constexpr std::size_t kCapacity = 1024;
+
+  void Append(std::string_view bytes);
+
+  // The first complete line's text (up to its first carriage return), removed with its line
+  // feed; nothing while no line is complete.
+  std::optional<std::string> TakeLine();
+
+  std::size_t Length() const { return length_; }
+  bool Discarding() const { return discarding_; }
+  void Clear();
+
+ private:
+  std::size_t FindLineFeed() const;
+  void DropFront(std::size_t count);
+
+  std::array<char, kCapacity> bytes_{};
+  std::size_t length_ = 0;
+  bool discarding_ = false;
+};
 
 std::string CommandLine(int code);
 std::string CommandLine(int code, std::string_view text);

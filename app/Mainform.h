@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceProtocol.h"
 #include "platform/DeviceNotifier.h"
 #include "platform/PortEnumerator.h"
 #include "resources/TextIds.h"
@@ -132,8 +133,7 @@ class TMajorForm final : public QDialog {
   bool A2dpChanged = false;
   bool GpsChanged = false;
   bool RestorePending = false;
-  std::array<char, 1024> RxBuffer{};
-  int RxLength = 0;
+  LineBuffer RxBuffer;
   std::string SettingsFilePath;
   std::string FirmwareFilePath;
   DFUEngineHandle EngineHandle = 0;
@@ -171,6 +171,17 @@ class TMajorForm final : public QDialog {
   // --- Device protocol ------------------------------------------------------------------------
   void SendDeviceCommand();
   void WriteCommandLine(const std::string& line);
+  // Takes every complete line out of RxBuffer and handles it.
+  void HandleReceivedLines();
+  void HandleDeviceLine(const std::string& line);
+  void UartRespTimeoutTimerTimer();
+  void CloseComPort();
+  // Shows the configuration the attached device reports on USB (filled by the USB detection).
+  void RefreshDeviceInfoLabel();
+
+  std::string DeviceModelName;
+  std::string DeviceAddress;
+  toolkit::Cursor SavedCursor = toolkit::Cursor::Default;
 
   // Last values the device reported or was sent; leaving a page undoes edits back to them.
   std::string LastSpeedDial1, LastSpeedDial2, LastSpeedDial3;

@@ -103,6 +103,13 @@ void TMajorForm::WMDeviceChange(unsigned /*eventCode*/) {}
 
 void TMajorForm::WriteCommandLine(const std::string& /*line*/) {}
 
+void TMajorForm::CloseComPort() {
+  PortReady = false;
+  UpdateControlStates();
+}
+
+void TMajorForm::RefreshDeviceInfoLabel() {}
+
 void TMajorForm::UpdateControlStates() {
   if (UpgradePhase != TUpgradePhase::Idle) {
     for (QWidget* w : std::initializer_list<QWidget*>{

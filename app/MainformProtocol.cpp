@@ -1,15 +1,59 @@
 // The device command protocol: one command at a time, its answer lines, the chains of commands,
 // and the response time-out.
+#include <cstdio>
+
 #include "app/DeviceProtocol.h"
 #include "app/Mainform.h"
+#include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 
 namespace app {
-
-using toolkit::qt::S;
-
 namespace {
+
+using namespace resources;
+using toolkit::qt::Q;
+using toolkit::qt::S;
+namespace mb = toolkit::mb;
+
 constexpr std::uint32_t kResponseTimeoutMs = 1000;
+constexpr std::uint32_t kUpgradeStartDelayMs = 1000;
+
+// The command that follows an answered one in its chain; kIdleCommand where the chain ends.
+int NextInChain(int code) {
+  switch (code) {
+    case 7:
+      return 8;
+    case 8:
+      return 9;
+    case 9:
+      return 10;
+    case 10:
+      return 1;
+    case 1:
+      return 2;
+    case 2:
+      return 3;
+    case 3:
+      return 4;
+    case 4:
+      return 5;
+    case 21:
+      return 22;
+    case 22:
+      return 23;
+    case 27:
+      return 7;
+    default:
+      return kIdleCommand;
+  }
+}
+
+std::string VersionText(int n) {
+  char version[32];
+  std::snprintf(version, sizeof version, " V%d.%02d", n / 100, n % 100);
+  return LoadText(kTextFirmwareVersion) + version;
+}
+
 }  // namespace
 
 void TMajorForm::SendDeviceCommand() {
@@ -46,6 +90,109 @@ void TMajorForm::SendDeviceCommand() {
   // A running timer keeps counting from the earlier send: the device has 1000 ms in all.
   UartRespTimeoutTimer->SetInterval(kResponseTimeoutMs);
   UartRespTimeoutTimer->Start();
+}
+
+}  // namespace app
+
+namespace app {
+
+void TMajorForm::HandleReceivedLines() {
+  while (auto line = RxBuffer.TakeLine())
+    HandleDeviceLine(*line);
+}
+
+void TMajorForm::HandleDeviceLine(const std::string& line) {
+  if (IsOkLine(line)) {
+    OkReceived = true;
+    return;
+  }
+  const auto status = ParseStatusLine(line);
+  if (!status || !OkReceived || status->code != PendingCommand) return;
+  if (status->code == 7 && status->first != kDeviceIdentity) return;
+
+  switch (status->code) {
+    case 8:
+      FWVerLabel->setText(Q(VersionText(status->first)));
+      break;
+    case 9:
+      DeviceModelName = status->text;
+      break;
+    case 10:
+      RefreshDeviceInfoLabel();
+      DeviceAddress = status->text;
+      DeviceBdAddrInfoLabel->setText(Q(LoadText(kTextDeviceAddressField) + " : " + DeviceAddress));
+      break;
+    case 1:
+      SpeedDial1LabeledEdit->setText(Q(status->text));
+      LastSpeedDial1 = status->text;
+      break;
+    case 2:
+      SpeedDial2LabeledEdit->setText(Q(status->text));
+      LastSpeedDial2 = status->text;
+      break;
+    case 3:
+      SpeedDial3LabeledEdit->setText(Q(status->text));
+      LastSpeedDial3 = status->text;
+      break;
+    case 4:
+      A2DPAudioMixPercentageUpDown->SetPosition(status->first);
+      LastA2dpPercentage = status->first;
+      break;
+    case 5:
+      GPSAudioMixPercentageUpDown->SetPosition(status->first);
+      GPSAudioSharingUpDown->SetPosition(status->second);
+      UpdateSharingText();
+      LastGpsPercentage = status->first;
+      LastGpsSharing = status->second;
+      break;
+    default:
+      break;
+  }
+
+  UartRespTimeoutTimer->Stop();
+  const int next = NextInChain(status->code);
+  if (next != kIdleCommand) {
+    PendingCommand = next;
+    SendDeviceCommand();
+    return;
+  }
+
+  PendingCommand = kIdleCommand;
+  switch (status->code) {
+    case 5:
+      // Filling the pages raised their change flags.
+      SpeedDialChanged = false;
+      A2dpChanged = false;
+      GpsChanged = false;
+      if (RestorePending) {
+        RestorePending = false;
+        ShowMessage(kTextDefaultsRestored, kTextCaptionNote, mb::kOk | mb::kIconInformation);
+      }
+      break;
+    case 23:
+    case 24:
+    case 25:
+      ShowMessage(kTextSaveSuccessful, kTextCaptionNote, mb::kOk | mb::kIconInformation);
+      break;
+    case 20:
+      SavedCursor = services_.ui.CurrentCursor();
+      services_.ui.SetCursor(toolkit::Cursor::Wait);
+      DFUCloseComPortTimer->Start();
+      StartDFUTimer->Start();
+      StartDFUTimer->SetInterval(kUpgradeStartDelayMs);
+      break;
+    default:
+      break;
+  }
+}
+
+void TMajorForm::UartRespTimeoutTimerTimer() {
+  UartRespTimeoutTimer->Stop();
+  PendingCommand = kIdleCommand;
+  // A restore that got no answer did not happen; the next plain reconnect must not report it.
+  RestorePending = false;
+  CloseComPort();
+  ShowMessage(kTextDeviceTimeout, kTextCaptionError, mb::kOk | mb::kIconWarning);
 }
 
 }  // namespace app

@@ -81,6 +81,7 @@ void TMajorForm::BindEvents() {
   PageControl1->OnChanging = [this](bool& allow) { PageControl1Changing(allow); };
   PaintBox1->OnClick = [this] { PaintBox1Click(); };
   ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
+  UartRespTimeoutTimer->OnTimer = [this] { UartRespTimeoutTimerTimer(); };
 }
 
 void TMajorForm::FormCreate() {

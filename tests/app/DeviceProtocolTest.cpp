@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/DeviceProtocol.h"
 
@@ -69,6 +70,78 @@ TEST(DeviceProtocolTest, CommandLinesEndInACarriageReturnOnly) {
   EXPECT_EQ(CommandLine(22, "0312345"), "AT+FPCMD1=22,0312345\r");
   EXPECT_EQ(CommandLine(24, 100), "AT+FPCMD1=24,100\r");
   EXPECT_EQ(CommandLine(25, 20, -1), "AT+FPCMD1=25,20,-1\r");
+}
+
+}  // namespace
+}  // namespace app
+
+namespace app {
+namespace {
+
+std::vector<std::string> TakeAll(LineBuffer& buffer) {
+  std::vector<std::string> lines;
+  while (auto line = buffer.TakeLine())
+    lines.push_back(*line);
+  return lines;
+}
+
+TEST(LineBufferTest, LinesEndAtLineFeedsAndTheirTextAtCarriageReturns) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> pieces;
+    std::vector<std::string> lines;
+    std::size_t left;
+  };
+  const std::vector<Case> cases = {
+      {"one burst", {"OK\r\n+FPSTS1=8,123\r\n"}, {"OK", "+FPSTS1=8,123"}, 0},
+      {"split over pieces", {"+FPST", "S1=8,1", "23\r", "\n"}, {"+FPSTS1=8,123"}, 0},
+      {"partial line waits", {"OK\r\n+FPSTS1=8"}, {"OK"}, 9},
+      {"text ends at the first CR", {"OK\rjunk\r\n"}, {"OK"}, 0},
+      {"bare LF", {"\n\nOK\n"}, {"", "", "OK"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineBuffer buffer;
+    std::vector<std::string> lines;
+    for (const auto& piece : c.pieces) {
+      buffer.Append(piece);
+      for (auto& l : TakeAll(buffer))
+        lines.push_back(l);
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(buffer.Length(), c.left);
+  }
+}
+
+TEST(LineBufferTest, AnOverlongLineIsDroppedAndReadingResumesAfterItsLineFeed) {
+  LineBuffer buffer;
+  buffer.Append("OK\r\n");
+  EXPECT_EQ(TakeAll(buffer), (std::vector<std::string>{"OK"}));
+  buffer.Append(std::string(3000, 'x'));
+  EXPECT_LE(buffer.Length(), LineBuffer::kCapacity);
+  EXPECT_TRUE(buffer.Discarding());
+  EXPECT_TRUE(TakeAll(buffer).empty());
+  buffer.Append("still the same line\r\n+FPSTS1=8,5\r\n");
+  EXPECT_EQ(TakeAll(buffer), (std::vector<std::string>{"+FPSTS1=8,5"}));
+  EXPECT_EQ(buffer.Length(), 0u);
+
+  // Exactly full without a line feed, then the line feed: that line is lost, the next one is not.
+  LineBuffer full;
+  full.Append(std::string(LineBuffer::kCapacity, 'y'));
+  EXPECT_EQ(full.Length(), LineBuffer::kCapacity);
+  full.Append("\nOK\n");
+  EXPECT_EQ(TakeAll(full), (std::vector<std::string>{"OK"}));
+}
+
+TEST(LineBufferTest, WholeLinesNobodyTookMakeRoomOldestFirst) {
+  LineBuffer buffer;
+  for (int i = 0; i < 200; ++i)
+    buffer.Append("OK" + std::to_string(i % 10) + "\r\n");  // 1000 bytes
+  buffer.Append(std::string(100, 'z') + "\n");
+  EXPECT_LE(buffer.Length(), LineBuffer::kCapacity);
+  const auto lines = TakeAll(buffer);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), std::string(100, 'z'));
 }
 
 }  // namespace
