@@ -55,7 +55,11 @@ void VirtualHeadset::Stop() {
     [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
   }
   if (thread_.joinable()) thread_.join();
-  if (masterFd_ >= 0) Detach(Presence::Unplugged);
+  if (masterFd_ >= 0) {
+    Detach(Presence::Unplugged);
+  } else if (GetPresence() != Presence::Unplugged) {
+    SetPresence(Presence::Unplugged, {});
+  }
 }
 
 std::string VirtualHeadset::SlavePath() const {

@@ -31,7 +31,7 @@ inline constexpr char kDefaultDescription[] = "USB Serial Device (QM-R7 virtual 
 enum class Presence {
   Attached,   // the serial port is there
   Away,       // in upgrade mode, coming back
-  Unplugged,  // gone until stopped
+  Unplugged,  // gone for good: unplug-after, or stopped
 };
 
 // What the upgrade side gets while the serial side is away.
