@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,8 +19,7 @@ namespace {
 using std::chrono::milliseconds;
 
 // How long the device waits for the tool to take its last answer before leaving, and how often it
-// looks. Bytes written to a pty master reach the slave's queue asynchronously, so the first look
-// comes only after a step.
+// looks.
 constexpr milliseconds kLeaveLimit{1000};
 constexpr milliseconds kLeaveStep{2};
 
@@ -115,6 +113,12 @@ void VirtualHeadset::Attach() {
   // Never block on a tool that does not read: what it leaves unread is lost, as on the wire.
   ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
+  // The path is known before the registration appears, so whoever hears of the port from the
+  // registry finds the same path here.
+  {
+    std::lock_guard lock(mutex_);
+    slavePath_ = name;
+  }
   if (options_.registry != nullptr) {
     platform::VirtualDevice device;
     device.kind = platform::kSerialKind;
@@ -123,6 +127,10 @@ void VirtualHeadset::Attach() {
     try {
       registration_ = platform::ScopedRegistration(*options_.registry, device);
     } catch (...) {
+      {
+        std::lock_guard lock(mutex_);
+        slavePath_.clear();
+      }
       ::close(slave);
       ::close(master);
       throw;
@@ -164,7 +172,8 @@ void VirtualHeadset::Run() {
       try {
         SaveState(options_.stateFile, saved);
       } catch (const std::exception& e) {
-        if (options_.onSaveError) options_.onSaveError(e.what());
+        if (options_.onError)
+          options_.onError(std::string("cannot keep the settings: ") + e.what());
       }
     }
     Answer(reply);
@@ -191,7 +200,13 @@ void VirtualHeadset::Run() {
       std::lock_guard lock(mutex_);
       headset_.Reattach();
     }
-    Attach();
+    try {
+      Attach();
+    } catch (const std::exception& e) {
+      if (options_.onError) options_.onError(std::string("cannot come back: ") + e.what());
+      SetPresence(Presence::Unplugged, {});
+      return;
+    }
   }
 }
 
@@ -214,9 +229,11 @@ void VirtualHeadset::WriteToTool(const std::string& bytes) {
 
 void VirtualHeadset::LetToolRead() {
   for (milliseconds waited{0}; waited < kLeaveLimit; waited += kLeaveStep) {
+    // Our own slave descriptor is readable while the tool has bytes left to read. Unlike
+    // FIONREAD, poll first moves bytes still on their way into the slave's queue.
+    pollfd unread{slaveFd_, POLLIN, 0};
+    if (::poll(&unread, 1, 0) != 1) return;
     if (!RealWait(kLeaveStep)) return;
-    int unread = 0;
-    if (::ioctl(slaveFd_, FIONREAD, &unread) != 0 || unread == 0) return;
   }
 }
 

@@ -57,8 +57,9 @@ class VirtualHeadset {
     // Runs while in upgrade mode; empty: stays away for timing.upgradeAway.
     std::function<void(const UpgradeContext&)> upgradeMode;
     std::function<void(Presence, const std::string& path)> onPresence;
-    // Saving the state failed; the headset goes on with the state in memory.
-    std::function<void(const std::string& error)> onSaveError;
+    // Something failed on the runner thread: saving the state (the headset goes on with the state
+    // in memory) or coming back after upgrade mode (the headset stays unplugged).
+    std::function<void(const std::string& error)> onError;
   };
 
   // Opens the pty and registers it; throws std::runtime_error or platform::RegistryError.

@@ -47,7 +47,7 @@ int Run(const sim::CommandLine& commandLine) {
   options.registry = &registry;
   options.stateFile =
       commandLine.stateFile.empty() ? sim::DefaultStatePath() : commandLine.stateFile;
-  options.onSaveError = [](const std::string& error) { Say("cannot keep the settings: " + error); };
+  options.onError = [](const std::string& error) { Say(error); };
   options.onPresence = [&](sim::Presence presence, const std::string& path) {
     switch (presence) {
       case sim::Presence::Attached:
