@@ -28,7 +28,7 @@ std::string UsageText() {
          "\n"
          "Command 20 (firmware upgrade) takes the port away; the headset comes back on a\n"
          "new port a few seconds later. The port is registered in $XDG_RUNTIME_DIR/qmr7/\n"
-         "(else /tmp/qmr7-<uid>/) while it exists.\n";
+         "(else qmr7-<uid>/ in $TMPDIR or /tmp) while it exists.\n";
 }
 
 std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine) {

@@ -159,7 +159,13 @@ void VirtualHeadset::Run() {
     }
     if ((fds[0].revents & POLLIN) != 0) return;
     const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
-    if (n <= 0) continue;  // EAGAIN or EINTR; EIO cannot come while the slave is held open
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) {
+      // Not expected while the slave is held open; going on would spin on the failed port.
+      if (options_.onError) options_.onError(std::string("port failed: ") + std::strerror(errno));
+      Detach(Presence::Unplugged);
+      return;
+    }
 
     Reply reply;
     HeadsetState saved;

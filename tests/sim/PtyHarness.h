@@ -7,12 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <optional>
 #include <string>
+
+#include "sim/testing/GatedPacer.h"
 
 namespace sim::testing {
 
@@ -117,63 +114,6 @@ class ToolPort {
 
   int fd_ = -1;
   std::string buffer_;
-};
-
-// Stands in for the headset's pauses: records each and, while closed, holds the headset in it
-// until the test releases it, so a test can look at the port in the middle of a pause.
-class GatedPacer {
- public:
-  explicit GatedPacer(bool open = true) : open_(open) {}
-
-  std::function<void(std::chrono::milliseconds)> Pacer() {
-    return [this](std::chrono::milliseconds pause) { Enter(pause); };
-  }
-
-  // The next pause the headset asked for; nullopt when none comes.
-  std::optional<std::chrono::milliseconds> WaitForPause() {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(kSafetyTimeoutMs),
-                           [&] { return !pauses_.empty(); })) {
-      return std::nullopt;
-    }
-    const auto pause = pauses_.front();
-    pauses_.pop_front();
-    return pause;
-  }
-
-  void Release() {
-    std::lock_guard lock(mutex_);
-    ++releases_;
-    changed_.notify_all();
-  }
-
-  // From now on each pause holds the headset until released.
-  void Close() {
-    std::lock_guard lock(mutex_);
-    open_ = false;
-  }
-
-  // From now on no pause holds the headset.
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  void Enter(std::chrono::milliseconds pause) {
-    std::unique_lock lock(mutex_);
-    pauses_.push_back(pause);
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return open_ || releases_ > 0; });
-    if (!open_) --releases_;
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::chrono::milliseconds> pauses_;
-  int releases_ = 0;
-  bool open_;
 };
 
 }  // namespace sim::testing
