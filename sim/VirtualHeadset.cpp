@@ -162,7 +162,8 @@ void VirtualHeadset::Run() {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) {
       // Not expected while the slave is held open; going on would spin on the failed port.
-      if (options_.onError) options_.onError(std::string("port failed: ") + std::strerror(errno));
+      const std::string reason = n == 0 ? "closed" : std::strerror(errno);
+      if (options_.onError) options_.onError("port failed: " + reason);
       Detach(Presence::Unplugged);
       return;
     }
@@ -174,14 +175,7 @@ void VirtualHeadset::Run() {
       reply = headset_.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
       saved = headset_.State();
     }
-    if (reply.stateChanged && !options_.stateFile.empty()) {
-      try {
-        SaveState(options_.stateFile, saved);
-      } catch (const std::exception& e) {
-        if (options_.onError)
-          options_.onError(std::string("cannot keep the settings: ") + e.what());
-      }
-    }
+    if (reply.stateChanged) Save(saved);
     Answer(reply);
     if (stopping_ || reply.departure == Departure::None) continue;
 
@@ -193,8 +187,13 @@ void VirtualHeadset::Run() {
     Detach(Presence::Away);
     const UpgradeContext context{[this](milliseconds d) { return Pause(d); },
                                  [this](int version) {
-                                   std::lock_guard lock(mutex_);
-                                   headset_.SetFirmwareVersion(version);
+                                   HeadsetState upgraded;
+                                   {
+                                     std::lock_guard lock(mutex_);
+                                     headset_.SetFirmwareVersion(version);
+                                     upgraded = headset_.State();
+                                   }
+                                   Save(upgraded);
                                  }};
     if (options_.upgradeMode) {
       options_.upgradeMode(context);
@@ -213,6 +212,15 @@ void VirtualHeadset::Run() {
       SetPresence(Presence::Unplugged, {});
       return;
     }
+  }
+}
+
+void VirtualHeadset::Save(const HeadsetState& state) {
+  if (options_.stateFile.empty()) return;
+  try {
+    SaveState(options_.stateFile, state);
+  } catch (const std::exception& e) {
+    if (options_.onError) options_.onError(std::string("cannot keep the settings: ") + e.what());
   }
 }
 

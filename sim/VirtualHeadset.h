@@ -38,7 +38,7 @@ enum class Presence {
 struct UpgradeContext {
   // Spends device time; false when the headset is stopping and the upgrade side should return.
   std::function<bool(std::chrono::milliseconds)> wait;
-  std::function<void(int)> setFirmwareVersion;
+  std::function<void(int)> setFirmwareVersion;  // kept in the state file
 };
 
 class VirtualHeadset {
@@ -83,6 +83,7 @@ class VirtualHeadset {
   void Run();
   void Attach();
   void Detach(Presence next);
+  void Save(const HeadsetState& state);
   void Answer(const Reply& reply);
   void WriteToTool(const std::string& bytes);
   // Lets the tool take the last answer before the port goes.

@@ -306,6 +306,7 @@ TEST_F(VirtualHeadsetTest, TheUpgradeSideRunsWhileAwayAndCanChangeTheFirmware) {
     EXPECT_TRUE(context.wait(10ms));
     context.setFirmwareVersion(124);
   };
+  options_.stateFile = root_ + "/state";
   platform::VirtualDeviceWatcher watcher(*registry_);
   Start();
   ASSERT_TRUE(WaitForEvent(watcher, VirtualDeviceEvent::Kind::Arrived));
@@ -318,6 +319,7 @@ TEST_F(VirtualHeadsetTest, TheUpgradeSideRunsWhileAwayAndCanChangeTheFirmware) {
   ToolPort tool(back->path);
   EXPECT_EQ(tool.Transact("AT+FPCMD1=8"), "OK\r\n+FPSTS1=8,124\r\n");
   EXPECT_EQ(pacer_.WaitForPause(), 10ms);
+  EXPECT_EQ(LoadState(options_.stateFile).info.firmwareVersion, 124);
 }
 
 }  // namespace
