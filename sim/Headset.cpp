@@ -139,19 +139,12 @@ Reply Headset::Receive(std::string_view bytes) {
 void Headset::HandleLine(std::string_view line, Reply& reply) {
   ++lines_;
   if (!faults_.silent) {
-    std::vector<std::string> lines;
+    std::vector<std::string> lines = Answer(overflow_ ? "" : line, reply);
     if (faults_.noise) {
-      lines.emplace_back(line);  // the echo of a modem with echo on
-    }
-    const std::vector<std::string> answer = Answer(overflow_ ? "" : line, reply);
-    if (faults_.noise) {
-      // An unrelated line between the OK and the status line.
-      lines.insert(lines.end(), answer.begin(),
-                   answer.begin() + std::min<std::size_t>(1, answer.size()));
-      lines.emplace_back(kNoiseLines[noiseTurn_++ % std::size(kNoiseLines)]);
-      if (answer.size() > 1) lines.insert(lines.end(), answer.begin() + 1, answer.end());
-    } else {
-      lines = answer;
+      // The echo of a modem with echo on, and an unrelated line right after the first answer line
+      // (between OK and the status line).
+      lines.emplace(lines.begin() + 1, kNoiseLines[noiseTurn_++ % std::size(kNoiseLines)]);
+      lines.emplace(lines.begin(), line);
     }
     Emit(lines, reply);
   }

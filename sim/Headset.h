@@ -128,7 +128,7 @@ class Headset {
 
  private:
   void HandleLine(std::string_view line, Reply& reply);
-  // The answer lines without line ends; empty for none.
+  // The answer lines without line ends: OK or ERROR first, then any status line.
   std::vector<std::string> Answer(std::string_view line, Reply& reply);
   std::string StatusFor(int code) const;
   void Emit(const std::vector<std::string>& lines, Reply& reply) const;
