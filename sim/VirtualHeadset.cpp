@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -138,11 +140,21 @@ void VirtualHeadset::Attach() {
   }
   masterFd_ = master;
   slaveFd_ = slave;
+  // Opens and closes by the tool; our own slave descriptor is older than the watch. Without the
+  // watch the port still works, but only for one exclusive open.
+  watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watchFd_ >= 0 &&
+      ::inotify_add_watch(watchFd_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+    ::close(watchFd_);
+    watchFd_ = -1;
+  }
   SetPresence(Presence::Attached, name);
 }
 
 void VirtualHeadset::Detach(Presence next) {
   registration_.Reset();
+  if (watchFd_ >= 0) ::close(watchFd_);
+  watchFd_ = -1;
   ::close(masterFd_);
   ::close(slaveFd_);
   masterFd_ = slaveFd_ = -1;
@@ -152,12 +164,14 @@ void VirtualHeadset::Detach(Presence next) {
 void VirtualHeadset::Run() {
   char buffer[512];
   while (!stopping_) {
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {masterFd_, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {watchFd_, POLLIN, 0}, {masterFd_, POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if ((fds[0].revents & POLLIN) != 0) return;
+    if ((fds[1].revents & POLLIN) != 0) FollowToolOpens();
+    if ((fds[2].revents & POLLIN) == 0) continue;
     const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) {
@@ -211,6 +225,25 @@ void VirtualHeadset::Run() {
       if (options_.onError) options_.onError(std::string("cannot come back: ") + e.what());
       SetPresence(Presence::Unplugged, {});
       return;
+    }
+  }
+}
+
+void VirtualHeadset::FollowToolOpens() {
+  alignas(inotify_event) char buffer[1024];
+  ssize_t n;
+  while ((n = ::read(watchFd_, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      const bool opened = (event->mask & IN_OPEN) != 0;
+      if (!opened) {
+        // A tool that opens the port exclusively (TIOCEXCL) leaves the flag on the pty, which
+        // outlives the tool's descriptor; unlike a real port, the next open would then fail with
+        // EBUSY. Clearing it as the tool closes gives the real port's behaviour back.
+        ::ioctl(slaveFd_, TIOCNXCL);
+      }
+      if (options_.onToolPort) options_.onToolPort(opened);
     }
   }
 }

@@ -6,7 +6,8 @@
 // is closed, so the tool's reads fail as on an unplugged port, and the registration goes away.
 // After upgrade mode the device comes back on a new pty, as a re-enumerated USB device would.
 // The runner keeps a slave descriptor of its own open, so the tool closing and reopening the port
-// never looks like a hang-up to the device.
+// never looks like a hang-up to the device, and it ends an exclusive open (TIOCEXCL) when the tool
+// closes the port, as the kernel does for a real serial port.
 //
 // Threads: one runner thread does all reading, answering, waiting and leaving. The public methods
 // may be called from any thread; callbacks in Options run on the runner thread (the first
@@ -57,6 +58,8 @@ class VirtualHeadset {
     // Runs while in upgrade mode; empty: stays away for timing.upgradeAway.
     std::function<void(const UpgradeContext&)> upgradeMode;
     std::function<void(Presence, const std::string& path)> onPresence;
+    // The tool opened (true) or closed (false) the port.
+    std::function<void(bool opened)> onToolPort;
     // Something failed on the runner thread: saving the state (the headset goes on with the state
     // in memory) or coming back after upgrade mode (the headset stays unplugged).
     std::function<void(const std::string& error)> onError;
@@ -83,6 +86,7 @@ class VirtualHeadset {
   void Run();
   void Attach();
   void Detach(Presence next);
+  void FollowToolOpens();
   void Save(const HeadsetState& state);
   void Answer(const Reply& reply);
   void WriteToTool(const std::string& bytes);
@@ -96,7 +100,8 @@ class VirtualHeadset {
   std::atomic<bool> stopping_{false};
   int wakeFd_ = -1;
   int masterFd_ = -1;
-  int slaveFd_ = -1;
+  int slaveFd_ = -1;  // never read: it keeps the pty alive while the tool has it closed
+  int watchFd_ = -1;  // inotify on the slave path
   platform::ScopedRegistration registration_;
 
   mutable std::mutex mutex_;  // guards headset_, presence_, slavePath_

@@ -64,6 +64,8 @@ int Run(const sim::CommandLine& commandLine) {
     }
   };
 
+  options.onToolPort = [](bool opened) { Say(opened ? "port opened" : "port closed"); };
+
   Say("settings in " + options.stateFile);
   Say("registry in " + registry.Directory());
   sim::VirtualHeadset headset(sim::LoadState(options.stateFile), options);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <memory>
@@ -46,6 +48,21 @@ std::optional<platform::VirtualDevice> WaitForEvent(platform::VirtualDeviceWatch
   }
 }
 
+// Runs `job` without privileges (root skips the exclusive-open check): in a child process as
+// nobody when we are root, else right here. Returns what `job` returns, an errno value or 0.
+template <typename Job>
+int RunUnprivileged(Job job) {
+  if (::geteuid() != 0) return job();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) _exit(125);
+    _exit(job());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 126;
+}
+
 class VirtualHeadsetTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,6 +99,10 @@ class VirtualHeadsetTest : public ::testing::Test {
   std::string root_;
   std::optional<platform::VirtualDeviceRegistry> registry_;
   GatedPacer pacer_;
+  // For callbacks, which run on the headset's thread.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<bool> toolPortUses_;
   VirtualHeadset::Options options_;
   std::unique_ptr<VirtualHeadset> headset_;
 };
@@ -166,6 +187,36 @@ TEST_F(VirtualHeadsetTest, ThePortStaysUsableWhenTheToolClosesAndReopensIt) {
   }
   EXPECT_EQ(headset_->GetPresence(), Presence::Attached);
   EXPECT_EQ(headset_->SlavePath(), path);
+}
+
+TEST_F(VirtualHeadsetTest, AnExclusiveOpenEndsWhenTheToolClosesThePort) {
+  options_.onToolPort = [this](bool opened) {
+    std::lock_guard lock(mutex_);
+    toolPortUses_.push_back(opened);
+    changed_.notify_all();
+  };
+  Start();
+  const std::string path = headset_->SlavePath();
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  }
+  const auto openExclusively = [&] {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return errno;
+    const int result = ::ioctl(fd, TIOCEXCL) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+  };
+  ASSERT_EQ(RunUnprivileged(openExclusively), 0);
+  {
+    std::unique_lock lock(mutex_);
+    ASSERT_TRUE(changed_.wait_for(lock, std::chrono::milliseconds(kSafetyTimeoutMs),
+                                  [&] { return toolPortUses_.size() >= 2; }));
+    EXPECT_EQ(toolPortUses_, (std::vector<bool>{true, false}));
+  }
+  EXPECT_EQ(RunUnprivileged(openExclusively), 0);  // not EBUSY
+  ToolPort tool(path);
+  EXPECT_EQ(tool.Transact("AT+FPCMD1=7"), "OK\r\n+FPSTS1=7,89075089\r\n");
 }
 
 TEST_F(VirtualHeadsetTest, ItIsRegisteredWhileItRunsAndNotAfter) {
