@@ -78,7 +78,10 @@ int Run(const sim::CommandLine& commandLine) {
   } else {
     signalfd_siginfo info{};
     [[maybe_unused]] const ssize_t n = ::read(signalFd, &info, sizeof info);
-    Say(std::string("stopping on ") + (info.ssi_signo == SIGINT ? "SIGINT" : "a signal"));
+    const char* name = info.ssi_signo == SIGINT   ? "SIGINT"
+                       : info.ssi_signo == SIGHUP ? "SIGHUP"
+                                                  : "SIGTERM";
+    Say(std::string("stopping on ") + name);
   }
   headset.Stop();
   return 0;
