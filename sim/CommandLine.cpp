@@ -1,0 +1,76 @@
+#include "sim/CommandLine.h"
+
+#include "sim/VirtualHeadset.h"
+
+namespace sim {
+
+std::string UsageText() {
+  return std::string(
+             "Usage: qmr7-sim [OPTION]...\n"
+             "A virtual QM-R7 headset on a pseudo-terminal, listed by the QM-R7 tool as\n"
+             "\"") +
+         kDefaultDescription +
+         "\". Runs until interrupted (Ctrl+C).\n"
+         "\n"
+         "  --state FILE        where the settings are kept between runs\n"
+         "                      (default: $XDG_STATE_HOME/qmr7-sim/state,\n"
+         "                      else ~/.local/state/qmr7-sim/state)\n"
+         "  --description TEXT  the port description the tool shows\n"
+         "  --fault FAULT       misbehave; repeat or separate by commas to combine:\n"
+         "      silent          read commands, never answer\n"
+         "      ok-only         answer OK but no status line\n"
+         "      wrong-identity  report another identity to command 7\n"
+         "      split           write every line in three pieces with short pauses\n"
+         "      noise           echo commands and add lines the tool must ignore\n"
+         "      slow=MS         wait MS milliseconds before each answer\n"
+         "      unplug-after=N  disappear after N command lines, as if unplugged\n"
+         "  --help              show this text\n"
+         "\n"
+         "Command 20 (firmware upgrade) takes the port away; the headset comes back on a\n"
+         "new port a few seconds later. The port is registered in $XDG_RUNTIME_DIR/qmr7/\n"
+         "(else qmr7-<uid>/ in $TMPDIR or /tmp) while it exists.\n";
+}
+
+std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string option = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (const auto eq = option.find('='); option.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = option.substr(eq + 1);
+      option.resize(eq);
+      hasValue = true;
+    }
+    if (option == "--help" || option == "-h") {
+      commandLine.help = true;
+      continue;
+    }
+    if (option != "--state" && option != "--description" && option != "--fault") {
+      return "unknown option '" + args[i] + "'";
+    }
+    if (!hasValue) {
+      if (i + 1 >= args.size()) return option + " needs a value";
+      value = args[++i];
+    }
+    if (option == "--state") {
+      if (value.empty()) return "--state needs a file name";
+      commandLine.stateFile = value;
+    } else if (option == "--description") {
+      if (value.find_first_of("\r\n") != std::string::npos) return "--description: one line only";
+      commandLine.description = value;
+    } else {
+      std::size_t start = 0;
+      for (;;) {
+        const auto comma = value.find(',', start);
+        const std::string error =
+            AddFault(std::string_view(value).substr(start, comma - start), commandLine.faults);
+        if (!error.empty()) return error;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace sim

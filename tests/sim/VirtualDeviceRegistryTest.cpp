@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/VirtualDeviceRegistry.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Generous: only a broken watcher ever waits this long.
+constexpr int kSafetyTimeoutMs = 5000;
+
+bool WaitReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, kSafetyTimeoutMs) == 1;
+}
+
+VirtualDevice SerialDevice(std::string path, std::string description = "USB Serial Device (X)") {
+  VirtualDevice device;
+  device.kind = kSerialKind;
+  device.path = std::move(path);
+  device.description = std::move(description);
+  return device;
+}
+
+// A child process that lives until Finish() (or the object's end) and is then reaped.
+class ChildProcess {
+ public:
+  ChildProcess() {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(fds[1]);
+      char c;
+      while (::read(fds[0], &c, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(fds[0]);
+    release_ = fds[1];
+  }
+  ~ChildProcess() {
+    Exit();
+    Reap();
+  }
+  pid_t Pid() const { return pid_; }
+  // Lets the child exit; it stays a zombie until reaped.
+  void Exit() {
+    if (release_ >= 0) ::close(release_);
+    release_ = -1;
+  }
+  void Reap() {
+    Exit();
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qmr7-registry-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    registry_.emplace(root_ + "/qmr7");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // A registration file as another program would leave it.
+  void WriteRegistration(const std::string& id, pid_t pid, unsigned long long started = 0) {
+    registry_->EnsureDirectory();
+    std::ofstream(Dir() + "/" + id + ".reg")
+        << "qmr7-virtual-device 1\nkind=serial\npath=/dev/pts/99\ndescription=Fake\npid=" << pid
+        << "\n"
+        << (started != 0 ? "started=" + std::to_string(started) + "\n" : "");
+  }
+
+  const std::string& Dir() const { return registry_->Directory(); }
+
+  std::string root_;
+  std::optional<VirtualDeviceRegistry> registry_;
+};
+
+TEST_F(RegistryTest, ARegistrationIsListedWithItsOwnerUntilUnregistered) {
+  EXPECT_TRUE(registry_->List().empty());  // no folder yet: nothing, and no error
+  const std::string id = registry_->Register(SerialDevice("/dev/pts/5", "USB Serial Device (A)"));
+
+  const auto devices = registry_->List();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].id, id);
+  EXPECT_EQ(devices[0].kind, "serial");
+  EXPECT_EQ(devices[0].path, "/dev/pts/5");
+  EXPECT_EQ(devices[0].description, "USB Serial Device (A)");
+  EXPECT_EQ(devices[0].pid, ::getpid());
+  EXPECT_EQ(devices[0].started, VirtualDeviceRegistry::ProcessStartTime(::getpid()));
+  EXPECT_NE(devices[0].started, 0u);
+
+  struct stat st {};
+  ASSERT_EQ(::stat(Dir().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  registry_->Unregister(id);
+  EXPECT_TRUE(registry_->List().empty());
+  EXPECT_NO_THROW(registry_->Unregister(id));  // twice is harmless
+  EXPECT_TRUE(fs::is_empty(Dir()));            // no temporary file left behind
+}
+
+TEST_F(RegistryTest, ListingFiltersByKindAndKeepsUnknownFields) {
+  VirtualDevice dfu;
+  dfu.kind = "usb-dfu";
+  dfu.path = "/tmp/dfu.sock";
+  dfu.extra["vid"] = "0a12";
+  registry_->Register(dfu);
+  registry_->Register(SerialDevice("/dev/pts/6"));
+
+  const auto serial = registry_->List(kSerialKind);
+  ASSERT_EQ(serial.size(), 1u);
+  EXPECT_EQ(serial[0].path, "/dev/pts/6");
+  const auto others = registry_->List("usb-dfu");
+  ASSERT_EQ(others.size(), 1u);
+  EXPECT_EQ(others[0].extra.at("vid"), "0a12");
+  EXPECT_EQ(registry_->List().size(), 2u);
+}
+
+TEST_F(RegistryTest, ScopedRegistrationUnregistersAtItsEnd) {
+  {
+    ScopedRegistration registration(*registry_, SerialDevice("/dev/pts/7"));
+    EXPECT_EQ(registry_->List().size(), 1u);
+    ScopedRegistration moved = std::move(registration);
+    EXPECT_EQ(registry_->List().size(), 1u);
+  }
+  EXPECT_TRUE(registry_->List().empty());
+}
+
+TEST_F(RegistryTest, FieldsThatWouldBreakTheFormatAreRefused) {
+  EXPECT_THROW(registry_->Register(SerialDevice("/dev/pts/1", "two\nlines")), RegistryError);
+  EXPECT_THROW(registry_->Register(SerialDevice("")), RegistryError);
+  VirtualDevice badKind = SerialDevice("/dev/pts/1");
+  badKind.kind = "serial\npath=/etc/passwd";
+  EXPECT_THROW(registry_->Register(badKind), RegistryError);
+  EXPECT_TRUE(registry_->List().empty());
+}
+
+TEST(RegistryFormatTest, ParseAcceptsOnlyCompleteVersionOneRegistrations) {
+  struct Case {
+    const char* name;
+    const char* text;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"complete", "qmr7-virtual-device 1\nkind=serial\npath=/dev/pts/3\npid=12\n", true},
+      {"description may be empty",
+       "qmr7-virtual-device 1\nkind=serial\npath=/p\ndescription=\npid=1\n", true},
+      {"value with equals sign",
+       "qmr7-virtual-device 1\nkind=serial\npath=/p\ndescription=a=b\npid=1\n", true},
+      {"other version", "qmr7-virtual-device 2\nkind=serial\npath=/p\npid=1\n", false},
+      {"no header", "kind=serial\npath=/p\npid=1\n", false},
+      {"no pid", "qmr7-virtual-device 1\nkind=serial\npath=/p\n", false},
+      {"no path", "qmr7-virtual-device 1\nkind=serial\npid=1\n", false},
+      {"pid not a number", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=12x\n", false},
+      {"pid zero", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=0\n", false},
+      {"line without key", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=1\njunk\n", false},
+      {"empty", "", false},
+  };
+  for (const auto& c : cases) {
+    VirtualDevice device;
+    EXPECT_EQ(VirtualDeviceRegistry::Parse(c.text, device), c.valid) << c.name;
+  }
+}
+
+TEST(RegistryFormatTest, FormatAndParseRoundTrip) {
+  VirtualDevice device = SerialDevice("/dev/pts/9", "USB Serial Device (QM-R7 virtual headset)");
+  device.pid = 4242;
+  device.started = 987654321;
+  device.extra["socket"] = "/run/user/1/dfu";
+  VirtualDevice parsed;
+  ASSERT_TRUE(VirtualDeviceRegistry::Parse(VirtualDeviceRegistry::Format(device), parsed));
+  EXPECT_EQ(parsed, device);
+}
+
+TEST_F(RegistryTest, RegistrationsOfGoneOwnersAreIgnoredAndCleaned) {
+  ChildProcess dead;
+  const pid_t deadPid = dead.Pid();
+  dead.Reap();
+  ChildProcess zombie;
+  zombie.Exit();  // not reaped: the process table still has it
+  {
+    // Waits until the child has really exited, without polling for it.
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(zombie.Pid()), &info, WEXITED | WNOWAIT), 0);
+  }
+  ChildProcess alive;
+
+  WriteRegistration(std::to_string(deadPid) + "-00000001", deadPid);
+  WriteRegistration(std::to_string(zombie.Pid()) + "-00000002", zombie.Pid());
+  // Our own pid, but a different start time: a recycled pid.
+  WriteRegistration(std::to_string(::getpid()) + "-00000003", ::getpid(), 1);
+  WriteRegistration(std::to_string(alive.Pid()) + "-00000004", alive.Pid());
+  // A writer that died before renaming its file into place.
+  std::ofstream(Dir() + "/." + std::to_string(deadPid) + "-00000005.tmp") << "qmr7";
+
+  const auto devices = registry_->List();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].pid, alive.Pid());
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(Dir())) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{std::to_string(alive.Pid()) + "-00000004.reg"});
+}
+
+TEST_F(RegistryTest, AFolderOpenToOthersIsMadePrivateAndASymlinkIsRefused) {
+  ASSERT_EQ(::mkdir(Dir().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(Dir().c_str(), 0755), 0);
+  registry_->EnsureDirectory();
+  struct stat st {};
+  ASSERT_EQ(::stat(Dir().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  const std::string link = root_ + "/link";
+  ASSERT_EQ(::symlink(Dir().c_str(), link.c_str()), 0);
+  EXPECT_THROW(VirtualDeviceRegistry(link).EnsureDirectory(), RegistryError);
+}
+
+TEST_F(RegistryTest, AFolderOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder away";
+  ASSERT_EQ(::mkdir(Dir().c_str(), 0700), 0);
+  ASSERT_EQ(::chown(Dir().c_str(), 12345, 12345), 0);
+  EXPECT_THROW(registry_->EnsureDirectory(), RegistryError);
+  EXPECT_THROW(registry_->Register(SerialDevice("/dev/pts/1")), RegistryError);
+}
+
+TEST(RegistryDirectoryTest, DefaultFolderFollowsTheRuntimeDirectoryElseTheTemporaryOne) {
+  const auto saved = [](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  };
+  const auto runtime = saved("XDG_RUNTIME_DIR");
+  const auto tmp = saved("TMPDIR");
+  const std::string uid = std::to_string(::geteuid());
+
+  ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/run/user/77/qmr7");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/tmp/qmr7-" + uid);
+  ::setenv("TMPDIR", "/var/tmp", 1);
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/var/tmp/qmr7-" + uid);
+  ::setenv("XDG_RUNTIME_DIR", "relative", 1);  // not usable: ignored
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/var/tmp/qmr7-" + uid);
+
+  const auto restore = [](const char* name, const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  };
+  restore("XDG_RUNTIME_DIR", runtime);
+  restore("TMPDIR", tmp);
+}
+
+TEST_F(RegistryTest, TheWatcherReportsArrivalsAndRemovalsButNotTheStartingSet) {
+  const std::string first = registry_->Register(SerialDevice("/dev/pts/1"));
+  VirtualDeviceWatcher watcher(*registry_);
+  ASSERT_EQ(watcher.Devices().size(), 1u);
+  EXPECT_TRUE(watcher.ReadEvents().empty());
+
+  const std::string second = registry_->Register(SerialDevice("/dev/pts/2", "Second"));
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  auto events = watcher.ReadEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, VirtualDeviceEvent::Kind::Arrived);
+  EXPECT_EQ(events[0].device.id, second);
+  EXPECT_EQ(events[0].device.description, "Second");
+
+  registry_->Unregister(first);
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  events = watcher.ReadEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, VirtualDeviceEvent::Kind::Removed);
+  EXPECT_EQ(events[0].device.path, "/dev/pts/1");  // a removal still tells what went
+  ASSERT_EQ(watcher.Devices().size(), 1u);
+  EXPECT_EQ(watcher.Devices()[0].id, second);
+}
+
+TEST_F(RegistryTest, TheWatcherReportsTheDeviceOfAnOwnerThatDiesWithoutUnregistering) {
+  ChildProcess owner;
+  VirtualDeviceWatcher watcher(*registry_);
+  WriteRegistration(std::to_string(owner.Pid()) + "-0000abcd", owner.Pid());
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  auto events = watcher.ReadEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, VirtualDeviceEvent::Kind::Arrived);
+
+  owner.Exit();  // the file stays: only the owner's exit can tell
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  events = watcher.ReadEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, VirtualDeviceEvent::Kind::Removed);
+  EXPECT_EQ(events[0].device.pid, owner.Pid());
+  EXPECT_TRUE(fs::is_empty(Dir()));
+  EXPECT_TRUE(watcher.ReadEvents().empty());  // told once
+}
+
+}  // namespace
+}  // namespace platform
