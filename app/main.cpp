@@ -28,10 +28,14 @@ int main(int argc, char** argv) {
 
   toolkit::qt::QtClock clock;
   toolkit::qt::QtDispatcher dispatcher;
-  platform::UdevPortEnumerator ports;
-  platform::PollingDeviceNotifier notifier(dispatcher, [] {
+  const platform::VirtualDeviceRegistry registry;
+  platform::SystemPortEnumerator ports(registry);
+  platform::PollingDeviceNotifier notifier(dispatcher, [&registry] {
     std::vector<std::unique_ptr<platform::EventSource>> sources;
     if (auto udev = platform::MakeUdevEventSource()) sources.push_back(std::move(udev));
+    if (auto virtuals = platform::MakeRegistryEventSource(registry)) {
+      sources.push_back(std::move(virtuals));
+    }
     return sources;
   });
   int code = 0;

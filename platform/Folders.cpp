@@ -42,7 +42,8 @@ std::string ProgramBaseName(std::string_view programPath) {
   std::string base(name);
   if (base.size() > 4) {
     std::string ext = base.substr(base.size() - 4);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : ext)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (ext == ".exe") base.resize(base.size() - 4);
   }
   return base;

@@ -102,7 +102,34 @@ class UdevEventSource final : public EventSource {
   udev_monitor* monitor_;
 };
 
+class RegistryEventSource final : public EventSource {
+ public:
+  explicit RegistryEventSource(const VirtualDeviceRegistry& registry) : watcher_(registry) {}
+
+  int Fd() const override { return watcher_.Fd(); }
+
+  std::vector<unsigned> Drain() override {
+    std::vector<unsigned> codes;
+    for (const VirtualDeviceEvent& e : watcher_.ReadEvents()) {
+      codes.push_back(e.kind == VirtualDeviceEvent::Kind::Arrived ? kDeviceArrival
+                                                                  : kDeviceRemoveComplete);
+    }
+    return codes;
+  }
+
+ private:
+  VirtualDeviceWatcher watcher_;
+};
+
 }  // namespace
+
+std::unique_ptr<EventSource> MakeRegistryEventSource(const VirtualDeviceRegistry& registry) {
+  try {
+    return std::make_unique<RegistryEventSource>(registry);
+  } catch (const RegistryError&) {
+    return nullptr;
+  }
+}
 
 std::unique_ptr<EventSource> MakeUdevEventSource() {
   udev* u = udev_new();

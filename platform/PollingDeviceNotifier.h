@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DeviceNotifier.h"
+#include "platform/VirtualDeviceRegistry.h"
 #include "toolkit/Dispatcher.h"
 
 namespace platform {
@@ -38,5 +39,8 @@ class PollingDeviceNotifier final : public DeviceNotifier {
 
 // USB devices and ttys coming and going, as udev sees them; nullptr when udev cannot be reached.
 std::unique_ptr<EventSource> MakeUdevEventSource();
+
+// Virtual devices registered and unregistered; nullptr when the registry cannot be watched.
+std::unique_ptr<EventSource> MakeRegistryEventSource(const VirtualDeviceRegistry& registry);
 
 }  // namespace platform

@@ -66,3 +66,15 @@ std::vector<PortInfo> UdevPortEnumerator::Enumerate() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::vector<PortInfo> SystemPortEnumerator::Enumerate() {
+  std::vector<PortInfo> ports = udev_.Enumerate();
+  for (const VirtualDevice& device : registry_.List(kSerialKind)) {
+    ports.push_back({device.path, device.description});
+  }
+  return ports;
+}
+
+}  // namespace platform

@@ -6,12 +6,24 @@
 #include <string_view>
 
 #include "platform/PortEnumerator.h"
+#include "platform/VirtualDeviceRegistry.h"
 
 namespace platform {
 
 class UdevPortEnumerator final : public PortEnumerator {
  public:
   std::vector<PortInfo> Enumerate() override;
+};
+
+// The ports of this machine: the hardware ones udev knows, then the virtual ones registered.
+class SystemPortEnumerator final : public PortEnumerator {
+ public:
+  explicit SystemPortEnumerator(VirtualDeviceRegistry registry) : registry_(std::move(registry)) {}
+  std::vector<PortInfo> Enumerate() override;
+
+ private:
+  UdevPortEnumerator udev_;
+  VirtualDeviceRegistry registry_;
 };
 
 // What the user sees for a port: "USB Serial Device (<USB product string>)" for a port on USB

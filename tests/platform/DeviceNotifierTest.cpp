@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/PollingDeviceNotifier.h"
+#include "platform/UdevPortEnumerator.h"
+#include "tests/support/TempDir.h"
 
 namespace platform {
 namespace {
@@ -83,6 +85,38 @@ TEST_F(DeviceNotifierTest, NothingArrivesAfterTheRegistrationEnds) {
   registration.reset();
   queue_.Pump();
   EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
+  testsupport::TempDir dir;
+  const VirtualDeviceRegistry registry(dir / "registry");
+  registry.EnsureDirectory();
+  PollingDeviceNotifier notifier(queue_, [&] {
+    std::vector<std::unique_ptr<EventSource>> sources;
+    sources.push_back(MakeRegistryEventSource(registry));
+    return sources;
+  });
+  std::vector<unsigned> seen;
+  auto registration = notifier.Register([&](unsigned code) { seen.push_back(code); });
+
+  VirtualDevice device;
+  device.kind = kSerialKind;
+  device.path = "/dev/pts/99";
+  device.description = "USB Serial Device (QM-R7 virtual headset)";
+  {
+    ScopedRegistration held(registry, device);
+    PumpUntil(seen, 1);
+    EXPECT_EQ(seen, (std::vector<unsigned>{kDeviceArrival}));
+    const auto ports = SystemPortEnumerator(registry).Enumerate();
+    ASSERT_FALSE(ports.empty());
+    EXPECT_EQ(ports.back().name, "/dev/pts/99");
+    EXPECT_EQ(ports.back().description, "USB Serial Device (QM-R7 virtual headset)");
+  }
+  PumpUntil(seen, 2);
+  EXPECT_EQ(seen, (std::vector<unsigned>{kDeviceArrival, kDeviceRemoveComplete}));
+  for (const auto& port : SystemPortEnumerator(registry).Enumerate()) {
+    EXPECT_NE(port.name, "/dev/pts/99");
+  }
 }
 
 }  // namespace

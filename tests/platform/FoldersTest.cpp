@@ -19,7 +19,8 @@ TEST(FoldersTest, ProgramBaseNameDropsTheFolderAndTheProgramExtension) {
       {"/a.b/tool", "tool"},
       {".exe", ".exe"},
   };
-  for (const auto& [path, base] : cases) EXPECT_EQ(ProgramBaseName(path), base) << path;
+  for (const auto& [path, base] : cases)
+    EXPECT_EQ(ProgramBaseName(path), base) << path;
 }
 
 TEST(FoldersTest, AppDataFolderFollowsXdgConfigHome) {

@@ -65,7 +65,8 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
       {"adds after the section's last key", "[Setting]\nOther=1\n\n[X]\nk=v\n", "/a",
        "[Setting]\nOther=1\nDFU_FileName=/a\n\n[X]\nk=v\n"},
       {"appends a missing section", "[X]\nk=v\n", "/a", "[X]\nk=v\n[Setting]\nDFU_FileName=/a\n"},
-      {"keeps CR LF", "[Setting]\r\nDFU_FileName=/old\r\n", "/a", "[Setting]\r\nDFU_FileName=/a\r\n"},
+      {"keeps CR LF", "[Setting]\r\nDFU_FileName=/old\r\n", "/a",
+       "[Setting]\r\nDFU_FileName=/a\r\n"},
       {"matches names in any case", "[SETTING]\ndfu_filename=/old\n", "/a",
        "[SETTING]\nDFU_FileName=/a\n"},
   };
