@@ -188,14 +188,14 @@ TCustomComPort::TCustomComPort(toolkit::Component* owner, toolkit::UiDispatcher&
 }
 
 TCustomComPort::~TCustomComPort() {
-  // A handler that destroys its port ends the dispatch it runs in.
-  if (dispatching_ != nullptr) dispatching_->port = nullptr;
   try {
     Close();
   } catch (...) {
     // A destructor cannot report; the handlers of a closing port had their chance.
   }
   FreeHandle();
+  // A handler that destroys its port ends the dispatch it runs in.
+  if (dispatching_ != nullptr) dispatching_->port = nullptr;
   timeouts_.reset();
   bufferSizes_.reset();
   characters_.reset();

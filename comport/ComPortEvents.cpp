@@ -73,25 +73,28 @@ void TCustomComPort::DestroyThread() {
   worker->Stop(FHandle.get());
 }
 
-// On the UI thread (or on the worker when events are not synchronised). A handler may close the
-// port, which lets the rest of this wake-up's events go to the closed port, or destroy it, which
-// ends the delivery.
+// On the UI thread, or on the worker when events are not synchronised. A handler may close the
+// port: on the UI thread the rest of this wake-up's events then go to the closed port; on the
+// worker they are dropped, since the UI thread may destroy the port as soon as Close returned. A
+// handler on the UI thread may also destroy the port, which ends the delivery.
 void TCustomComPort::ThreadDoEvent(std::uint32_t events,
                                    const std::shared_ptr<TComWaitState>& state) {
   FEventMask = events;
+  const bool onUi = state->synchronize;
   TComWaitState* const outer = dispatching_;
-  dispatching_ = state.get();
+  if (onUi) dispatching_ = state.get();
   try {
     for (int event = 0; event < kLineEventCount; ++event) {
       if ((events & kLineEvents[event].flag) == 0) continue;
-      if (state->port != this || (!state->synchronize && state->Stopped())) return;
+      if (state->port != this || (!onUi && state->Stopped())) break;
       DeliverEvent(static_cast<LineEvent>(event));
     }
   } catch (...) {
     // Every exception, not only the framework's, is reported, and the worker goes on waiting.
     toolkit::HandleException(std::current_exception());
   }
-  if (state->port == this) dispatching_ = outer;
+  // From here on only a port that is still there is touched.
+  if (onUi && state->port == this) dispatching_ = outer;
 }
 
 void TCustomComPort::DeliverEvent(LineEvent event) {
@@ -99,7 +102,9 @@ void TCustomComPort::DeliverEvent(LineEvent event) {
   if (event == kLineError) {
     CheckLineErrors();
   } else if (lineEvents_[event]) {
-    lineEvents_[event](this);
+    // A copy, so that a handler that destroys the port does not destroy itself while it runs.
+    const TNotifyEvent handler = lineEvents_[event];
+    handler(this);
   }
 }
 

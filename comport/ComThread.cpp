@@ -17,12 +17,12 @@ thread_local TComWaitState* currentWorker = nullptr;
 // dispatcher dropped it unrun.
 class HandTicket {
  public:
-  HandTicket(std::shared_ptr<TComWaitState> state, std::uint64_t number)
-      : state_(std::move(state)), number_(number) {}
+  HandTicket(std::shared_ptr<TComWaitState> state, std::shared_ptr<bool> done)
+      : state_(std::move(state)), done_(std::move(done)) {}
   ~HandTicket() {
     {
       std::lock_guard lock(state_->handMutex);
-      state_->handsFinished = number_;
+      *done_ = true;
     }
     state_->handDone.notify_all();
   }
@@ -33,7 +33,7 @@ class HandTicket {
 
  private:
   std::shared_ptr<TComWaitState> state_;
-  std::uint64_t number_;
+  std::shared_ptr<bool> done_;  // guarded by the state's handMutex
 };
 
 }  // namespace
@@ -43,29 +43,31 @@ TComWaitState* TComWaitState::Current() {
 }
 
 void TComWaitState::HandOver(std::function<void()> call, bool untilRun) {
-  std::uint64_t number = 0;
+  auto done = std::make_shared<bool>(false);
+  auto ticket = std::make_shared<HandTicket>(shared_from_this(), done);
   {
-    std::lock_guard lock(handMutex);
-    number = handsFinished + 1;
+    // Once stopped, the worker no longer calls into the dispatcher, which may then go away.
+    std::lock_guard post(postMutex);
+    if (Stopped()) return;
+    ui.Post([ticket, call = std::move(call)] {
+      if (ticket->State().Stopped()) return;
+      try {
+        call();
+      } catch (...) {
+        // The worker has no use for it: the call reports what the user must see itself.
+      }
+    });
   }
-  auto ticket = std::make_shared<HandTicket>(shared_from_this(), number);
-  ui.Post([ticket, call = std::move(call)] {
-    if (ticket->State().Stopped()) return;
-    try {
-      call();
-    } catch (...) {
-      // The worker has no use for it: the call reports what the user must see itself.
-    }
-  });
   ticket.reset();
   std::unique_lock lock(handMutex);
-  handDone.wait(lock, [&] { return handsFinished >= number || (!untilRun && Stopped()); });
+  handDone.wait(lock, [&] { return *done || (!untilRun && Stopped()); });
 }
 
 void TComWaitState::Stop(SerialDevice* dev) {
   terminated.store(true, std::memory_order_release);
   { std::lock_guard lock(handMutex); }
   handDone.notify_all();
+  { std::lock_guard post(postMutex); }
   if (dev != nullptr) dev->CancelWait();
   if (Current() == this) {
     // A handler on the worker itself stops it: the worker holds `use` and checks the stop flag

@@ -8,7 +8,8 @@
 //   the device's handles;
 // - a hand-over to the UI thread is a posted call the worker waits for; stopping the worker
 //   releases that wait as well, so Close never waits for a worker blocked in a hand-over, and a
-//   call that runs after the stop does nothing;
+//   call that runs after the stop does nothing; after the stop the worker posts nothing more, so
+//   the dispatcher need only outlive the port;
 // - the worker touches the port object only on the UI thread (inside hand-overs), or, with
 //   SynchronizeEvents false, under `use`; the port's destructor clears `port`.
 // The worker frees itself when it ends, after a stop or after a failed wait.
@@ -66,7 +67,7 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
 
   std::mutex handMutex;
   std::condition_variable handDone;
-  std::uint64_t handsFinished = 0;  // guarded by handMutex
+  std::mutex postMutex;  // held by the worker while it posts a hand-over
 };
 
 // Applies a thread priority to a thread of this process, as far as Linux lets an unprivileged

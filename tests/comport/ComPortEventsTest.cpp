@@ -196,6 +196,7 @@ TEST_F(EventsTest, RemovingTheLastHandlerStopsEventsAndAssigningOneStartsThemAga
 TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedToTheUi) {
   std::atomic<bool> closed{false};
   std::atomic<bool> onWorker{false};
+  std::atomic<bool> handled{false};
   port_->SetSynchronizeEvents(false);
   port_->SetAfterClose([&](TCustomComPort*) {
     EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
@@ -205,10 +206,11 @@ TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedT
     onWorker = std::this_thread::get_id() != ui_thread_;
     port_->Close();  // waits until the UI thread has closed the port
     EXPECT_TRUE(closed);
+    handled = true;
   });
   port_->Open();
   pty_.Write("x");
-  PumpUntil([&] { return closed.load(); });
+  PumpUntil([&] { return handled.load(); });
   EXPECT_TRUE(onWorker);
   EXPECT_FALSE(port_->Active());
 }

@@ -75,7 +75,6 @@ class Requests {
   Request read_;
   Request write_;
   bool stop_ = false;
-  bool writeEnded_ = false;
   std::thread helper_;
 };
 
