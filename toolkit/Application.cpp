@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "toolkit/Exception.h"
+
 namespace toolkit {
 namespace {
 
@@ -39,6 +41,12 @@ std::string ExceptionReportText(std::exception_ptr error) {
 
 void HandleException(std::exception_ptr error) noexcept {
   try {
+    try {
+      std::rethrow_exception(error);
+    } catch (const EAbort&) {
+      return;
+    } catch (...) {
+    }
     const std::string text = ExceptionReportText(error);
     ExceptionHandler handler;
     {

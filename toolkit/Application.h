@@ -1,8 +1,8 @@
 // The application's standard exception report.
 //
-// An exception that escapes an event handler, a timer or a dispatched call is not fatal: it is shown
-// to the user and the message loop goes on. Every place that runs user-level handlers hands what
-// escaped them to HandleException; the program installs the handler that shows the report.
+// An exception that escapes an event handler, a timer or a dispatched call is not fatal: it is
+// shown to the user and the message loop goes on. Every place that runs user-level handlers hands
+// what escaped them to HandleException; the program installs the handler that shows the report.
 #pragma once
 
 #include <exception>
@@ -17,7 +17,8 @@ using ExceptionHandler = std::function<void(const std::string& message)>;
 // Called once at start-up, before any handler runs.
 void SetExceptionHandler(ExceptionHandler handler);
 
-// Reports an exception that escaped a handler. Never throws.
+// Reports an exception that escaped a handler; the silent abort (EAbort) is not reported. Never
+// throws.
 void HandleException(std::exception_ptr error) noexcept;
 
 // The text the report shows for an exception: its message, ended by a period when it has none.

@@ -18,4 +18,10 @@ class Exception : public std::exception {
   std::string message_;
 };
 
+// The silent abort: unwinds like any exception, but the standard exception report ignores it.
+class EAbort : public Exception {
+ public:
+  EAbort() : Exception("Operation aborted") {}
+};
+
 }  // namespace toolkit

@@ -1,0 +1,407 @@
+// Reading, writing, queues and line control.
+#include <cerrno>
+#include <cstring>
+
+#include "comport/ComPort.h"
+
+namespace comport {
+namespace {
+
+constexpr std::pair<TLineError, std::uint32_t> kLineErrorFlags[] = {
+    {leBreak, 0x0010},      {leDeviceNotSelected, 0x0800},
+    {leFrame, 0x0008},      {leIO, 0x0400},
+    {leMode, 0x8000},       {leOutOfPaper, 0x1000},
+    {leOverrun, 0x0002},    {leDeviceTimeOut, 0x0200},
+    {leRxOverflow, 0x0001}, {leParity, 0x0004},
+    {leTxFull, 0x0100},
+};
+
+SysError InvalidCount() {
+  return SysError{EINVAL, SystemErrorText(EINVAL)};
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Unpaired surrogates become U+FFFD.
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    const bool high = c >= 0xD800 && c < 0xDC00;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// The length of the sequence that starts with `lead`, 0 for a byte that cannot start one.
+int SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead < 0xE0) return 2;
+  if (lead >= 0xE0 && lead < 0xF0) return 3;
+  if (lead >= 0xF0 && lead < 0xF5) return 4;
+  return 0;
+}
+
+// Malformed sequences become U+FFFD, one per bad byte.
+std::u16string FromUtf8(const std::string& text) {
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = SequenceLength(lead);
+    char32_t c = length == 1 ? lead : (lead & (0x7F >> length));
+    bool valid = length != 0 && i + static_cast<std::size_t>(length) <= text.size();
+    for (int k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && c >= kMin[length] && c <= 0x10FFFF && (c < 0xD800 || c >= 0xE000);
+    if (!valid) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(length);
+    if (c < 0x10000) {
+      out += static_cast<char16_t>(c);
+    } else {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// The two requests.
+
+void TCustomComPort::Read(void* buffer, int count, bool waitOnCompletion) {
+  CheckActive();
+  if (count < 0) Check(InvalidCount());
+  if (beforeRead_) beforeRead_(this, buffer, count, waitOnCompletion);
+  WaitForReadCompletion();
+  FReadCount = count;
+  FReadBuffer = buffer;
+  if (count != 0) {
+    if (Log()) WriteLog("Read request " + std::to_string(count) + " byte(s)");
+    Check(FHandle->StartRead(buffer, static_cast<std::size_t>(count)));
+    if (waitOnCompletion) WaitForReadCompletion();
+  }
+  if (afterRead_) afterRead_(this, buffer, count, waitOnCompletion);
+}
+
+void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion) {
+  CheckActive();
+  if (count < 0) Check(InvalidCount());
+  if (beforeWrite_) beforeWrite_(this, buffer, count, waitOnCompletion);
+  WaitForWriteCompletion();
+  FWriteCount = count;
+  FWriteBuffer = buffer;
+  if (count != 0) {
+    if (Log()) WriteLog("Write request ", buffer, count);
+    if (waitOnCompletion) {
+      Check(FHandle->StartWrite(buffer, static_cast<std::size_t>(count)));
+      WaitForWriteCompletion();
+    } else {
+      const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+      FWriteCopy.assign(bytes, bytes + count);
+      FWriteBuffer = FWriteCopy.data();
+      Check(FHandle->StartWrite(FWriteCopy.data(), FWriteCopy.size()));
+    }
+  }
+  if (afterWrite_) afterWrite_(this, buffer, count, waitOnCompletion);
+}
+
+void TCustomComPort::WaitForReadCompletion() {
+  WaitForCompletion(true);
+}
+void TCustomComPort::WaitForWriteCompletion() {
+  WaitForCompletion(false);
+}
+
+// Only a request that was still running is held to its count; one that had ended is not, but its
+// error is reported all the same, once.
+void TCustomComPort::WaitForCompletion(bool read) {
+  if (FHandle != nullptr) {
+    const bool pending = read ? FHandle->ReadPending() : FHandle->WritePending();
+    std::size_t transferred = 0;
+    Check(read ? FHandle->WaitRead(transferred) : FHandle->WaitWrite(transferred));
+    const int expected = read ? FReadCount : FWriteCount;
+    if (pending && transferred != static_cast<std::size_t>(expected)) RaiseError(0, "Timeout");
+  }
+  CheckLineErrors();
+  int& count = read ? FReadCount : FWriteCount;
+  if (Log() && count != 0) {
+    if (read) {
+      WriteLog("Read complete ", FReadBuffer, count);
+    } else {
+      WriteLog("Write complete ", FWriteBuffer, count);
+    }
+    count = 0;
+  }
+}
+
+bool TCustomComPort::ReadPending() {
+  return FHandle != nullptr && FHandle->ReadPending();
+}
+bool TCustomComPort::WritePending() {
+  return FHandle != nullptr && FHandle->WritePending();
+}
+
+// Queue counts and line errors.
+
+int TCustomComPort::InputCount() {
+  TComStat stat;
+  Check(FHandle != nullptr ? FHandle->ClearErrors(stat) : SysError{EBADF, SystemErrorText(EBADF)});
+  if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
+  return static_cast<int>(stat.inQueue);
+}
+
+int TCustomComPort::OutputCount() {
+  TComStat stat;
+  Check(FHandle != nullptr ? FHandle->ClearErrors(stat) : SysError{EBADF, SystemErrorText(EBADF)});
+  if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
+  return static_cast<int>(stat.outQueue);
+}
+
+void TCustomComPort::CheckLineErrors() {
+  CheckActive();
+  TComStat stat;
+  Check(FHandle->ClearErrors(stat));
+  if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
+}
+
+void TCustomComPort::ClearLineErrors() {
+  CheckActive();
+  TComStat stat;
+  Check(FHandle->ClearErrors(stat));
+}
+
+TLineErrors TCustomComPort::GetLineErrors(std::uint32_t errorWord) {
+  TLineErrors errors;
+  for (const auto& [member, flag] : kLineErrorFlags) {
+    if ((errorWord & flag) != 0) errors.Include(member);
+  }
+  return errors;
+}
+
+// Typed reads and writes. A single-value reader whose request ended short (time-outs that return
+// at once) returns the bytes that came, the rest zero.
+
+char TCustomComPort::ReadChar() {
+  char value = 0;
+  Read(&value, 1, true);
+  return value;
+}
+
+std::uint8_t TCustomComPort::ReadByte() {
+  std::uint8_t value = 0;
+  Read(&value, 1, true);
+  return value;
+}
+
+std::uint16_t TCustomComPort::ReadWord() {
+  std::uint16_t value = 0;
+  Read(&value, sizeof value, true);
+  return value;
+}
+
+std::uint32_t TCustomComPort::ReadDWord() {
+  std::uint32_t value = 0;
+  Read(&value, sizeof value, true);
+  return value;
+}
+
+void TCustomComPort::WriteChar(char value) {
+  Write(&value, 1, false);
+}
+void TCustomComPort::WriteByte(std::uint8_t value) {
+  Write(&value, 1, false);
+}
+void TCustomComPort::WriteWord(std::uint16_t value) {
+  Write(&value, sizeof value, false);
+}
+void TCustomComPort::WriteDWord(std::uint32_t value) {
+  Write(&value, sizeof value, false);
+}
+
+std::string TCustomComPort::ReadString() {
+  WaitForReadCompletion();
+  std::string text(static_cast<std::size_t>(InputCount()), '\0');
+  Read(text.empty() ? nullptr : text.data(), static_cast<int>(text.size()), true);
+  return text;
+}
+
+TBytes TCustomComPort::ReadBytes() {
+  TBytes bytes(static_cast<std::size_t>(InputCount()));
+  Read(bytes.empty() ? nullptr : bytes.data(), static_cast<int>(bytes.size()), true);
+  return bytes;
+}
+
+std::u16string TCustomComPort::ReadUtf8() {
+  return FromUtf8(ReadAnsiString());
+}
+
+void TCustomComPort::WriteString(const std::string& value) {
+  Write(value.data(), static_cast<int>(value.size()), false);
+}
+
+void TCustomComPort::WriteBytes(const TBytes& value) {
+  Write(value.data(), static_cast<int>(value.size()), false);
+}
+
+void TCustomComPort::WriteUtf8(const std::u16string& value) {
+  WriteAnsiString(ToUtf8(value));
+}
+
+std::string TCustomComPort::ReadUntil(char terminator) {
+  std::string text;
+  for (;;) {
+    const char c = ReadChar();
+    text += c;
+    if (c == terminator) return text;
+  }
+}
+
+TBytes TCustomComPort::ReadUntilBytes(std::uint8_t terminator) {
+  TBytes bytes;
+  for (;;) {
+    const std::uint8_t b = ReadByte();
+    bytes.push_back(b);
+    if (b == terminator) return bytes;
+  }
+}
+
+std::u16string TCustomComPort::ReadUntilUtf8(std::uint8_t terminator) {
+  return FromUtf8(ReadAnsiUntil(static_cast<char>(terminator)));
+}
+
+void TCustomComPort::WriteLine(const std::string& value) {
+  WriteString(value);
+  WriteChar('\r');
+}
+
+void TCustomComPort::WriteLineBytes(const TBytes& value) {
+  WriteBytes(value);
+  WriteAnsiChar('\r');
+}
+
+void TCustomComPort::WriteLineUtf8(const std::u16string& value) {
+  WriteUtf8(value);
+  WriteAnsiChar('\r');
+}
+
+// Queues.
+
+void TCustomComPort::PurgeInput() {
+  if (FHandle == nullptr) return;
+  Check(FHandle->Purge(PurgeFlags(TPurge::AbortInput) | PurgeFlags(TPurge::ClearInput)));
+}
+
+void TCustomComPort::PurgeOutput() {
+  if (FHandle == nullptr) return;
+  Check(FHandle->Purge(PurgeFlags(TPurge::AbortOutput) | PurgeFlags(TPurge::ClearOutput)));
+}
+
+void TCustomComPort::ClearInput() {
+  if (FHandle != nullptr) Check(FHandle->Purge(PurgeFlags(TPurge::ClearInput)));
+}
+
+void TCustomComPort::ClearOutput() {
+  if (FHandle != nullptr) Check(FHandle->Purge(PurgeFlags(TPurge::ClearOutput)));
+}
+
+void TCustomComPort::AbortInput() {
+  if (FHandle != nullptr) Check(FHandle->Purge(PurgeFlags(TPurge::AbortInput)));
+}
+
+void TCustomComPort::AbortOutput() {
+  if (FHandle != nullptr) Check(FHandle->Purge(PurgeFlags(TPurge::AbortOutput)));
+}
+
+void TCustomComPort::Flush() {
+  if (FHandle != nullptr) Check(FHandle->Drain());
+}
+
+// Line control.
+
+void TCustomComPort::LineControl(TLineControl function) {
+  CheckActive();
+  Check(FHandle->Escape(function));
+}
+
+void TCustomComPort::TransmitChar(char value) {
+  CheckActive();
+  Check(FHandle->TransmitChar(value));
+}
+
+void TCustomComPort::SetBreak() {
+  CheckActive();
+  Check(FHandle->SetBreak(true));
+}
+
+void TCustomComPort::ClearBreak() {
+  CheckActive();
+  Check(FHandle->SetBreak(false));
+}
+
+void TCustomComPort::SetDTR() {
+  LineControl(TLineControl::SetDtr);
+}
+void TCustomComPort::ClearDTR() {
+  LineControl(TLineControl::ClearDtr);
+}
+void TCustomComPort::SetRTS() {
+  LineControl(TLineControl::SetRts);
+}
+void TCustomComPort::ClearRTS() {
+  LineControl(TLineControl::ClearRts);
+}
+void TCustomComPort::SetXOn() {
+  LineControl(TLineControl::SetXOn);
+}
+void TCustomComPort::SetXOff() {
+  LineControl(TLineControl::SetXOff);
+}
+void TCustomComPort::ResetDevice() {
+  LineControl(TLineControl::ResetDev);
+}
+
+TModemStatus TCustomComPort::ModemStatus() {
+  if (Designing()) return {};
+  CheckActive();
+  std::uint32_t status = 0;
+  Check(FHandle->GetModemStatus(status));
+  TModemStatus result;
+  if ((status & ms::Cts) != 0) result.Include(msCTS);
+  if ((status & ms::Dsr) != 0) result.Include(msDSR);
+  if ((status & ms::Ring) != 0) result.Include(msRing);
+  if ((status & ms::Rlsd) != 0) result.Include(msRLSD);
+  return result;
+}
+
+}  // namespace comport

@@ -1,0 +1,432 @@
+// The serial device on Linux: a tty opened non-blocking and exclusively.
+//
+// The event wait is an edge-triggered epoll on the tty, so that "characters arrived" is reported
+// once per arrival and not again for bytes a handler chose to leave queued, plus an eventfd that
+// other threads use to end the wait. Linux has no notification for modem-line changes that another
+// thread can interrupt, nor for line errors or an empty transmitter: while such events are asked
+// for, the wait also samples the lines and the error counters every few milliseconds.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "comport/SerialDevice.h"
+#include "comport/backend/posix/Requests.h"
+#include "comport/backend/posix/Termios.h"
+
+namespace comport {
+namespace {
+
+SysError Fail(int code) {
+  return SysError{code, SystemErrorText(code)};
+}
+SysError Result(int code) {
+  return code == 0 ? SysError{} : Fail(code);
+}
+SysError Ioctl(int fd, unsigned long request, void* arg) {
+  return ::ioctl(fd, request, arg) == 0 ? SysError{} : Fail(errno);
+}
+
+constexpr std::uint32_t kModemEvents = ev::Cts | ev::Dsr | ev::Rlsd | ev::Ring;
+constexpr std::uint32_t kCountedEvents = ev::Break | ev::Err;
+constexpr std::uint32_t kInputEvents = ev::RxChar | ev::Rx80Full;
+// Events with no kernel notification: sampled at this period while asked for.
+constexpr int kSamplePeriodMs = 10;
+constexpr int kDrainPeriodMs = 1;
+
+void Signal(int fd) {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void DrainEventFd(int fd) {
+  std::uint64_t value = 0;
+  [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+std::uint32_t ModemBits(int lines) {
+  std::uint32_t status = 0;
+  if ((lines & TIOCM_CTS) != 0) status |= ms::Cts;
+  if ((lines & TIOCM_DSR) != 0) status |= ms::Dsr;
+  if ((lines & TIOCM_RNG) != 0) status |= ms::Ring;
+  if ((lines & TIOCM_CAR) != 0) status |= ms::Rlsd;
+  return status;
+}
+
+// Errors since `base`, which moves on to `now`.
+std::uint32_t ErrorsSince(serial_icounter_struct& base, const serial_icounter_struct& now) {
+  std::uint32_t errors = 0;
+  if (now.buf_overrun != base.buf_overrun) errors |= ce::RxOver;
+  if (now.overrun != base.overrun) errors |= ce::Overrun;
+  if (now.parity != base.parity) errors |= ce::RxParity;
+  if (now.frame != base.frame) errors |= ce::Frame;
+  if (now.brk != base.brk) errors |= ce::Break;
+  base = now;
+  return errors;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(int fd) : fd_(fd), requests_(fd, [this] { OnWriteEnded(); }) {
+    // Linux raises DTR and RTS when a tty opens.
+    state_.Flags = dcb::fBinary | dcb::DtrEnable | dcb::RtsEnable;
+    counters_ = ReadCounters(errorBase_);
+    eventBase_ = errorBase_;
+  }
+
+  ~PosixSerialDevice() override {
+    if (epollFd_ >= 0) ::close(epollFd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    ::close(fd_);
+  }
+
+  SysError Init() {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) return Fail(errno);
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd_ < 0) return Fail(errno);
+    epoll_event wake{EPOLLIN, {}};
+    wake.data.fd = wakeFd_;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) return Fail(errno);
+    epoll_event tty{EPOLLET, {}};
+    tty.data.fd = fd_;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &tty) != 0) return Fail(errno);
+    return Result(posix::MakeRaw(fd_));
+  }
+
+  SysError GetState(TDcb& dcb) override {
+    dcb = state_;
+    return Result(posix::ReadDcb(fd_, dcb));
+  }
+
+  SysError SetState(const TDcb& dcb) override {
+    if (SysError e = Result(posix::WriteDcb(fd_, dcb))) return e;
+    if (SysError e = ApplyLineControl(dcb)) return e;
+    state_ = dcb;
+    return {};
+  }
+
+  SysError SetupQueues(std::uint32_t input, std::uint32_t /*output*/) override {
+    // The kernel's queues have fixed sizes; the input size still decides when "80% full" is.
+    inputSize_.store(input == 0 ? 4096 : input, std::memory_order_relaxed);
+    return {};
+  }
+
+  SysError GetTimeouts(TCommTimeouts& timeouts) override {
+    timeouts = requests_.Timeouts();
+    return {};
+  }
+
+  SysError SetTimeouts(const TCommTimeouts& timeouts) override {
+    requests_.SetTimeouts(timeouts);
+    return {};
+  }
+
+  SysError StartRead(void* buffer, std::size_t count) override {
+    return Result(requests_.StartRead(buffer, count));
+  }
+  SysError StartWrite(const void* buffer, std::size_t count) override {
+    return Result(requests_.StartWrite(buffer, count));
+  }
+  bool ReadPending() override { return requests_.ReadPending(); }
+  bool WritePending() override { return requests_.WritePending(); }
+  SysError WaitRead(std::size_t& transferred) override {
+    return Result(requests_.WaitRead(transferred));
+  }
+  SysError WaitWrite(std::size_t& transferred) override {
+    return Result(requests_.WaitWrite(transferred));
+  }
+
+  SysError SetEventMask(std::uint32_t mask) override {
+    // Whether the event character came in can only be seen by reading the input, which belongs
+    // to the application.
+    if ((mask & ev::RxFlag) != 0) return Fail(EOPNOTSUPP);
+    epoll_event tty{EPOLLET, {}};
+    tty.data.fd = fd_;
+    if ((mask & kInputEvents) != 0) tty.events |= EPOLLIN;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &tty) != 0) return Fail(errno);
+    mask_.store(mask, std::memory_order_release);
+    CancelWait();
+    return {};
+  }
+
+  SysError WaitEvent(std::uint32_t& events) override;
+
+  void CancelWait() override {
+    cancelled_.store(true, std::memory_order_release);
+    Signal(wakeFd_);
+  }
+
+  void CancelAll() override {
+    CancelWait();
+    requests_.Abort(true, true);
+  }
+
+  SysError ClearErrors(TComStat& stat) override {
+    stat = TComStat{};
+    if (counters_) {
+      serial_icounter_struct now{};
+      if (ReadCounters(now)) stat.errors = ErrorsSince(errorBase_, now);
+    }
+    int count = 0;
+    if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
+    stat.inQueue = static_cast<std::uint32_t>(count);
+    if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
+    stat.outQueue = static_cast<std::uint32_t>(count);
+    return {};
+  }
+
+  SysError Purge(std::uint32_t flags) override {
+    const bool in = (flags & PurgeFlags(TPurge::ClearInput)) != 0;
+    const bool out = (flags & PurgeFlags(TPurge::ClearOutput)) != 0;
+    requests_.Abort((flags & PurgeFlags(TPurge::AbortInput)) != 0,
+                    (flags & PurgeFlags(TPurge::AbortOutput)) != 0);
+    if (!in && !out) return {};
+    const int which = in && out ? TCIOFLUSH : (in ? TCIFLUSH : TCOFLUSH);
+    return ::tcflush(fd_, which) == 0 ? SysError{} : Fail(errno);
+  }
+
+  SysError Drain() override {
+    // TCSBRK with a non-zero argument waits for the output to be sent and sends no break.
+    while (::ioctl(fd_, TCSBRK, 1) != 0) {
+      if (errno != EINTR) return Fail(errno);
+    }
+    return {};
+  }
+
+  SysError TransmitChar(char c) override {
+    // The kernel keeps no queue of ours to jump: the byte goes straight to the driver.
+    for (;;) {
+      const ssize_t n = ::write(fd_, &c, 1);
+      if (n == 1) return {};
+      if (n < 0 && errno == EINTR) continue;
+      return Fail(n < 0 ? errno : EIO);
+    }
+  }
+
+  SysError SetBreak(bool on) override {
+    return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? SysError{} : Fail(errno);
+  }
+
+  SysError Escape(TLineControl function) override;
+
+  SysError GetModemStatus(std::uint32_t& status) override {
+    int lines = 0;
+    if (SysError e = Ioctl(fd_, TIOCMGET, &lines)) return e;
+    status = ModemBits(lines);
+    return {};
+  }
+
+  bool IsDeviceGone(int code) const override {
+    return code == EIO || code == ENXIO || code == ENODEV;
+  }
+
+ private:
+  bool ReadCounters(serial_icounter_struct& counters) const {
+    return ::ioctl(fd_, TIOCGICOUNT, &counters) == 0;
+  }
+
+  SysError ModemLine(int line, bool on) {
+    return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0 ? SysError{} : Fail(errno);
+  }
+
+  // DTR and RTS levels change only when their control changes, so that a device without modem
+  // lines (a pseudo-terminal) accepts every other setting.
+  SysError ApplyLineControl(const TDcb& dcb) {
+    const std::uint32_t dtr = dcb.Flags & dcb::fDtrControlMask;
+    if (dtr != (state_.Flags & dcb::fDtrControlMask)) {
+      if (SysError e = ModemLine(TIOCM_DTR, dtr == dcb::DtrEnable)) return e;
+    }
+    const std::uint32_t rts = dcb.Flags & dcb::fRtsControlMask;
+    if (rts != (state_.Flags & dcb::fRtsControlMask) && rts != dcb::RtsHandshake) {
+      if (SysError e = ModemLine(TIOCM_RTS, rts == dcb::RtsEnable)) return e;
+    }
+    return {};
+  }
+
+  void OnWriteEnded() {
+    txPending_.store(true, std::memory_order_release);
+    if ((mask_.load(std::memory_order_acquire) & ev::TxEmpty) != 0) Signal(wakeFd_);
+  }
+
+  int WaitPeriod(std::uint32_t mask) const {
+    if ((mask & ev::TxEmpty) != 0 && txPending_.load(std::memory_order_acquire)) {
+      return kDrainPeriodMs;
+    }
+    if ((mask & kModemEvents) != 0 && modemLines_) return kSamplePeriodMs;
+    if ((mask & kCountedEvents) != 0 && counters_) return kSamplePeriodMs;
+    return -1;
+  }
+
+  std::uint32_t Collect(std::uint32_t mask, bool received);
+  std::uint32_t InputEvents(std::uint32_t mask);
+  std::uint32_t ModemEvents(std::uint32_t mask);
+  std::uint32_t CountedEvents(std::uint32_t mask);
+  std::uint32_t TransmitEvents(std::uint32_t mask);
+
+  const int fd_;
+  int wakeFd_ = -1;
+  int epollFd_ = -1;
+  posix::Requests requests_;
+  TDcb state_;  // the last record applied, for what termios does not hold
+  std::atomic<std::uint32_t> mask_{0};
+  std::atomic<bool> cancelled_{false};
+  std::atomic<bool> txPending_{false};
+  std::atomic<std::uint32_t> inputSize_{4096};
+  // Whether the driver has the ioctls at all; pseudo-terminals have neither.
+  bool counters_ = false;
+  bool modemLines_ = true;
+  // Event-side state, touched only by the waiting thread.
+  serial_icounter_struct eventBase_{};
+  int lastLines_ = -1;
+  bool received_ = false;  // an arrival not yet reported
+  bool rxAboveMark_ = false;
+  // Error-word side, touched only by the thread that clears errors.
+  serial_icounter_struct errorBase_{};
+};
+
+std::uint32_t PosixSerialDevice::InputEvents(std::uint32_t mask) {
+  std::uint32_t events = mask & ev::RxChar;
+  int queued = 0;
+  if ((mask & ev::Rx80Full) != 0 && ::ioctl(fd_, TIOCINQ, &queued) == 0) {
+    const bool above = std::uint64_t{static_cast<std::uint32_t>(queued)} * 5 >=
+                       std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4;
+    if (above && !rxAboveMark_) events |= ev::Rx80Full;
+    rxAboveMark_ = above;
+  }
+  return events;
+}
+
+std::uint32_t PosixSerialDevice::ModemEvents(std::uint32_t mask) {
+  if ((mask & kModemEvents) == 0 || !modemLines_) return 0;
+  int lines = 0;
+  if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+    modemLines_ = false;
+    return 0;
+  }
+  const int before = lastLines_ < 0 ? lines : lastLines_;
+  lastLines_ = lines;
+  const int changed = before ^ lines;
+  std::uint32_t events = 0;
+  if ((changed & TIOCM_CTS) != 0) events |= ev::Cts;
+  if ((changed & TIOCM_DSR) != 0) events |= ev::Dsr;
+  if ((changed & TIOCM_CAR) != 0) events |= ev::Rlsd;
+  if ((changed & lines & TIOCM_RNG) != 0) events |= ev::Ring;
+  return events & mask;
+}
+
+std::uint32_t PosixSerialDevice::CountedEvents(std::uint32_t mask) {
+  if ((mask & kCountedEvents) == 0 || !counters_) return 0;
+  serial_icounter_struct now{};
+  if (!ReadCounters(now)) return 0;
+  const std::uint32_t errors = ErrorsSince(eventBase_, now);
+  std::uint32_t events = 0;
+  if ((errors & ce::Break) != 0) events |= ev::Break;
+  if ((errors & ~ce::Break) != 0) events |= ev::Err;
+  return events & mask;
+}
+
+std::uint32_t PosixSerialDevice::TransmitEvents(std::uint32_t mask) {
+  if ((mask & ev::TxEmpty) == 0 || !txPending_.load(std::memory_order_acquire)) return 0;
+  int queued = 0;
+  if (requests_.WritePending() || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued != 0) return 0;
+  txPending_.store(false, std::memory_order_release);
+  return ev::TxEmpty;
+}
+
+std::uint32_t PosixSerialDevice::Collect(std::uint32_t mask, bool received) {
+  std::uint32_t events = received ? InputEvents(mask) : 0;
+  events |= ModemEvents(mask);
+  events |= CountedEvents(mask);
+  events |= TransmitEvents(mask);
+  return events;
+}
+
+SysError PosixSerialDevice::WaitEvent(std::uint32_t& events) {
+  events = 0;
+  for (;;) {
+    const std::uint32_t mask = mask_.load(std::memory_order_acquire);
+    epoll_event ready[2];
+    const int n = ::epoll_wait(epollFd_, ready, 2, received_ ? 0 : WaitPeriod(mask));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    for (int i = 0; i < n; ++i) {
+      if (ready[i].data.fd == wakeFd_) {
+        DrainEventFd(wakeFd_);
+        continue;
+      }
+      if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) return Fail(EIO);
+      if ((ready[i].events & EPOLLIN) != 0) received_ = true;
+    }
+    // A mask change or a cancel ends the wait with no events, as the caller asked. An arrival
+    // reported together with it is an edge that will not come again: it waits for the next wait.
+    if (cancelled_.exchange(false, std::memory_order_acq_rel)) return {};
+    events = Collect(mask, std::exchange(received_, false));
+    if (events != 0) return {};
+  }
+}
+
+SysError PosixSerialDevice::Escape(TLineControl function) {
+  switch (function) {
+    case TLineControl::SetXOff:
+      return ::tcflow(fd_, TCOOFF) == 0 ? SysError{} : Fail(errno);
+    case TLineControl::SetXOn:
+      return ::tcflow(fd_, TCOON) == 0 ? SysError{} : Fail(errno);
+    case TLineControl::SetRts:
+      return ModemLine(TIOCM_RTS, true);
+    case TLineControl::ClearRts:
+      return ModemLine(TIOCM_RTS, false);
+    case TLineControl::SetDtr:
+      return ModemLine(TIOCM_DTR, true);
+    case TLineControl::ClearDtr:
+      return ModemLine(TIOCM_DTR, false);
+    case TLineControl::ResetDev:
+      break;
+  }
+  return Fail(EOPNOTSUPP);
+}
+
+}  // namespace
+
+SysError OpenSerialDevice(const std::string& name, std::unique_ptr<SerialDevice>& device) {
+  const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Fail(errno);
+  if (!::isatty(fd)) {
+    const int code = errno;
+    ::close(fd);
+    return Fail(code);
+  }
+  // No sharing: the advisory lock also holds against privileged openers, which TIOCEXCL lets in.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    return Fail(code);
+  }
+  ::ioctl(fd, TIOCEXCL);
+  auto posixDevice = std::make_unique<PosixSerialDevice>(fd);
+  if (SysError e = posixDevice->Init()) return e;
+  device = std::move(posixDevice);
+  return {};
+}
+
+std::string SystemErrorText(int code) {
+  char buffer[256];
+  std::string text = ::strerror_r(code, buffer, sizeof buffer);
+  while (!text.empty()) {
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F) break;
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace comport

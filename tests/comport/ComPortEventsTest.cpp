@@ -1,0 +1,261 @@
+// Line events through the worker and the synchronous hand-over, on a real pseudo-terminal. The test
+// thread is the UI thread.
+#include <atomic>
+#include <cerrno>
+#include <stdexcept>
+#include <thread>
+
+#include "PtyFixture.h"
+
+namespace comport::testing {
+namespace {
+
+class EventsTest : public PortTest {
+ protected:
+  // Takes everything queued, as the tool's handler does.
+  std::string Drain() {
+    std::string bytes(static_cast<std::size_t>(port_->InputCount()), '\0');
+    if (!bytes.empty()) port_->Read(bytes.data(), static_cast<int>(bytes.size()), true);
+    return bytes;
+  }
+
+  // Pumps until the port has seen `count` bytes queued, so that a single wake-up sees them.
+  void AwaitQueued(int count) {
+    const auto deadline = std::chrono::steady_clock::now() + kSafety;
+    while (port_->InputCount() < count) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "bytes did not arrive";
+      std::this_thread::yield();
+    }
+  }
+
+  const std::thread::id ui_thread_ = std::this_thread::get_id();
+};
+
+TEST_F(EventsTest, ABurstGivesOneRxCharThatSeesEveryByte) {
+  std::vector<std::string> received;
+  port_->SetOnRxChar([&](toolkit::Component* sender) {
+    EXPECT_EQ(sender, port_.get());
+    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    received.push_back(Drain());
+  });
+  port_->Open();
+  pty_.Write("0123456789");
+  PumpUntil([&] { return !received.empty(); });
+  pty_.Write("!");
+  PumpUntil([&] { return received.size() >= 2; });
+  EXPECT_EQ(received, (std::vector<std::string>{"0123456789", "!"}));
+}
+
+TEST_F(EventsTest, BytesAHandlerLeavesQueuedDoNotRaiseTheEventAgain) {
+  int calls = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) { ++calls; });
+  port_->Open();
+  pty_.Write("abc");
+  PumpUntil([&] { return calls == 1; });
+  pty_.Write("d");  // only new bytes wake the worker again
+  PumpUntil([&] { return calls == 2; });
+  EXPECT_EQ(port_->InputCount(), 4);
+}
+
+TEST_F(EventsTest, RxCharComesBeforeTxEmptyInOneWakeUp) {
+  const std::string log = TempPath("events.log");
+  port_->SetLogFile(log);
+  std::vector<std::string> events;
+  int rx = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    events.push_back("RxChar");
+    if (++rx > 1) return;
+    Drain();
+    // While the worker waits in the hand-over: a byte arrives and a write ends, so that its next
+    // wait finds both at once.
+    pty_.Write("b");
+    AwaitQueued(1);
+    port_->WriteString("x");
+  });
+  port_->SetOnTxEmpty([&](toolkit::Component*) { events.push_back("TxEmpty"); });
+  port_->Open();
+  pty_.Write("a");
+  PumpUntil([&] { return events.size() >= 3; });
+  EXPECT_EQ(events, (std::vector<std::string>{"RxChar", "RxChar", "TxEmpty"}));
+  const auto lines = LogMessages(log);
+  std::vector<std::string> eventLines;
+  for (const auto& line : lines) {
+    if (line.find(" event") != std::string::npos) eventLines.push_back(line);
+  }
+  EXPECT_EQ(eventLines,
+            (std::vector<std::string>{"RxChar event", "RxChar event", "TxEmpty event"}));
+  port_.reset();
+  std::remove(log.c_str());
+}
+
+TEST_F(EventsTest, AHandlersExceptionIsReportedAndTheNextWaitGoesOn) {
+  int calls = 0;
+  bool txEmpty = false;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    Drain();
+    if (++calls == 1) throw std::runtime_error("handler failed");
+  });
+  port_->SetOnTxEmpty([&](toolkit::Component*) { txEmpty = true; });
+  port_->Open();
+  pty_.Write("1");
+  PumpUntil([&] { return calls == 1; });
+  PumpUntil([&] { return !reports_.empty(); });
+  EXPECT_EQ(reports_, (std::vector<std::string>{"handler failed."}));
+  pty_.Write("2");
+  PumpUntil([&] { return calls == 2; });
+  EXPECT_FALSE(txEmpty);
+  EXPECT_TRUE(port_->Active());
+}
+
+TEST_F(EventsTest, CloseInsideAHandlerClosesAtOnceWithoutWaitingForTheWorker) {
+  std::vector<std::string> events;
+  port_->SetBeforeClose([&](TCustomComPort*) { events.push_back("BeforeClose"); });
+  port_->SetAfterClose(
+      [&](TCustomComPort* p) { events.push_back(p->Active() ? "AfterClose open" : "AfterClose"); });
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    events.push_back("RxChar");
+    port_->Close();
+  });
+  port_->Open();
+  pty_.Write("x");
+  PumpUntil([&] { return events.size() >= 3; });
+  EXPECT_EQ(events, (std::vector<std::string>{"RxChar", "BeforeClose", "AfterClose"}));
+  EXPECT_FALSE(port_->Active());
+  // The device was let go: it opens again, with a fresh worker.
+  port_->Open();
+  pty_.Write("y");
+  PumpUntil([&] { return events.size() >= 6; });
+  EXPECT_FALSE(port_->Active());
+}
+
+TEST_F(EventsTest, AHandlerMayCloseAndDestroyItsPortAndTheRestOfTheWakeUpIsDropped) {
+  bool destroyed = false;
+  int rx = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    Drain();
+    if (++rx == 1) {
+      // The next wake-up carries RxChar and TxEmpty together.
+      pty_.Write("b");
+      AwaitQueued(1);
+      port_->WriteString("x");
+      return;
+    }
+    port_->Close();
+    port_.reset();
+    destroyed = true;
+  });
+  port_->SetOnTxEmpty([&](toolkit::Component*) { ADD_FAILURE() << "TxEmpty came alone"; });
+  port_->Open();
+  pty_.Write("a");
+  PumpUntil([&] { return destroyed; });
+  ui_.Pump();
+  // Another port gets the device: nothing of the old one holds it.
+  TComPort next(nullptr, ui_);
+  next.SetDeviceName(pty_.SlaveName());
+  next.Open();
+  EXPECT_TRUE(next.Active());
+}
+
+TEST_F(EventsTest, TheOtherSideGoingAwayClosesThePortThroughOnError) {
+  std::vector<std::string> events;
+  port_->SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
+    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    events.push_back("OnError " + std::to_string(e.ErrorCode) + " " + e.Message());
+  });
+  port_->SetBeforeClose([&](TCustomComPort*) { events.push_back("BeforeClose"); });
+  port_->SetAfterClose([&](TCustomComPort*) { events.push_back("AfterClose"); });
+  port_->SetOnRxChar([&](toolkit::Component*) { Drain(); });
+  port_->Open();
+  pty_.CloseMaster();
+  PumpUntil([&] { return !port_->Active() && events.size() >= 3; });
+  EXPECT_EQ(events, (std::vector<std::string>{"OnError 5 Input/output error", "BeforeClose",
+                                              "AfterClose"}));
+  EXPECT_TRUE(reports_.empty());  // OnError saw it; the user gets no report from the component
+}
+
+TEST_F(EventsTest, RemovingTheLastHandlerStopsEventsAndAssigningOneStartsThemAgain) {
+  int calls = 0;
+  const TNotifyEvent handler = [&](toolkit::Component*) {
+    ++calls;
+    Drain();
+  };
+  port_->Open();
+  port_->SetOnRxChar(handler);
+  pty_.Write("1");
+  PumpUntil([&] { return calls == 1; });
+  port_->SetOnRxChar(nullptr);
+  pty_.Write("2");
+  AwaitQueued(1);
+  EXPECT_EQ(ui_.Pump(), 0u);  // no worker hands anything over
+  port_->SetOnRxChar(handler);
+  pty_.Write("3");
+  PumpUntil([&] { return calls == 2; });
+  EXPECT_EQ(port_->InputCount(), 0);
+}
+
+TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedToTheUi) {
+  std::atomic<bool> closed{false};
+  std::atomic<bool> onWorker{false};
+  std::atomic<bool> handled{false};
+  port_->SetSynchronizeEvents(false);
+  port_->SetAfterClose([&](TCustomComPort*) {
+    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    closed = true;
+  });
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    onWorker = std::this_thread::get_id() != ui_thread_;
+    port_->Close();  // waits until the UI thread has closed the port
+    EXPECT_TRUE(closed);
+    handled = true;
+  });
+  port_->Open();
+  pty_.Write("x");
+  PumpUntil([&] { return handled.load(); });
+  EXPECT_TRUE(onWorker);
+  EXPECT_FALSE(port_->Active());
+}
+
+TEST_F(EventsTest, TheEventCharacterCannotBeWatchedOnLinux) {
+  port_->SetOnRxFlag([](toolkit::Component*) {});
+  try {
+    port_->Open();
+    FAIL() << "watched the event character";
+  } catch (const EComError& e) {
+    EXPECT_EQ(e.ErrorCode, EOPNOTSUPP);
+  }
+  EXPECT_FALSE(port_->Active());
+}
+
+// Stops and restarts of the worker in every phase; TSan and ASan watch that a winding-down
+// worker never touches a closed or destroyed port.
+TEST_F(EventsTest, ManyOpenCloseAndDestroyCyclesWhileBytesArrive) {
+  for (int round = 0; round < 50; ++round) {
+    auto port = std::make_unique<TComPort>(nullptr, ui_);
+    port->SetDeviceName(pty_.SlaveName());
+    int calls = 0;
+    port->SetOnRxChar([&](toolkit::Component*) { ++calls; });
+    port->Open();
+    pty_.Write("z");
+    if (round % 2 == 0) PumpUntil([&] { return calls > 0; });
+    if (round % 3 == 0) port->Close();
+    port.reset();
+    ui_.Pump();  // hand-overs of the dead port's worker run and do nothing
+  }
+}
+
+TEST_F(EventsTest, ThreadPriorityChangesOnAnOpenPortAreAccepted) {
+  int calls = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    ++calls;
+    Drain();
+  });
+  port_->Open();
+  port_->SetThreadPriority(tpNormal);
+  port_->SetThreadPriority(tpHighest);  // may be refused by the system: quietly
+  pty_.Write("p");
+  PumpUntil([&] { return calls == 1; });
+  EXPECT_EQ(port_->ThreadPriority(), tpHighest);
+}
+
+}  // namespace
+}  // namespace comport::testing
