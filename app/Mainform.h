@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/DeviceProtocol.h"
+#include "comport/ComPort.h"
 #include "platform/DeviceNotifier.h"
 #include "platform/PortEnumerator.h"
 #include "resources/TextIds.h"
@@ -124,6 +125,9 @@ class TMajorForm final : public QDialog {
   toolkit::Timer* DFUCloseComPortTimer = nullptr;
   toolkit::Timer* ShowPromptTimer = nullptr;
 
+  // Opened and closed by the window; closes with the window when destroyed.
+  std::unique_ptr<comport::TComPort> ComPort1;
+
   // --- Window state ----------------------------------------------------------------------------
   int PendingCommand = kIdleCommand;
   bool OkReceived = false;
@@ -144,6 +148,10 @@ class TMajorForm final : public QDialog {
   std::array<std::string, kMaxPorts> PortNames;
   std::array<std::string, kMaxPorts> PortDescriptions;
   int PortCount = 0;
+  // What the ports are after a removal, to tell whether the open port's device went.
+  std::array<std::string, kMaxPorts> ScanPortNames;
+  std::array<std::string, kMaxPorts> ScanPortDescriptions;
+  int ScanPortCount = 0;
   std::string OpenPortDescription;
 
   int FontCharset = kDefaultCharset;
@@ -164,7 +172,13 @@ class TMajorForm final : public QDialog {
   bool EnumerateComPorts(int& count, std::array<std::string, kMaxPorts>& names,
                          std::array<std::string, kMaxPorts>& descriptions);
   void RefreshComPortList();
+  void ScanComPorts();
   void PreselectUsbPort();
+  bool OpenComPort(const std::string& name);
+  void OpenComPortButtonClick();
+  void CloseComPortButtonClick();
+  void DisconnectComPort();
+  void ComPort1AfterClose(comport::TCustomComPort* port);
   void WMDeviceChange(unsigned eventCode);
   void UpdateControlStates();
 
@@ -172,6 +186,7 @@ class TMajorForm final : public QDialog {
   void SendDeviceCommand();
   void WriteCommandLine(const std::string& line);
   // Takes every complete line out of RxBuffer and handles it.
+  void ComPort1RxChar(toolkit::Component* sender);
   void HandleReceivedLines();
   void HandleDeviceLine(const std::string& line);
   void UartRespTimeoutTimerTimer();

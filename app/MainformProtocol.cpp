@@ -1,5 +1,6 @@
 // The device command protocol: one command at a time, its answer lines, the chains of commands,
 // and the response time-out.
+#include <algorithm>
 #include <cstdio>
 
 #include "app/DeviceProtocol.h"
@@ -95,6 +96,25 @@ void TMajorForm::SendDeviceCommand() {
 }  // namespace app
 
 namespace app {
+
+void TMajorForm::ComPort1RxChar(toolkit::Component* /*sender*/) {
+  constexpr int kPiece = 256;
+  int waiting = 0;
+  try {
+    waiting = ComPort1->InputCount();
+  } catch (const comport::EComError&) {
+    return;  // the port is going away; its removal is handled elsewhere
+  }
+  char piece[kPiece];
+  while (waiting > 0) {
+    const int n = std::min(waiting, kPiece);
+    ComPort1->Read(piece, n, true);
+    RxBuffer.Append(std::string_view(piece, static_cast<std::size_t>(n)));
+    waiting -= n;
+  }
+  if (!PortReady) return;  // kept for when the port is ready again
+  HandleReceivedLines();
+}
 
 void TMajorForm::HandleReceivedLines() {
   while (auto line = RxBuffer.TakeLine())

@@ -45,6 +45,9 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   BuildControls();
   BuildTimers();
+  ComPort1 = std::make_unique<comport::TComPort>(nullptr, services_.dispatcher);
+  ComPort1->SetName("ComPort1");
+  ComPort1->SetDeviceName("COM2");
   BindEvents();
   FormCreate();
 }
@@ -57,6 +60,10 @@ void TMajorForm::ResetFirstShowForTesting() {
 
 void TMajorForm::BindEvents() {
   connect(ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+  connect(OpenComPortButton, &QPushButton::clicked, this, [this] { OpenComPortButtonClick(); });
+  connect(CloseComPortButton, &QPushButton::clicked, this, [this] { CloseComPortButtonClick(); });
+  ComPort1->SetOnRxChar(comport::TNotifyEvent::Bind(this, &TMajorForm::ComPort1RxChar));
+  ComPort1->SetAfterClose(comport::TOpenCloseEvent::Bind(this, &TMajorForm::ComPort1AfterClose));
   connect(RestoreDefaultButton, &QPushButton::clicked, this,
           [this] { RestoreDefaultButtonClick(); });
   connect(SaveSpeedDialSettingButton, &QPushButton::clicked, this,

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/MainformTestFixture.h"
+#include "tests/app/DeviceTestFixture.h"
 #include "toolkit/qt/Text.h"
 
 namespace app::testing {
@@ -13,19 +13,16 @@ using toolkit::qt::S;
 using toolkit::qt::UDBtnType;
 namespace mb = toolkit::mb;
 
-class PagesTest : public MainformTest {
+// The pages work only while the port is open: each test starts with the headset read.
+class PagesTest : public DeviceTest {
  protected:
   void SetUp() override {
-    MainformTest::SetUp();
-    form = MakeForm();
-    // The pages work only while the port is open.
-    form->PortReady = true;
-    form->UpdateControlStates();
-    form->show();
+    DeviceTest::SetUp();
+    StartHeadset();
+    StartWindow();
+    OpenAndRead();
     QApplication::setActiveWindow(form.get());
   }
-
-  std::unique_ptr<TMajorForm> form;
 };
 
 TEST_F(PagesTest, EveryClickOnTheSharingArrowsTogglesYesAndNo) {
@@ -74,15 +71,13 @@ struct SaveCase {
   const char* dial1;
   const char* dial2;
   const char* dial3;
-  TextId message;  // 0: saved
-  int focused;     // 1 to 3, the edit that gets the focus
+  TextId message;
+  int focused;  // 1 to 3, the edit that gets the focus
 };
 
 TEST_F(PagesTest, SpeedDialsAreCheckedInOrderBeforeAnythingIsSent) {
-  const std::string sixteen(16, '9');
   const std::string seventeen(17, '9');
   const SaveCase cases[] = {
-      {"all valid", "0312345678", "", sixteen.c_str(), 0, 0},
       {"a blank", "03 12", "1", "2", kTextDigitsOnly, 1},
       {"too long before a letter", "1", seventeen.c_str(), "12a", kTextTooManyDigits, 2},
       {"a letter", "1", "2", "12a", kTextDigitsOnly, 3},
@@ -101,14 +96,6 @@ TEST_F(PagesTest, SpeedDialsAreCheckedInOrderBeforeAnythingIsSent) {
 
     form->SaveSpeedDialSettingButton->click();
 
-    if (c.message == 0) {
-      EXPECT_TRUE(ui.boxes.empty());
-      EXPECT_EQ(form->PendingCommand, 21);
-      EXPECT_EQ(form->LastSpeedDial1, c.dial1);
-      EXPECT_FALSE(form->SpeedDialChanged);
-      EXPECT_TRUE(form->UartRespTimeoutTimer->Enabled());
-      continue;
-    }
     EXPECT_EQ(ui.boxes, (std::vector{Box(c.message, kTextCaptionError, mb::kIconError)}));
     EXPECT_EQ(form->PendingCommand, kIdleCommand);
     EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
@@ -118,23 +105,46 @@ TEST_F(PagesTest, SpeedDialsAreCheckedInOrderBeforeAnythingIsSent) {
   }
 }
 
-TEST_F(PagesTest, SavingTheOtherPagesRemembersWhatWasSent) {
+TEST_F(PagesTest, EachSaveReachesTheDeviceAndIsConfirmed) {
+  const std::string sixteen(16, '9');
+  form->SpeedDial1LabeledEdit->setText("0312345678");
+  form->SpeedDial2LabeledEdit->setText("");
+  form->SpeedDial3LabeledEdit->setText(QString::fromStdString(sixteen));
+  form->SaveSpeedDialSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, 21);
+  EXPECT_FALSE(form->SpeedDialChanged);  // cleared when sent, not when confirmed
+  EXPECT_EQ(form->LastSpeedDial1, "0312345678");
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(headset->State().settings.speedDials,
+            (std::array<std::string, 3>{"0312345678", "", sixteen}));
+
   form->A2DPAudioMixPercentageUpDown->SetPosition(35);
   form->SaveA2dpAudioSettingButton->click();
-  EXPECT_EQ(form->PendingCommand, 24);
-  EXPECT_EQ(form->LastA2dpPercentage, 35);
   EXPECT_FALSE(form->A2dpChanged);
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(headset->State().settings.a2dpPercentage, 35);
+  EXPECT_EQ(form->LastA2dpPercentage, 35);
 
   form->GPSAudioMixPercentageUpDown->SetPosition(60);
   form->GPSAudioSharingUpDown->Step(UDBtnType::btNext);  // Yes -> No
   form->SaveGPSAudioSettingButton->click();
-  EXPECT_EQ(form->PendingCommand, 25);
-  EXPECT_EQ(form->LastGpsPercentage, 60);
-  EXPECT_EQ(form->LastGpsSharing, 0);
   EXPECT_FALSE(form->GpsChanged);
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(headset->State().settings.gpsPercentage, 60);
+  EXPECT_EQ(headset->State().settings.gpsSharing, 0);
+  EXPECT_EQ(form->LastGpsSharing, 0);
+
+  const auto saved = Box(kTextSaveSuccessful, kTextCaptionNote, mb::kIconInformation);
+  EXPECT_EQ(ui.boxes, (std::vector{saved, saved, saved}));
+  EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
 }
 
-TEST_F(PagesTest, RestoreAsksFirstAndGoesOnUnlessTheAnswerIsNo) {
+TEST_F(PagesTest, RestoreAsksThenResetsTheDeviceAndReadsItBack) {
+  form->A2DPAudioMixPercentageUpDown->SetPosition(80);
+  form->SaveA2dpAudioSettingButton->click();
+  ASSERT_TRUE(PumpUntilIdle());
+  ui.boxes.clear();
+
   form->RestoreDefaultButton->click();  // no answer scripted: No
   EXPECT_EQ(ui.boxes, (std::vector{Box(kTextConfirmRestore, kTextCaptionNote, 0x134)}));
   EXPECT_FALSE(form->RestorePending);
@@ -144,14 +154,16 @@ TEST_F(PagesTest, RestoreAsksFirstAndGoesOnUnlessTheAnswerIsNo) {
   form->RestoreDefaultButton->click();
   EXPECT_TRUE(form->RestorePending);
   EXPECT_EQ(form->PendingCommand, 27);
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(ui.boxes.back(), Box(kTextDefaultsRestored, kTextCaptionNote, mb::kIconInformation));
+  EXPECT_FALSE(form->RestorePending);
+  EXPECT_EQ(headset->State().settings, sim::Settings{});
+  EXPECT_EQ(form->A2DPAudioMixPercentageLabeledEdit->text(), "20");
+  EXPECT_FALSE(form->A2dpChanged || form->SpeedDialChanged || form->GpsChanged);
 }
 
 TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
-  form->LastSpeedDial1 = "111";
-  form->LastA2dpPercentage = 20;
-  form->LastGpsPercentage = 30;
-  form->LastGpsSharing = 0;
-
+  // The last values are those just read from the device: empty dials, 20 %, 20 %, sharing on.
   // Speed dials: No keeps the page and the edit.
   form->SpeedDial1LabeledEdit->setText("999");
   EXPECT_FALSE(form->PageControl1->RequestPage(1));
@@ -162,7 +174,7 @@ TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
   // Yes restores the last values and lets the page change, flag cleared after the undo.
   ui.answers = {mb::kIdYes};
   EXPECT_TRUE(form->PageControl1->RequestPage(1));
-  EXPECT_EQ(form->SpeedDial1LabeledEdit->text(), "111");
+  EXPECT_EQ(form->SpeedDial1LabeledEdit->text(), "");
   EXPECT_FALSE(form->SpeedDialChanged);
 
   form->A2DPAudioMixPercentageUpDown->SetPosition(77);
@@ -172,10 +184,12 @@ TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
   EXPECT_FALSE(form->A2dpChanged);
 
   form->GPSAudioMixPercentageUpDown->SetPosition(90);
+  form->GPSAudioSharingUpDown->Step(UDBtnType::btNext);
+  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "No");
   ui.answers = {mb::kIdYes};
   EXPECT_TRUE(form->PageControl1->RequestPage(3));
-  EXPECT_EQ(form->GPSAudioMixPercentageUpDown->Position(), 30);
-  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "No");
+  EXPECT_EQ(form->GPSAudioMixPercentageUpDown->Position(), 20);
+  EXPECT_EQ(form->GPSAudioSharingLabeledEdit->text(), "Yes");
   EXPECT_FALSE(form->GpsChanged);
 
   // Unchanged pages and the firmware page never ask.
@@ -184,6 +198,7 @@ TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
   EXPECT_TRUE(form->PageControl1->RequestPage(3));
   EXPECT_EQ(ui.boxes.size(), asked);
   EXPECT_EQ(form->PendingCommand, kIdleCommand);  // nothing was sent
+  EXPECT_EQ(headset->State().settings, sim::Settings{});
 }
 
 TEST_F(PagesTest, ShiftClickRevealsTheDeviceLabelsForGood) {

@@ -1,0 +1,217 @@
+#include <string>
+#include <vector>
+
+#include "tests/app/DeviceTestFixture.h"
+#include "toolkit/qt/Text.h"
+
+namespace app::testing {
+namespace {
+
+using namespace resources;
+using toolkit::qt::S;
+namespace mb = toolkit::mb;
+
+sim::Settings SomeSettings() {
+  sim::Settings s;
+  s.speedDials = {"0312345678", "", "9876543210123456"};
+  s.a2dpPercentage = 35;
+  s.gpsPercentage = 45;
+  s.gpsSharing = 0;
+  return s;
+}
+
+void ExpectShowsSomeSettings(const TMajorForm& form) {
+  EXPECT_EQ(form.SpeedDial1LabeledEdit->text(), "0312345678");
+  EXPECT_EQ(form.SpeedDial2LabeledEdit->text(), "");
+  EXPECT_EQ(form.SpeedDial3LabeledEdit->text(), "9876543210123456");
+  EXPECT_EQ(form.A2DPAudioMixPercentageLabeledEdit->text(), "35");
+  EXPECT_EQ(form.GPSAudioMixPercentageLabeledEdit->text(), "45");
+  EXPECT_EQ(form.GPSAudioSharingLabeledEdit->text(), "No");
+  EXPECT_EQ(form.FWVerLabel->text(), "Firmware version: V1.23");
+  EXPECT_EQ(form.DeviceModelName, "QMR7");
+  EXPECT_EQ(form.DeviceBdAddrInfoLabel->text(), "Device address : 00:0B:24:52:37:19");
+  EXPECT_FALSE(form.SpeedDialChanged || form.A2dpChanged || form.GpsChanged);
+}
+
+TEST_F(DeviceTest, OpeningReadsEverySettingIntoThePages) {
+  StartHeadset({}, SomeSettings());
+  StartWindow();
+  OpenAndRead();
+  ExpectShowsSomeSettings(*form);
+  EXPECT_TRUE(form->PortOpenedByUser);
+  EXPECT_EQ(form->OpenPortDescription, sim::kDefaultDescription);
+  EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+  EXPECT_TRUE(form->CloseComPortButton->isEnabled());
+  EXPECT_FALSE(form->OpenComPortButton->isEnabled());
+  EXPECT_TRUE(form->SaveSpeedDialSettingButton->isEnabled());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(reports.empty());
+
+  // Closing the port empties the version and makes the port controls usable again.
+  form->CloseComPortButton->click();
+  EXPECT_FALSE(form->PortReady);
+  EXPECT_FALSE(form->ComPort1->Active());
+  EXPECT_EQ(form->FWVerLabel->text(), "");
+  EXPECT_TRUE(form->OpenComPortButton->isEnabled());
+
+  // And it opens again.
+  OpenAndRead();
+  ExpectShowsSomeSettings(*form);
+}
+
+TEST_F(DeviceTest, MisbehavingLinesAreReadAllTheSame) {
+  for (const char* fault : {"split", "noise", "slow=400", "split,noise"}) {
+    SCOPED_TRACE(fault);
+    StartHeadset(fault, SomeSettings());
+    StartWindow();
+    OpenAndRead();
+    ExpectShowsSomeSettings(*form);
+    form.reset();
+    headset.reset();
+  }
+}
+
+TEST_F(DeviceTest, ASilentDeviceTimesOutAfterASecondAndThePortCloses) {
+  StartHeadset("silent");
+  StartWindow();
+  OpenPort();
+  EXPECT_EQ(form->PendingCommand, 7);
+  clock.Advance(999);
+  EXPECT_TRUE(ui.boxes.empty());
+  clock.Advance(1);
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+  EXPECT_FALSE(form->PortReady);
+  EXPECT_FALSE(form->ComPort1->Active());
+  EXPECT_TRUE(form->PortOpenedByUser);  // a time-out leaves it; the user opens again
+}
+
+TEST_F(DeviceTest, OkWithoutStatusAlsoTimesOut) {
+  StartHeadset("ok-only");
+  StartWindow();
+  OpenPort();
+  ASSERT_TRUE(PumpUntil([&] { return form->OkReceived; }));
+  clock.Advance(1000);
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
+}
+
+TEST_F(DeviceTest, AWrongIdentityStopsTheChain) {
+  StartHeadset("wrong-identity");
+  StartWindow();
+  OpenPort();
+  ASSERT_TRUE(PumpUntil([&] { return form->OkReceived; }));
+  EXPECT_EQ(form->PendingCommand, 7);
+  clock.Advance(1000);
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
+  EXPECT_EQ(form->FWVerLabel->text(), "");
+}
+
+TEST_F(DeviceTest, SaveDuringTheReadChainTakesItsPlace) {
+  StartHeadset();
+  StartWindow();
+  OpenPort();
+  EXPECT_EQ(form->PendingCommand, 7);
+  clock.Advance(400);
+  form->A2DPAudioMixPercentageUpDown->SetPosition(55);
+  form->SaveA2dpAudioSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, 24);
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(ui.boxes,
+            (std::vector{Box(kTextSaveSuccessful, kTextCaptionNote, mb::kIconInformation)}));
+  EXPECT_EQ(headset->State().settings.a2dpPercentage, 55);
+  EXPECT_EQ(form->FWVerLabel->text(), "");  // the read chain went no further
+}
+
+TEST_F(DeviceTest, TheResponseTimerKeepsCountingWhenASaveReplacesACommand) {
+  StartHeadset("silent");
+  StartWindow();
+  OpenPort();
+  clock.Advance(600);
+  form->SaveA2dpAudioSettingButton->click();
+  clock.Advance(400);  // 1000 ms since the first send, not since the save
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
+}
+
+TEST_F(DeviceTest, ATimedOutRestoreIsNotReportedAtTheNextRead) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  ui.answers = {mb::kIdYes};
+  form->RestoreDefaultButton->click();
+  clock.Advance(1000);  // the answer is never handed to the window in time
+  ASSERT_FALSE(form->PortReady);
+  EXPECT_FALSE(form->RestorePending);
+  ui.boxes.clear();
+  OpenAndRead();
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(DeviceTest, TheDeviceLeavingClosesThePortAndRebuildsTheList) {
+  StartHeadset("unplug-after=9");
+  StartWindow();
+  OpenAndRead();
+  ASSERT_TRUE(PumpUntil([&] { return !form->PortReady; }));
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  EXPECT_FALSE(form->ComPort1->Active());
+  EXPECT_FALSE(form->PortOpenedByUser);
+  EXPECT_EQ(form->FWVerLabel->text(), "");
+  EXPECT_TRUE(form->OpenComPortButton->isEnabled());
+  for (int i = 0; i < form->ComPortListBox->count(); ++i) {
+    EXPECT_EQ(S(form->ComPortListBox->item(i)->text()).find(sim::kDefaultDescription),
+              std::string::npos);
+  }
+}
+
+TEST_F(DeviceTest, AnArrivalWhileThePortIsOpenLeavesTheListAlone) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  const int lines = form->ComPortListBox->count();
+  sim::VirtualHeadset second(sim::HeadsetState{}, [&] {
+    sim::VirtualHeadset::Options o;
+    o.registry = &registry;
+    o.pacer = pacer.Pacer();
+    return o;
+  }());
+  notifier.Notify(platform::kDeviceArrival);
+  EXPECT_EQ(form->ComPortListBox->count(), lines);
+
+  form->CloseComPortButton->click();
+  notifier.Notify(platform::kDeviceArrival);
+  EXPECT_EQ(form->ComPortListBox->count(), lines + 1);
+}
+
+TEST_F(DeviceTest, APortThatWillNotOpenCostsTwoWaitsAndSaysSo) {
+  StartHeadset();
+  StartWindow();
+  const std::string path = headset->SlavePath();
+  headset.reset();  // the port is gone, the list still shows it
+  form->OpenComPortButton->click();
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextCannotOpenPort, kTextCaptionError, mb::kIconError)}));
+  EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{1000, 1000}));
+  EXPECT_FALSE(form->PortOpenedByUser);
+  EXPECT_EQ(form->OpenPortDescription, "");
+  EXPECT_EQ(ui.cursor, toolkit::Cursor::Default);
+}
+
+TEST_F(DeviceTest, OpenWithNoLineSelectedAsksForOne) {
+  StartHeadset();
+  StartWindow();
+  form->ComPortListBox->setCurrentRow(-1);
+  form->OpenComPortButton->click();
+  EXPECT_EQ(ui.boxes,
+            (std::vector{Box(kTextSelectAndOpenPort, kTextCaptionNote, mb::kIconInformation)}));
+  EXPECT_FALSE(form->ComPort1->Active());
+}
+
+TEST_F(DeviceTest, ClosingWhileTheFirstReadsRunIsRefused) {
+  StartHeadset();
+  StartWindow();
+  OpenPort();
+  form->ExitButton->click();
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextCommunicating, kTextCaptionNote, mb::kIconWarning)}));
+  EXPECT_TRUE(form->isVisible());
+}
+
+}  // namespace
+}  // namespace app::testing
