@@ -181,6 +181,27 @@ TEST_F(DeviceTest, AnArrivalWhileThePortIsOpenLeavesTheListAlone) {
   EXPECT_EQ(form->ComPortListBox->count(), lines + 1);
 }
 
+TEST_F(DeviceTest, RemovalsThatLeaveTheOpenPortsDescriptionKeepItOpen) {
+  StartHeadset();
+  sim::VirtualHeadset::Options o;
+  o.registry = &registry;
+  o.pacer = pacer.Pacer();
+  auto twin = std::make_unique<sim::VirtualHeadset>(sim::HeadsetState{}, o);  // same description
+  StartWindow();
+  OpenAndRead();
+
+  // Nothing changed in the count: nothing happens.
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  EXPECT_TRUE(form->PortReady);
+
+  // The other headset leaves; one with the open port's description remains.
+  twin.reset();
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  EXPECT_TRUE(form->PortReady);
+  EXPECT_TRUE(form->ComPort1->Active());
+  EXPECT_TRUE(form->PortOpenedByUser);
+}
+
 TEST_F(DeviceTest, APortThatWillNotOpenCostsTwoWaitsAndSaysSo) {
   StartHeadset();
   StartWindow();

@@ -132,6 +132,26 @@ TEST_F(MainformTest, PortsAreListedInNumberOrderAndTheFirstUsbOneIsSelected) {
   }
 }
 
+TEST_F(MainformTest, WithNoPortOpenArrivalsRebuildTheListAndRemovalsOfAllPortsKeepIt) {
+  ports.ports = {{"/dev/ttyS0", "Serial Port (ttyS0)"}};
+  auto form = MakeForm();
+  ports.ports.push_back({"/dev/ttyACM0", "USB Serial Device (QM-R7)"});
+  notifier.Notify(platform::kDeviceArrival);
+  ASSERT_EQ(form->ComPortListBox->count(), 2);
+  EXPECT_EQ(form->ComPortListBox->currentRow(), 0);  // the USB one, preselected
+  EXPECT_EQ(S(form->ComPortListBox->item(0)->text()), "/dev/ttyACM0  -  USB Serial Device (QM-R7)");
+
+  ports.ports.erase(ports.ports.begin() + 1);
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  EXPECT_EQ(form->ComPortListBox->count(), 1);
+  EXPECT_EQ(form->ComPortListBox->currentRow(), -1);  // rebuilt without preselection
+
+  ports.ports.clear();
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  EXPECT_EQ(form->ComPortListBox->count(), 1);  // the old lines stay
+  EXPECT_EQ(form->PortCount, 0);
+}
+
 TEST_F(MainformTest, TheRememberedFirmwareFileIsReadFromTheSettingsFile) {
   struct Case {
     const char* name;
