@@ -171,17 +171,21 @@ class PosixSerialDevice final : public SerialDevice {
     requests_.Abort(true, true);
   }
 
-  SysError ClearErrors(TComStat& stat) override {
+  SysError ClearErrors(TComStat& stat, std::uint32_t queues) override {
     stat = TComStat{};
     if (counters_) {
       serial_icounter_struct now{};
       if (ReadCounters(now)) stat.errors = ErrorsSince(errorBase_, now);
     }
     int count = 0;
-    if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
-    stat.inQueue = static_cast<std::uint32_t>(count);
-    if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
-    stat.outQueue = static_cast<std::uint32_t>(count);
+    if ((queues & queue::Input) != 0) {
+      if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
+      stat.inQueue = static_cast<std::uint32_t>(count);
+    }
+    if ((queues & queue::Output) != 0) {
+      if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
+      stat.outQueue = static_cast<std::uint32_t>(count);
+    }
     return {};
   }
 
