@@ -215,6 +215,27 @@ TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedT
   EXPECT_FALSE(port_->Active());
 }
 
+TEST_F(EventsTest, Rx80PercFullFiresWhenTheQueueCrossesFourFifthsOfTheInputSize) {
+  int calls = 0;
+  int queued = 0;
+  port_->BufferSizes().SetInput(10);
+  port_->SetOnRx80PercFull([&](toolkit::Component*) {
+    ++calls;
+    queued = port_->InputCount();
+  });
+  port_->Open();
+  pty_.Write("1234567");  // 7 of 10: below the mark
+  AwaitQueued(7);
+  pty_.Write("8");
+  PumpUntil([&] { return calls == 1; });
+  EXPECT_EQ(queued, 8);
+  pty_.Write("9");  // still above: no new crossing
+  AwaitQueued(9);
+  port_->ClearInput();
+  pty_.Write("abcdefgh");
+  PumpUntil([&] { return calls == 2; });
+}
+
 TEST_F(EventsTest, TheEventCharacterCannotBeWatchedOnLinux) {
   port_->SetOnRxFlag([](toolkit::Component*) {});
   try {

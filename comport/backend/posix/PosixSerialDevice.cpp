@@ -194,6 +194,7 @@ class PosixSerialDevice final : public SerialDevice {
     const bool out = (flags & PurgeFlags(TPurge::ClearOutput)) != 0;
     requests_.Abort((flags & PurgeFlags(TPurge::AbortInput)) != 0,
                     (flags & PurgeFlags(TPurge::AbortOutput)) != 0);
+    if (in) purges_.fetch_add(1, std::memory_order_release);
     if (!in && !out) return {};
     const int which = in && out ? TCIOFLUSH : (in ? TCIFLUSH : TCOFLUSH);
     return ::tcflush(fd_, which) == 0 ? SysError{} : Fail(errno);
@@ -286,6 +287,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> txPending_{false};
   std::atomic<std::uint32_t> inputSize_{4096};
+  std::atomic<std::uint32_t> purges_{0};  // input purges so far
   // Whether the driver has the ioctls at all; pseudo-terminals have neither.
   bool counters_ = false;
   bool modemLines_ = true;
@@ -293,20 +295,31 @@ class PosixSerialDevice final : public SerialDevice {
   serial_icounter_struct eventBase_{};
   int lastLines_ = -1;
   bool received_ = false;  // an arrival not yet reported
-  bool rxAboveMark_ = false;
+  std::uint64_t queuedAtLastArrival_ = 0;
+  std::uint64_t readAtLastArrival_ = 0;
+  std::uint32_t purgesAtLastArrival_ = 0;
   // Error-word side, touched only by the thread that clears errors.
   serial_icounter_struct errorBase_{};
 };
 
+// "80% full" is reported when the queue reaches the mark after having been below it. The queue
+// is only looked at on arrivals; between two of them it can only have gone below the mark by being
+// read or purged, which the device sees.
 std::uint32_t PosixSerialDevice::InputEvents(std::uint32_t mask) {
   std::uint32_t events = mask & ev::RxChar;
   int queued = 0;
-  if ((mask & ev::Rx80Full) != 0 && ::ioctl(fd_, TIOCINQ, &queued) == 0) {
-    const bool above = std::uint64_t{static_cast<std::uint32_t>(queued)} * 5 >=
-                       std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4;
-    if (above && !rxAboveMark_) events |= ev::Rx80Full;
-    rxAboveMark_ = above;
-  }
+  if ((mask & ev::Rx80Full) == 0 || ::ioctl(fd_, TIOCINQ, &queued) != 0) return events;
+  const std::uint64_t mark =
+      (std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4 + 4) / 5;
+  const std::uint64_t read = requests_.BytesRead();
+  const std::uint64_t consumed = read - readAtLastArrival_;
+  const bool purged = purges_.load(std::memory_order_acquire) != purgesAtLastArrival_;
+  const bool dipped = purged || queuedAtLastArrival_ < mark + consumed;
+  const auto now = static_cast<std::uint64_t>(queued);
+  if (now >= mark && dipped) events |= ev::Rx80Full;
+  readAtLastArrival_ = read;
+  purgesAtLastArrival_ = purges_.load(std::memory_order_acquire);
+  queuedAtLastArrival_ = now;
   return events;
 }
 

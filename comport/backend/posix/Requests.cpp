@@ -91,6 +91,7 @@ void Requests::Transfer(Request& r, bool read, Clock::time_point now) {
     const ssize_t n = read ? ::read(fd_, r.data + r.done, r.count - r.done)
                            : ::write(fd_, r.data + r.done, r.count - r.done);
     if (n > 0) {
+      if (read) bytesRead_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_release);
       r.done += static_cast<std::size_t>(n);
       r.lastByte = now;
       continue;
