@@ -4,7 +4,9 @@
 // once per arrival and not again for bytes a handler chose to leave queued, plus an eventfd that
 // other threads use to end the wait. Linux has no notification for modem-line changes that another
 // thread can interrupt, nor for line errors or an empty transmitter: while such events are asked
-// for, the wait also samples the lines and the error counters every few milliseconds.
+// for, the wait also samples the lines and the error counters every few milliseconds. Provider
+// events 1 and 2 and printer errors do not exist on Linux ttys: they can be asked for and never
+// come.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
