@@ -232,13 +232,15 @@ TEST_F(EventsTest, Rx80PercFullFiresWhenTheQueueCrossesFourFifthsOfTheInputSize)
   pty_.Write("1234567");  // 7 of 10: below the mark
   AwaitQueued(7);
   pty_.Write("8");
-  PumpUntil([&] { return calls == 1; });
+  PumpUntil([&] { return calls >= 1; });
   EXPECT_EQ(queued, 8);
   pty_.Write("9");  // still above: no new crossing
   AwaitQueued(9);
   port_->ClearInput();
   pty_.Write("abcdefgh");
-  PumpUntil([&] { return calls == 2; });
+  PumpUntil([&] { return calls >= 2; });
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(queued, 8);
 }
 
 TEST_F(EventsTest, TheEventCharacterCannotBeWatchedOnLinux) {

@@ -196,10 +196,12 @@ class PosixSerialDevice final : public SerialDevice {
     const bool out = (flags & PurgeFlags(TPurge::ClearOutput)) != 0;
     requests_.Abort((flags & PurgeFlags(TPurge::AbortInput)) != 0,
                     (flags & PurgeFlags(TPurge::AbortOutput)) != 0);
-    if (in) purges_.fetch_add(1, std::memory_order_release);
     if (!in && !out) return {};
     const int which = in && out ? TCIOFLUSH : (in ? TCIFLUSH : TCOFLUSH);
-    return ::tcflush(fd_, which) == 0 ? SysError{} : Fail(errno);
+    if (::tcflush(fd_, which) != 0) return Fail(errno);
+    // Counted once the queue is empty, so that the wait never pairs the count with the old queue.
+    if (in) purges_.fetch_add(1, std::memory_order_release);
+    return {};
   }
 
   SysError Drain() override {
@@ -306,21 +308,23 @@ class PosixSerialDevice final : public SerialDevice {
 
 // "80% full" is reported when the queue reaches the mark after having been below it. The queue
 // is only looked at on arrivals; between two of them it can only have gone below the mark by being
-// read or purged, which the device sees.
+// read or purged, which the device counts. The counts are taken before the queue is looked at: a
+// read or purge that comes later is seen at the next arrival, never lost.
 std::uint32_t PosixSerialDevice::InputEvents(std::uint32_t mask) {
   std::uint32_t events = mask & ev::RxChar;
+  if ((mask & ev::Rx80Full) == 0) return events;
+  const std::uint32_t purges = purges_.load(std::memory_order_acquire);
+  const std::uint64_t read = requests_.BytesRead();
   int queued = 0;
-  if ((mask & ev::Rx80Full) == 0 || ::ioctl(fd_, TIOCINQ, &queued) != 0) return events;
+  if (::ioctl(fd_, TIOCINQ, &queued) != 0) return events;
   const std::uint64_t mark =
       (std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4 + 4) / 5;
-  const std::uint64_t read = requests_.BytesRead();
   const std::uint64_t consumed = read - readAtLastArrival_;
-  const bool purged = purges_.load(std::memory_order_acquire) != purgesAtLastArrival_;
-  const bool dipped = purged || queuedAtLastArrival_ < mark + consumed;
+  const bool dipped = purges != purgesAtLastArrival_ || queuedAtLastArrival_ < mark + consumed;
   const auto now = static_cast<std::uint64_t>(queued);
   if (now >= mark && dipped) events |= ev::Rx80Full;
   readAtLastArrival_ = read;
-  purgesAtLastArrival_ = purges_.load(std::memory_order_acquire);
+  purgesAtLastArrival_ = purges;
   queuedAtLastArrival_ = now;
   return events;
 }
