@@ -86,6 +86,8 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   ~PosixSerialDevice() override {
+    // The helper may be polling the tty: it ends before the descriptor can be reused.
+    requests_.Stop();
     if (epollFd_ >= 0) ::close(epollFd_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
     ::close(fd_);

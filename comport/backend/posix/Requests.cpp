@@ -31,6 +31,11 @@ Requests::Requests(int fd, std::function<void()> onWriteEnded)
 }
 
 Requests::~Requests() {
+  Stop();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void Requests::Stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -38,7 +43,6 @@ Requests::~Requests() {
   }
   if (wakeFd_ >= 0) Signal(wakeFd_);
   if (helper_.joinable()) helper_.join();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void Requests::SetTimeouts(const TCommTimeouts& timeouts) {

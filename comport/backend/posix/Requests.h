@@ -38,6 +38,9 @@ class Requests {
   // Ends the pending read, write or both with ECANCELED.
   void Abort(bool read, bool write);
 
+  // Ends the helper thread; requests still pending are abandoned. Before the fd is closed.
+  void Stop();
+
   // Bytes taken from the input so far.
   std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_acquire); }
 
