@@ -367,6 +367,7 @@ class TCustomComPort : public toolkit::Component {
 
   // The two requests.
   void WaitForCompletion(bool read);
+  TComStat QueueStatus(std::uint32_t queues);
   void LineControl(TLineControl function);
 
   bool FActive = false;

@@ -66,7 +66,9 @@ void TCustomComPort::CreateThread() {
 }
 
 // Does not wait for the worker to end: only for it to leave the device, which the stop makes it
-// do at once.
+// do at once. A worker that already ended after a failed wait is not touched at all, only the
+// state it left behind, so Close and destruction release such a port like any other, and the next
+// open starts a fresh worker.
 void TCustomComPort::DestroyThread() {
   if (FThread == nullptr) return;
   std::shared_ptr<TComWaitState> worker = std::move(FThread);

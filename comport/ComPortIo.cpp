@@ -175,30 +175,33 @@ bool TCustomComPort::WritePending() {
 // Queue counts and line errors.
 
 int TCustomComPort::InputCount() {
-  TComStat stat;
-  Check(FHandle != nullptr ? FHandle->ClearErrors(stat) : SysError{EBADF, SystemErrorText(EBADF)});
-  if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
-  return static_cast<int>(stat.inQueue);
+  return static_cast<int>(QueueStatus(queue::Input).inQueue);
 }
 
 int TCustomComPort::OutputCount() {
+  return static_cast<int>(QueueStatus(queue::Output).outQueue);
+}
+
+// No open check first: on a closed port the platform's own error for a missing device comes.
+TComStat TCustomComPort::QueueStatus(std::uint32_t queues) {
   TComStat stat;
-  Check(FHandle != nullptr ? FHandle->ClearErrors(stat) : SysError{EBADF, SystemErrorText(EBADF)});
+  Check(FHandle != nullptr ? FHandle->ClearErrors(stat, queues)
+                           : SysError{EBADF, SystemErrorText(EBADF)});
   if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
-  return static_cast<int>(stat.outQueue);
+  return stat;
 }
 
 void TCustomComPort::CheckLineErrors() {
   CheckActive();
   TComStat stat;
-  Check(FHandle->ClearErrors(stat));
+  Check(FHandle->ClearErrors(stat, queue::None));
   if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
 }
 
 void TCustomComPort::ClearLineErrors() {
   CheckActive();
   TComStat stat;
-  Check(FHandle->ClearErrors(stat));
+  Check(FHandle->ClearErrors(stat, queue::None));
 }
 
 TLineErrors TCustomComPort::GetLineErrors(std::uint32_t errorWord) {

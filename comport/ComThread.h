@@ -11,7 +11,8 @@
 //   call that runs after the stop does nothing; after the stop the worker posts nothing more, so
 //   the dispatcher need only outlive the port;
 // - the worker touches the port object only on the UI thread (inside hand-overs), or, with
-//   SynchronizeEvents false, under `use`; the port's destructor clears `port`.
+//   SynchronizeEvents false, under `use`; a port destroyed by one of its own handlers clears
+//   `port`, which ends that dispatch.
 // The worker frees itself when it ends, after a stop or after a failed wait.
 #pragma once
 

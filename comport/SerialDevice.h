@@ -129,6 +129,12 @@ struct SysError {
   explicit operator bool() const { return code != 0; }
 };
 
+namespace queue {
+inline constexpr std::uint32_t None = 0;
+inline constexpr std::uint32_t Input = 1;
+inline constexpr std::uint32_t Output = 2;
+}  // namespace queue
+
 struct TComStat {
   std::uint32_t errors = 0;  // ce:: flags, cleared by reading them
   std::uint32_t inQueue = 0;
@@ -164,7 +170,8 @@ class SerialDevice {
   // Ends the event wait and every pending request (they fail with the platform's "cancelled").
   virtual void CancelAll() = 0;
 
-  virtual SysError ClearErrors(TComStat& stat) = 0;
+  // Returns and clears the error flags, and counts the queues asked for (the others read 0).
+  virtual SysError ClearErrors(TComStat& stat, std::uint32_t queues) = 0;
   virtual SysError Purge(std::uint32_t flags) = 0;
   virtual SysError Drain() = 0;
   virtual SysError TransmitChar(char c) = 0;

@@ -1,7 +1,12 @@
 // Line events through the worker and the synchronous hand-over, on a real pseudo-terminal. The test
 // thread is the UI thread.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -215,6 +220,29 @@ TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedT
   EXPECT_FALSE(port_->Active());
 }
 
+TEST_F(EventsTest, Rx80PercFullFiresWhenTheQueueCrossesFourFifthsOfTheInputSize) {
+  int calls = 0;
+  int queued = 0;
+  port_->BufferSizes().SetInput(10);
+  port_->SetOnRx80PercFull([&](toolkit::Component*) {
+    ++calls;
+    queued = port_->InputCount();
+  });
+  port_->Open();
+  pty_.Write("1234567");  // 7 of 10: below the mark
+  AwaitQueued(7);
+  pty_.Write("8");
+  PumpUntil([&] { return calls >= 1; });
+  EXPECT_EQ(queued, 8);
+  pty_.Write("9");  // still above: no new crossing
+  AwaitQueued(9);
+  port_->ClearInput();
+  pty_.Write("abcdefgh");
+  PumpUntil([&] { return calls >= 2; });
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(queued, 8);
+}
+
 TEST_F(EventsTest, TheEventCharacterCannotBeWatchedOnLinux) {
   port_->SetOnRxFlag([](toolkit::Component*) {});
   try {
@@ -243,18 +271,31 @@ TEST_F(EventsTest, ManyOpenCloseAndDestroyCyclesWhileBytesArrive) {
   }
 }
 
-TEST_F(EventsTest, ThreadPriorityChangesOnAnOpenPortAreAccepted) {
-  int calls = 0;
-  port_->SetOnRxChar([&](toolkit::Component*) {
-    ++calls;
-    Drain();
-  });
-  port_->Open();
+// The nice values of this process's threads other than the calling one.
+std::vector<int> OtherThreadsNice() {
+  std::vector<int> nice;
+  const std::string self = std::to_string(::gettid());
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const std::string tid = task.path().filename().string();
+    if (tid == self) continue;
+    errno = 0;
+    const int value = ::getpriority(PRIO_PROCESS, static_cast<id_t>(std::stoi(tid)));
+    if (errno == 0) nice.push_back(value);
+  }
+  return nice;
+}
+
+TEST_F(EventsTest, ARunningWorkerTakesANewThreadPriorityAtOnce) {
+  port_->SetOnRxChar([](toolkit::Component*) {});
   port_->SetThreadPriority(tpNormal);
-  port_->SetThreadPriority(tpHighest);  // may be refused by the system: quietly
-  pty_.Write("p");
-  PumpUntil([&] { return calls == 1; });
-  EXPECT_EQ(port_->ThreadPriority(), tpHighest);
+  port_->Open();
+  // Lowering is what Linux allows every process: the worker's nice value becomes 10.
+  port_->SetThreadPriority(tpLowest);
+  PumpUntil([] {
+    const auto nice = OtherThreadsNice();
+    return std::find(nice.begin(), nice.end(), 10) != nice.end();
+  });
+  EXPECT_EQ(port_->ThreadPriority(), tpLowest);
 }
 
 }  // namespace

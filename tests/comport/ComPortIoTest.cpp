@@ -126,6 +126,20 @@ TEST_F(IoTest, AReadThatDoesNotWaitFillsTheCallersBufferWhenCompleted) {
   EXPECT_FALSE(port_->ReadPending());
 }
 
+TEST_F(IoTest, ClosingAbandonsRequestsStillPending) {
+  char buffer[4];
+  port_->Read(buffer, 4, false);
+  const std::string big(1 << 20, 'w');
+  port_->WriteString(big);  // more than the tty takes: still running
+  EXPECT_TRUE(port_->ReadPending());
+  EXPECT_TRUE(port_->WritePending());
+  port_->Close();
+  EXPECT_FALSE(port_->Active());
+  port_->Open();  // nothing of the old requests holds the device
+  pty_.Write("ok\r");
+  EXPECT_EQ(port_->ReadLine(), "ok\r");
+}
+
 TEST_F(IoTest, TypedValuesTravelInMachineOrder) {
   port_->WriteWord(0x0201);
   port_->WriteDWord(0x06050403);

@@ -4,7 +4,9 @@
 // once per arrival and not again for bytes a handler chose to leave queued, plus an eventfd that
 // other threads use to end the wait. Linux has no notification for modem-line changes that another
 // thread can interrupt, nor for line errors or an empty transmitter: while such events are asked
-// for, the wait also samples the lines and the error counters every few milliseconds.
+// for, the wait also samples the lines and the error counters every few milliseconds. Provider
+// events 1 and 2 and printer errors do not exist on Linux ttys: they can be asked for and never
+// come.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
@@ -84,6 +86,8 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   ~PosixSerialDevice() override {
+    // The helper may be polling the tty: it ends before the descriptor can be reused.
+    requests_.Stop();
     if (epollFd_ >= 0) ::close(epollFd_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
     ::close(fd_);
@@ -171,17 +175,21 @@ class PosixSerialDevice final : public SerialDevice {
     requests_.Abort(true, true);
   }
 
-  SysError ClearErrors(TComStat& stat) override {
+  SysError ClearErrors(TComStat& stat, std::uint32_t queues) override {
     stat = TComStat{};
     if (counters_) {
       serial_icounter_struct now{};
       if (ReadCounters(now)) stat.errors = ErrorsSince(errorBase_, now);
     }
     int count = 0;
-    if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
-    stat.inQueue = static_cast<std::uint32_t>(count);
-    if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
-    stat.outQueue = static_cast<std::uint32_t>(count);
+    if ((queues & queue::Input) != 0) {
+      if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
+      stat.inQueue = static_cast<std::uint32_t>(count);
+    }
+    if ((queues & queue::Output) != 0) {
+      if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
+      stat.outQueue = static_cast<std::uint32_t>(count);
+    }
     return {};
   }
 
@@ -192,7 +200,10 @@ class PosixSerialDevice final : public SerialDevice {
                     (flags & PurgeFlags(TPurge::AbortOutput)) != 0);
     if (!in && !out) return {};
     const int which = in && out ? TCIOFLUSH : (in ? TCIFLUSH : TCOFLUSH);
-    return ::tcflush(fd_, which) == 0 ? SysError{} : Fail(errno);
+    if (::tcflush(fd_, which) != 0) return Fail(errno);
+    // Counted once the queue is empty, so that the wait never pairs the count with the old queue.
+    if (in) purges_.fetch_add(1, std::memory_order_release);
+    return {};
   }
 
   SysError Drain() override {
@@ -282,6 +293,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> txPending_{false};
   std::atomic<std::uint32_t> inputSize_{4096};
+  std::atomic<std::uint32_t> purges_{0};  // input purges so far
   // Whether the driver has the ioctls at all; pseudo-terminals have neither.
   bool counters_ = false;
   bool modemLines_ = true;
@@ -289,20 +301,33 @@ class PosixSerialDevice final : public SerialDevice {
   serial_icounter_struct eventBase_{};
   int lastLines_ = -1;
   bool received_ = false;  // an arrival not yet reported
-  bool rxAboveMark_ = false;
+  std::uint64_t queuedAtLastArrival_ = 0;
+  std::uint64_t readAtLastArrival_ = 0;
+  std::uint32_t purgesAtLastArrival_ = 0;
   // Error-word side, touched only by the thread that clears errors.
   serial_icounter_struct errorBase_{};
 };
 
+// "80% full" is reported when the queue reaches the mark after having been below it. The queue
+// is only looked at on arrivals; between two of them it can only have gone below the mark by being
+// read or purged, which the device counts. The counts are taken before the queue is looked at: a
+// read or purge that comes later is seen at the next arrival, never lost.
 std::uint32_t PosixSerialDevice::InputEvents(std::uint32_t mask) {
   std::uint32_t events = mask & ev::RxChar;
+  if ((mask & ev::Rx80Full) == 0) return events;
+  const std::uint32_t purges = purges_.load(std::memory_order_acquire);
+  const std::uint64_t read = requests_.BytesRead();
   int queued = 0;
-  if ((mask & ev::Rx80Full) != 0 && ::ioctl(fd_, TIOCINQ, &queued) == 0) {
-    const bool above = std::uint64_t{static_cast<std::uint32_t>(queued)} * 5 >=
-                       std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4;
-    if (above && !rxAboveMark_) events |= ev::Rx80Full;
-    rxAboveMark_ = above;
-  }
+  if (::ioctl(fd_, TIOCINQ, &queued) != 0) return events;
+  const std::uint64_t mark =
+      (std::uint64_t{inputSize_.load(std::memory_order_relaxed)} * 4 + 4) / 5;
+  const std::uint64_t consumed = read - readAtLastArrival_;
+  const bool dipped = purges != purgesAtLastArrival_ || queuedAtLastArrival_ < mark + consumed;
+  const auto now = static_cast<std::uint64_t>(queued);
+  if (now >= mark && dipped) events |= ev::Rx80Full;
+  readAtLastArrival_ = read;
+  purgesAtLastArrival_ = purges;
+  queuedAtLastArrival_ = now;
   return events;
 }
 

@@ -31,6 +31,11 @@ Requests::Requests(int fd, std::function<void()> onWriteEnded)
 }
 
 Requests::~Requests() {
+  Stop();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void Requests::Stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -38,7 +43,6 @@ Requests::~Requests() {
   }
   if (wakeFd_ >= 0) Signal(wakeFd_);
   if (helper_.joinable()) helper_.join();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void Requests::SetTimeouts(const TCommTimeouts& timeouts) {
@@ -91,6 +95,7 @@ void Requests::Transfer(Request& r, bool read, Clock::time_point now) {
     const ssize_t n = read ? ::read(fd_, r.data + r.done, r.count - r.done)
                            : ::write(fd_, r.data + r.done, r.count - r.done);
     if (n > 0) {
+      if (read) bytesRead_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_release);
       r.done += static_cast<std::size_t>(n);
       r.lastByte = now;
       continue;

@@ -3,6 +3,7 @@
 // helper thread that exists while the device is open and sleeps in poll() while nothing is pending.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -36,6 +37,12 @@ class Requests {
 
   // Ends the pending read, write or both with ECANCELED.
   void Abort(bool read, bool write);
+
+  // Ends the helper thread; requests still pending are abandoned. Before the fd is closed.
+  void Stop();
+
+  // Bytes taken from the input so far.
+  std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_acquire); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -76,6 +83,7 @@ class Requests {
   Request write_;
   bool stop_ = false;
   std::thread helper_;
+  std::atomic<std::uint64_t> bytesRead_{0};
 };
 
 }  // namespace comport::posix
