@@ -1,13 +1,12 @@
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "upgrade/DfuTransport.h"
 
 namespace dfu {
 namespace {
 
-// Waits on a condition variable until shortly before the deadline, then yields until it: a
+// Waits on a condition variable until shortly before the deadline, then spins until it: a
 // device's poll time-out is honoured without the scheduler's rounding adding to every block.
 class RealWaiter final : public Waiter {
  public:
@@ -23,8 +22,9 @@ class RealWaiter final : public Waiter {
         if (cancelled_) return false;
       }
     }
-    while (Clock::now() < deadline)
-      std::this_thread::yield();
+    // A yield here could hand the processor away for a whole time slice on a busy machine.
+    while (Clock::now() < deadline) {
+    }
     std::lock_guard lock(mutex_);
     return !cancelled_;
   }
