@@ -2,6 +2,7 @@
 // not reach (requests out of order, images without our header).
 #include <gtest/gtest.h>
 
+#include "sim/CommandLine.h"
 #include "sim/DfuDevice.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "upgrade/DfuProtocol.h"
@@ -34,6 +35,19 @@ TEST(DfuOptions, ParseIntoConfigAndFaults) {
                           "transfer-size=0", "poll=x", "poll=16777216", "tolerant", ""}) {
     EXPECT_NE(AddDfuOption(bad, config, faults), "") << bad;
   }
+}
+
+TEST(DfuOptions, ComeFromTheCommandLine) {
+  CommandLine line;
+  ASSERT_EQ(
+      ParseCommandLine({"--dfu", "stall@2,not-tolerant", "--dfu=poll=9", "--fault", "split"}, line),
+      "");
+  EXPECT_EQ(line.dfuFaults.stallAt, 2);
+  EXPECT_FALSE(line.dfuConfig.manifestationTolerant);
+  EXPECT_EQ(line.dfuConfig.pollTimeoutMs, 9u);
+  EXPECT_TRUE(line.faults.split);
+  EXPECT_NE(ParseCommandLine({"--dfu", "split"}, line), "");  // a serial fault is no DFU option
+  EXPECT_NE(UsageText().find("--dfu OPTION"), std::string::npos);
 }
 
 class DfuDeviceModel : public ::testing::Test {
