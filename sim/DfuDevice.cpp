@@ -99,8 +99,9 @@ ControlReply DfuDevice::Standard(const dfu::Setup& setup) {
   auto& d = reply.data;
   if (type == dfu::kDeviceDescriptor) {
     d = {18, dfu::kDeviceDescriptor, 0x00, 0x02, 0, 0, 0, 64};
-    Put16(d, config_.vendor);
-    Put16(d, config_.product);
+    const bool dfuMode = mode_ == DfuMode::Dfu;
+    Put16(d, dfuMode ? config_.dfuVendor.value_or(config_.vendor) : config_.vendor);
+    Put16(d, dfuMode ? config_.dfuProduct.value_or(config_.product) : config_.product);
     Put16(d, config_.bcdDevice);
     d.insert(d.end(), {1, 2, 0, 1});
   } else if (type == dfu::kConfigDescriptor && index == 0) {

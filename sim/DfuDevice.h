@@ -33,6 +33,9 @@ namespace sim {
 struct DfuDeviceConfig {
   std::uint16_t vendor = 0x1209;
   std::uint16_t product = 0x7207;
+  // Many devices name themselves differently in DFU mode; by default they do not.
+  std::optional<std::uint16_t> dfuVendor;
+  std::optional<std::uint16_t> dfuProduct;
   std::uint16_t bcdDevice = 0x0100;
   std::uint16_t transferSize = 1024;
   std::uint32_t pollTimeoutMs = 5;  // asked for after each block and during manifestation

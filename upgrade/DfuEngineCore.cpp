@@ -173,6 +173,7 @@ bool Engine::Bind(const std::string& name) {
     ok = transport->Open(name, error) != nullptr;
   }
   deviceName_ = ok ? name : std::string();
+  products_.clear();
   std::lock_guard lock(mutex_);
   busy_ = false;
   return ok;
@@ -356,6 +357,10 @@ void Engine::OpenDevice(Operation& op) {
   }
   if (!scan.dfu) op.Fail(result::kFailUsbNoDfu);
   device_->dfu = *scan.dfu;
+  const std::uint16_t product = device_->descriptor.idProduct;
+  if (std::find(products_.begin(), products_.end(), product) == products_.end()) {
+    products_.push_back(product);
+  }
 }
 
 // Looks for the device every enumerationStep until it is there in the wanted mode; false when
@@ -376,13 +381,14 @@ bool Engine::WaitForDevice(Operation& op, bool wantDfuMode) {
   }
 }
 
-void Engine::CheckFileAgainstDevice(const FileInfo& info, FileFault fault) const {
+void Engine::CheckFileAgainstDevice(const FileInfo& info, FileFault fault, bool product) const {
   if (fault != FileFault::None) throw Failure{ResultForFile(fault), suboperation::kNone};
   const DeviceDescriptor& d = device_->descriptor;
   if (info.suffix.idVendor != kAnyId && info.suffix.idVendor != d.idVendor) {
     throw Failure{result::kFailFileVendor, suboperation::kNone};
   }
-  if (info.suffix.idProduct != kAnyId && info.suffix.idProduct != d.idProduct) {
+  if (product && info.suffix.idProduct != kAnyId &&
+      std::find(products_.begin(), products_.end(), info.suffix.idProduct) == products_.end()) {
     throw Failure{result::kFailFileProduct, suboperation::kNone};
   }
 }
@@ -426,10 +432,9 @@ void Engine::ToIdle(Operation& op) {
 void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path) {
   op.Step(operation::kReconfigureConnect, suboperation::kUsbOpen, 0);
   OpenDevice(op);
-  if (checkFile) {
-    FileInfo info;
-    CheckFileAgainstDevice(info, CheckFile(path, info));
-  }
+  // The file before the device leaves its firmware; its product only once both modes were seen.
+  FileInfo info;
+  if (checkFile) CheckFileAgainstDevice(info, CheckFile(path, info), false);
 
   if (device_->dfu.protocol == kRuntimeProtocol) {
     op.Step(operation::kReconfigureStartRuntime, suboperation::kUsbCheck, 25);
@@ -442,14 +447,18 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
         FailTransfer(op, e);
       }
     }
+    const std::uint16_t vendor = device_->descriptor.idVendor;
     device_.reset();
     op.Step(operation::kReconfigureStartDfu, suboperation::kUsbWait, 50);
     if (!WaitForDevice(op, true)) {
       op.Fail(device_ ? result::kFailModeNoDfu : result::kFailUsbNone);
     }
+    // The product may change in DFU mode, the maker may not: another device took the place.
+    if (device_->descriptor.idVendor != vendor) op.Fail(result::kFailUsbId);
   }
 
   op.Step(operation::kReconfigureChecking, suboperation::kUsbCheck, 75);
+  if (checkFile) CheckFileAgainstDevice(info, FileFault::None);
   ToIdle(op);
   op.Step(operation::kReconfigureChecking, suboperation::kEstablished, 100);
 }

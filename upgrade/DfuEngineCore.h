@@ -73,7 +73,7 @@ class Engine {
   void Download(Operation& op, const std::string& path);
   void Manifest(Operation& op);
   void OpenDevice(Operation& op);
-  void CheckFileAgainstDevice(const FileInfo& info, FileFault fault) const;
+  void CheckFileAgainstDevice(const FileInfo& info, FileFault fault, bool product = true) const;
   bool WaitForDevice(Operation& op, bool wantDfuMode);
   void ToIdle(Operation& op);
   StatusReply GetStatus(Operation& op);
@@ -86,6 +86,9 @@ class Engine {
   EngineEnvironment env_;
   std::unique_ptr<Device> device_;  // touched by whoever holds busy_
   std::string deviceName_;
+  // The device's product numbers seen since binding: DFU mode may use another than run-time mode,
+  // and a file may name either.
+  std::vector<std::uint16_t> products_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

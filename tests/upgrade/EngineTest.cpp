@@ -232,7 +232,13 @@ TEST_F(EngineTest, FileFaultsEndTheOperationThatFindsThem) {
                                suboperation::kNone}));
   EXPECT_EQ(transport_->Device().Mode(), sim::DfuMode::Runtime);
 
+  // A product the device has in neither mode, found once it is in DFU mode.
+  end = Reconfigure(File(testing::Header(), testing::Ids(0x1209, 0x0001)));
+  EXPECT_EQ(Codes(end), Codes({0, 0, operation::kReconfigureChecking, 0, 0,
+                               result::kFailFileProduct, suboperation::kNone}));
+
   // In DFU mode, a file changed since: wrong product, then a broken CRC.
+  ASSERT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 1);
   ASSERT_EQ(Reconfigure(File()).result, 0u);
   end = Download(File(testing::Header(), testing::Ids(0x1209, 0x0001)));
   EXPECT_EQ(Codes(end), Codes({0, 0, operation::kDownloadPrepare, 0, 0, result::kFailFileProduct,
@@ -250,6 +256,23 @@ TEST_F(EngineTest, FileFaultsEndTheOperationThatFindsThem) {
   ASSERT_EQ(Reconfigure(File()).result, 0u);
   EXPECT_EQ(Download(File()).result, 0u);
   EXPECT_EQ(Manifest().result, 0u);
+}
+
+TEST_F(EngineTest, InDfuModeTheProductMayChangeButNotTheMaker) {
+  sim::DfuDeviceConfig config;
+  config.dfuProduct = 0x7208;
+  Make(config);
+  // A file may name the product of either mode.
+  EXPECT_EQ(Upgrade(File(testing::Header(), testing::Ids(0x1209, 0x7208))).result, 0u);
+  EXPECT_EQ(Upgrade(File(testing::Header(), testing::Ids(0x1209, 0x7207))).result, 0u);
+
+  // Another maker's device in the same place after the detach is not ours to write.
+  config.dfuVendor = 0x1234;
+  DFUEngine_Destroy(handle_);
+  Make(config);
+  const DFUEngineReport end = Upgrade(File());
+  EXPECT_EQ(Codes(end), Codes({0, 0, operation::kReconfigureStartDfu, 0, 0, result::kFailUsbId,
+                               suboperation::kUsbWait}));
 }
 
 TEST_F(EngineTest, ADeviceUnpluggedAfterBindingFailsToConnect) {
