@@ -33,6 +33,7 @@ std::string UsageText() {
          "      stall@B         stall the download of block B\n"
          "      disconnect@B    drop off the bus at block B (back with the old firmware)\n"
          "      no-return       never come back after manifestation\n"
+         "      (status, stall and disconnect happen once, in the first download reaching B)\n"
          "  --help              show this text\n"
          "\n"
          "Command 20 (firmware upgrade) takes the port away; the headset then shows up as\n"

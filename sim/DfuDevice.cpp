@@ -217,15 +217,20 @@ ControlReply DfuDevice::Dnload(const dfu::Setup& setup, std::span<const std::uin
   }
   const int block = block_++;
   if (faults_.disconnectAt == block) {
+    faults_.disconnectAt.reset();
     Reenumerate(DfuMode::Gone);
     return {ControlReply::Kind::Gone, {}};
   }
-  if (faults_.stallAt == block) return Stall();
+  if (faults_.stallAt == block) {
+    faults_.stallAt.reset();
+    return Stall();
+  }
   (void)setup;
   image_.insert(image_.end(), data.begin(), data.end());
   state_ = State::DnloadSync;
   if (faults_.statusAt && faults_.statusAt->block == block) {
     Fail(static_cast<dfu::Status>(faults_.statusAt->status));
+    faults_.statusAt.reset();
   }
   return {};
 }

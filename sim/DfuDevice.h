@@ -49,6 +49,7 @@ struct DfuFaults {
     int block = 0;
     std::uint8_t status = 0;  // 1 to 15
   };
+  // Each fires once, at the first download that reaches its block, as a passing fault would.
   std::optional<StatusAt> statusAt;  // the block's GETSTATUS reports this error
   std::optional<int> stallAt;        // the block's DNLOAD is stalled
   std::optional<int> disconnectAt;   // the device disappears at the block's DNLOAD

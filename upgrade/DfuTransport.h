@@ -6,7 +6,8 @@
 // "virtual:", "sim:") and stays the same across re-enumeration, so the engine finds a device
 // again after it has reset it into or out of DFU mode.
 //
-// Threads: the engine uses a transport and its links from one thread at a time.
+// Threads: List may be called from any thread, also while the engine's thread opens devices and
+// uses a link; a link is used by one thread at a time.
 #pragma once
 
 #include <chrono>

@@ -165,6 +165,8 @@ std::shared_ptr<DfuTransport> MakeLibusbTransport() {
   libusb_context* context = nullptr;
   // No USB here (a container, no usbfs): only the other transports are used.
   if (libusb_init(&context) != 0) return nullptr;
+  // The engine never prints: failures reach the caller as results.
+  libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
   return std::make_shared<LibusbTransport>(context);
 }
 

@@ -219,6 +219,17 @@ TEST_P(EngineFaultTest, EndsWithItsCodes) {
   EXPECT_FALSE(transport_->Device().Upgraded());
 }
 
+TEST_P(EngineFaultTest, ADeviceLeftInDfuModeTakesTheNextRun) {
+  if (GetParam().faults.disconnectAt || GetParam().faults.noReturn) GTEST_SKIP() << "device gone";
+  Make({}, GetParam().faults);
+  ASSERT_NE(Upgrade(File()).result, 0u);
+  ASSERT_EQ(transport_->Device().Mode(), sim::DfuMode::Dfu);
+  // The next run finds the device in DFU mode, in its error state: cleared, then written.
+  const DFUEngineReport end = Upgrade(File(testing::Header("FARPOINT", 300)));
+  EXPECT_EQ(end.result, 0u) << Codes(end);
+  EXPECT_EQ(transport_->Device().Running().version, 300);
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, EngineFaultTest, ::testing::ValuesIn(FaultCases()),
                          [](const auto& param) { return param.param.name; });
 
