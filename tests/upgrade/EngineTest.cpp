@@ -331,6 +331,36 @@ TEST_F(EngineTest, NothingStartsWithoutADeviceOrWhileAnOperationRuns) {
   EXPECT_EQ(recorder_.Results(), 1u);
 }
 
+TEST_F(EngineTest, DestroyEndsARunningOperationWithOneAbortedReport) {
+  Make();
+  const std::string path = File();
+  ASSERT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 1);
+  ASSERT_EQ(Reconfigure(path).result, 0u);
+
+  // Hold the download inside a transfer while the engine is destroyed.
+  std::latch entered(1), release(1);
+  std::atomic<bool> first{true};
+  transport_->SetTransferHook([&] {
+    if (!first.exchange(false)) return;
+    entered.count_down();
+    release.wait();
+  });
+  ASSERT_EQ(DFUEngine_StartDownload(handle_, path.c_str()), 1);
+  entered.wait();
+  VirtualWaiter* waiter = waiter_;
+  std::thread destroyer([this] { DFUEngine_Destroy(handle_); });
+  ASSERT_TRUE(waiter->WaitUntilCancelled(std::chrono::seconds(10)));
+  release.count_down();
+  destroyer.join();
+  handle_ = 0;
+
+  const auto reports = recorder_.Reports();
+  ASSERT_EQ(recorder_.Results(), 2u);
+  EXPECT_EQ(reports.back().kind, DFUENGINE_REPORT_RESULT);
+  EXPECT_EQ(ResultName(reports.back().report.result), "aborted");
+  EXPECT_FALSE(transport_->Device().Upgraded());
+}
+
 TEST_F(EngineTest, TheNextOperationMayStartFromTheEndReport) {
   // A receiver that starts the next operation from inside the callback, on the engine's thread.
   Make();

@@ -13,8 +13,16 @@ bool VirtualWaiter::Wait(std::chrono::microseconds duration) {
 }
 
 void VirtualWaiter::Cancel() {
-  std::lock_guard lock(mutex_);
-  cancelled_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  cancelledChanged_.notify_all();
+}
+
+bool VirtualWaiter::WaitUntilCancelled(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return cancelledChanged_.wait_for(lock, timeout, [this] { return cancelled_; });
 }
 
 std::chrono::microseconds VirtualWaiter::Now() const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -24,9 +25,12 @@ class VirtualWaiter final : public Waiter {
 
   std::chrono::microseconds Now() const;
   std::vector<std::chrono::microseconds> Waits() const;
+  // Blocks until Cancel was called; false when `timeout` passes first.
+  bool WaitUntilCancelled(std::chrono::milliseconds timeout) const;
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable cancelledChanged_;
   std::chrono::microseconds now_{0};
   std::vector<std::chrono::microseconds> waits_;
   bool cancelled_ = false;
