@@ -41,22 +41,27 @@ std::string NameOf(libusb_device* device) {
   return name;
 }
 
-// The DFU interface of the active (else the first) configuration, or -1.
-int DfuInterfaceOf(libusb_device* device) {
+struct DfuPlace {
+  int interface = -1;  // -1: none
+  int alternate = 0;
+};
+
+// The first DFU interface setting of the active (else the first) configuration.
+DfuPlace DfuInterfaceOf(libusb_device* device) {
   libusb_config_descriptor* config = nullptr;
   if (libusb_get_active_config_descriptor(device, &config) != 0 &&
       libusb_get_config_descriptor(device, 0, &config) != 0) {
-    return -1;
+    return {};
   }
-  int found = -1;
-  for (int i = 0; i < config->bNumInterfaces && found < 0; ++i) {
+  DfuPlace found;
+  for (int i = 0; i < config->bNumInterfaces && found.interface < 0; ++i) {
     const libusb_interface& itf = config->interface[i];
     for (int a = 0; a < itf.num_altsetting; ++a) {
       const libusb_interface_descriptor& alt = itf.altsetting[a];
       if (alt.bInterfaceClass == kInterfaceClass && alt.bInterfaceSubClass == kInterfaceSubClass &&
           (alt.bInterfaceProtocol == kRuntimeProtocol ||
            alt.bInterfaceProtocol == kDfuModeProtocol)) {
-        found = alt.bInterfaceNumber;
+        found = {alt.bInterfaceNumber, alt.bAlternateSetting};
         break;
       }
     }
@@ -111,7 +116,7 @@ class LibusbTransport final : public DfuTransport {
   std::vector<std::string> List() override {
     std::vector<std::string> names;
     ForEach([&](libusb_device* device) {
-      if (DfuInterfaceOf(device) >= 0) names.push_back(NameOf(device));
+      if (DfuInterfaceOf(device).interface >= 0) names.push_back(NameOf(device));
       return false;
     });
     return names;
@@ -124,7 +129,8 @@ class LibusbTransport final : public DfuTransport {
     std::unique_ptr<DfuLink> link;
     ForEach([&](libusb_device* device) {
       if (NameOf(device) != name) return false;
-      const int interface = DfuInterfaceOf(device);
+      const DfuPlace place = DfuInterfaceOf(device);
+      const int interface = place.interface;
       if (interface < 0) return true;
       libusb_device_handle* handle = nullptr;
       if (const int rc = libusb_open(device, &handle); rc != 0) {
@@ -132,7 +138,13 @@ class LibusbTransport final : public DfuTransport {
         return true;
       }
       libusb_set_auto_detach_kernel_driver(handle, 1);
-      if (const int rc = libusb_claim_interface(handle, interface); rc != 0) {
+      int rc = libusb_claim_interface(handle, interface);
+      // Requests go to the DFU setting; alternate settings beyond it name other memories.
+      if (rc == 0 && place.alternate != 0) {
+        rc = libusb_set_interface_alt_setting(handle, interface, place.alternate);
+        if (rc != 0) libusb_release_interface(handle, interface);
+      }
+      if (rc != 0) {
         error = ErrorOf(rc);
         libusb_close(handle);
         return true;
