@@ -241,8 +241,7 @@ void Engine::Run() {
   }
 }
 
-// --- Requests
-// --------------------------------------------------------------------------------------
+// --- Requests --------------------------------------------------------------------------------
 
 void Engine::Pause(std::uint32_t ms) {
   const auto wait = std::min(milliseconds(ms), env_.timing.maxPollTimeout);
@@ -332,8 +331,7 @@ std::vector<std::uint8_t> Engine::GetDescriptor(Operation& op, std::uint8_t type
   return bytes;
 }
 
-// --- Finding the device
-// ----------------------------------------------------------------------------
+// --- Finding the device ----------------------------------------------------------------------
 
 void Engine::OpenDevice(Operation& op) {
   device_.reset();
@@ -426,8 +424,7 @@ void Engine::ToIdle(Operation& op) {
   op.Fail(result::kFailModeNotIdle);
 }
 
-// --- Operations
-// ------------------------------------------------------------------------------------
+// --- Operations ------------------------------------------------------------------------------
 
 void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path) {
   op.Step(operation::kReconfigureConnect, suboperation::kUsbOpen, 0);
