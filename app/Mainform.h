@@ -213,7 +213,7 @@ class TMajorForm final : public QDialog {
   // The process-wide first-show flag, set again for a test that needs a first show.
   static void ResetFirstShowForTesting();
 
-  // --- Firmware file (upgrade/MainformFirmware.cpp) ---------------------------------------------
+  // --- Firmware file ----------------------------------------------------------------------------
   void OpenDfuFileButtonClick();
   // Checks FirmwareFilePath with the engine and the product-family marker; a rejected path is
   // cleared and the user told why.
