@@ -91,7 +91,9 @@ class Fd {
 FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_t>* image) {
   info = FileInfo{};
   if (path.empty()) return FileFault::Open;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a named pipe given as the file cannot hold the caller until a writer
+  // comes; it is then refused as not a regular file.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return FileFault::Open;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileFault::Open;

@@ -48,6 +48,13 @@ const FileCase kFileCases[] = {
        return d / "folder.dfu";
      },
      FileFault::Open},
+    {"NamedPipe",
+     [](const TempDir& d) {
+       ::mkfifo((d / "pipe.dfu").c_str(), 0600);
+       return d / "pipe.dfu";
+     },
+     FileFault::Open},
+    {"Device", [](const TempDir&) { return std::string("/dev/zero"); }, FileFault::Open},
     {"SmallerThanASuffix",
      [](const TempDir& d) {
        WriteFile(d / "f.dfu", "UFD");
