@@ -1,6 +1,26 @@
 // Our DFU engine behind the C interface of DFUEngine.h: the USB DFU 1.1 transfer state machine
 // over DfuTransport. One engine thread runs the started operations and calls the report callback;
 // the public methods may be called from any thread. The contract is the one DFUEngine.h states.
+//
+// Operations and the codes they report (operation, sub-operation):
+//   reconfigure  reconfigure_connect/usb_open: open, read the descriptors, check the file's vendor;
+//                reconfigure_start_runtime/usb_check: DFU_DETACH, then a reset unless the device
+//                detaches itself; reconfigure_start_dfu/usb_wait: wait for it in DFU mode;
+//                reconfigure_checking/usb_check: the file's product, clear any error to dfuIDLE
+//   download     download_prepare: the file, its ids, dfuIDLE; download_progress/
+//                download_processing: the blocks, each DNLOAD followed by GETSTATUS until
+//                dfuDNLOAD-IDLE, waiting every bwPollTimeout the device asks for;
+//                download_verify: the zero-length DNLOAD and manifestation
+//   manifest     manifest_start_runtime/usb_wait: reset out of DFU mode and wait for the run-time
+//                device; manifest_retry_runtime: once more when it came back in DFU mode;
+//                manifest_fail: it never came back, or stayed in DFU mode
+// Results: a device's error bStatus 1 to 15 gives its fail_dfu_* row (errVENDOR with a text
+// fail_dfu_vendor_str); a stalled request the status the device then reports, else
+// fail_dfu_stalledpkt; a state the step does not allow fail_mode_*; a device that is gone or does
+// not answer fail_usb_none, one that cannot be opened fail_usb_open, broken descriptors
+// fail_usb_desc_*, no DFU interface fail_usb_no_dfu, another maker's device after the detach
+// fail_usb_id; GETSTATUS replies of the wrong size fail_reply_short/long; file faults
+// fail_file_* (our header's faults count as the suffix's); other system failures fail_os.
 #pragma once
 
 #include <atomic>
