@@ -284,6 +284,7 @@ void DfuDevice::Reset() {
     return;
   }
   if (manifested_ && faults_.noReturn) {
+    leftForGood_ = true;
     Reenumerate(DfuMode::Gone);
     return;
   }

@@ -88,6 +88,8 @@ class DfuDevice {
   const Firmware& Running() const { return running_; }
   // True once the device came back running a downloaded image.
   bool Upgraded() const { return upgraded_; }
+  // Gone for good after manifestation (no-return), not merely disconnected.
+  bool LeftForGood() const { return leftForGood_; }
   std::string ConfigurationString() const;
   const DfuDeviceConfig& Config() const { return config_; }
 
@@ -112,6 +114,7 @@ class DfuDevice {
   std::vector<std::uint8_t> image_;
   std::optional<Firmware> manifested_;  // takes effect at the next reset
   bool upgraded_ = false;
+  bool leftForGood_ = false;
 };
 
 }  // namespace sim

@@ -152,8 +152,10 @@ void RunDfuSide(const UpgradeContext& context, Firmware& running, const DfuSideO
       say("firmware " + std::to_string(running.version) + " runs: " + device.ConfigurationString());
     }
     if (device.Mode() == DfuMode::Gone) {
+      // Off the bus: a host that connected meanwhile is turned away rather than left waiting.
       registration.Reset();
-      if (options.faults.noReturn && !options.faults.disconnectAt) {
+      listener.Reset();
+      if (device.LeftForGood()) {
         say("gone after manifestation, never to come back");
         bool ignored = false;
         WaitReadable(context.stopFd, context.stopFd, milliseconds(-1), ignored);

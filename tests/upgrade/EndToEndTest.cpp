@@ -137,5 +137,23 @@ TEST_F(EndToEndTest, AFailedDownloadLeavesTheOldFirmware) {
   EXPECT_EQ(headset_->GetPresence(), sim::Presence::Away);  // still on USB, in DFU mode
 }
 
+TEST_F(EndToEndTest, AHeadsetThatNeverComesBackStaysAway) {
+  dfu_.faults.noReturn = true;
+  const std::string name = EnterUpgradeMode();
+  const std::string path =
+      testing::WriteFirmware(root_ / "QMR7_202.dfu", testing::Header("FARPOINT", 202), 3000);
+  ASSERT_EQ(DFUEngine_CreateUSB(handle_, name.c_str()), 1);
+  for (const auto& start : std::vector<std::function<bool()>>{
+           [&] { return DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()) != 0; },
+           [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; }}) {
+    ASSERT_EQ(testing::RunOperation(recorder_, start).result, 0u);
+  }
+  const DFUEngineReport end =
+      testing::RunOperation(recorder_, [&] { return DFUEngine_StartManifest(handle_) != 0; });
+  EXPECT_EQ(Codes(end), "fail_usb_none / manifest_fail / transport_usb_wait");
+  EXPECT_EQ(registry_.List(platform::kUsbDfuKind).size(), 0u);
+  EXPECT_EQ(headset_->GetPresence(), sim::Presence::Away);
+}
+
 }  // namespace
 }  // namespace dfu

@@ -217,6 +217,7 @@ TEST_P(EngineFaultTest, EndsWithItsCodes) {
             Codes({0, 0, GetParam().operation, 0, 0, GetParam().result, GetParam().subOperation}));
   EXPECT_EQ(recorder_.Results(), GetParam().operation == operation::kManifestFail ? 3u : 2u);
   EXPECT_FALSE(transport_->Device().Upgraded());
+  EXPECT_EQ(transport_->Device().LeftForGood(), GetParam().faults.noReturn);
 }
 
 TEST_P(EngineFaultTest, ADeviceLeftInDfuModeTakesTheNextRun) {
