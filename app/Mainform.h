@@ -228,6 +228,14 @@ class TMajorForm final : public QDialog {
   // The process-wide first-show flag, set again for a test that needs a first show.
   static void ResetFirstShowForTesting();
 
+  // --- Firmware file ----------------------------------------------------------------------------
+  void OpenDfuFileButtonClick();
+  // Checks FirmwareFilePath with the engine and the product-family marker; a rejected path is
+  // cleared and the user told why.
+  void ValidateFirmwareFile();
+  // Whether the file's name (after the last path separator) starts with the model name and "_".
+  bool FirmwareMatchesModel();
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

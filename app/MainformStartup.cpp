@@ -89,6 +89,7 @@ void TMajorForm::BindEvents() {
   PaintBox1->OnClick = [this] { PaintBox1Click(); };
   ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
   UartRespTimeoutTimer->OnTimer = [this] { UartRespTimeoutTimerTimer(); };
+  connect(OpenDfuFileButton, &QPushButton::clicked, this, [this] { OpenDfuFileButtonClick(); });
 }
 
 void TMajorForm::FormCreate() {

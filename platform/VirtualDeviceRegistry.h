@@ -18,10 +18,11 @@
 // The first line names the format and its version; a reader skips a file with another first line.
 // Then `key=value` lines in any order, the value running to the end of the line, no escapes (values
 // never hold a line break). `kind`, `path` and `pid` are required; `kind` says what the device is
-// (`serial`: a tty at `path`; further kinds add their own keys). `started` is the owner's start
-// time (field 22 of /proc/<pid>/stat) and guards against a recycled pid. Readers keep keys they do
-// not know, so a new kind can add fields without a new version; a change that old readers would
-// misread needs version 2.
+// (`serial`: a tty at `path`; `usb-dfu`: a USB DFU device whose control transfers travel over the
+// Unix socket at `path`, see upgrade/DfuWire.h; further kinds add their own keys). `started` is the
+// owner's start time (field 22 of /proc/<pid>/stat) and guards against a recycled pid. Readers keep
+// keys they do not know, so a new kind can add fields without a new version; a change that old
+// readers would misread needs version 2.
 //
 // A registration is live while its owner process is. Files whose owner is gone (crashed, killed)
 // are ignored and deleted by whoever lists the folder. Files are written to a temporary name and
@@ -67,6 +68,7 @@ struct VirtualDevice {
 };
 
 inline constexpr char kSerialKind[] = "serial";
+inline constexpr char kUsbDfuKind[] = "usb-dfu";
 
 class VirtualDeviceRegistry {
  public:

@@ -24,11 +24,23 @@ std::string UsageText() {
          "      noise           echo commands and add lines the tool must ignore\n"
          "      slow=MS         wait MS milliseconds before each answer\n"
          "      unplug-after=N  disappear after N command lines, as if unplugged\n"
+         "  --dfu OPTION        the USB DFU side; repeat or separate by commas:\n"
+         "      transfer-size=N wTransferSize (default 1024)\n"
+         "      poll=MS         bwPollTimeout after each block and in manifestation (5)\n"
+         "      not-tolerant    not manifestation tolerant: waits for a reset after it\n"
+         "      will-detach     detaches itself on DFU_DETACH, without a reset\n"
+         "      status=S@B      report DFU error status S (1 to 15) after block B\n"
+         "      stall@B         stall the download of block B\n"
+         "      disconnect@B    drop off the bus at block B (back with the old firmware)\n"
+         "      no-return       never come back after manifestation\n"
+         "      (status, stall and disconnect happen once, in the first download reaching B)\n"
          "  --help              show this text\n"
          "\n"
-         "Command 20 (firmware upgrade) takes the port away; the headset comes back on a\n"
-         "new port a few seconds later. The port is registered in $XDG_RUNTIME_DIR/qmr7/\n"
-         "(else qmr7-<uid>/ in $TMPDIR or /tmp) while it exists.\n";
+         "Command 20 (firmware upgrade) takes the port away; the headset then shows up as\n"
+         "a USB DFU device (blocks count from 0) and takes a firmware file. Once it runs\n"
+         "the new firmware, or when no upgrade comes within two minutes, it comes back on\n"
+         "a new port. Ports and the DFU device are registered in $XDG_RUNTIME_DIR/qmr7/\n"
+         "(else qmr7-<uid>/ in $TMPDIR or /tmp) while they exist.\n";
 }
 
 std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine) {
@@ -45,7 +57,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
       commandLine.help = true;
       continue;
     }
-    if (option != "--state" && option != "--description" && option != "--fault") {
+    if (option != "--state" && option != "--description" && option != "--fault" &&
+        option != "--dfu") {
       return "unknown option '" + args[i] + "'";
     }
     if (!hasValue) {
@@ -62,8 +75,10 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
       std::size_t start = 0;
       for (;;) {
         const auto comma = value.find(',', start);
+        const auto item = std::string_view(value).substr(start, comma - start);
         const std::string error =
-            AddFault(std::string_view(value).substr(start, comma - start), commandLine.faults);
+            option == "--dfu" ? AddDfuOption(item, commandLine.dfuConfig, commandLine.dfuFaults)
+                              : AddFault(item, commandLine.faults);
         if (!error.empty()) return error;
         if (comma == std::string::npos) break;
         start = comma + 1;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/DfuDevice.h"
 #include "sim/Headset.h"
 
 namespace sim {
@@ -12,6 +13,8 @@ struct CommandLine {
   std::string stateFile;  // empty: the default path
   std::string description;
   Faults faults;
+  DfuDeviceConfig dfuConfig;
+  DfuFaults dfuFaults;
   bool help = false;
 };
 

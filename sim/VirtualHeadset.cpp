@@ -208,7 +208,8 @@ void VirtualHeadset::Run() {
                                      upgraded = headset_.State();
                                    }
                                    Save(upgraded);
-                                 }};
+                                 },
+                                 State().info.firmwareVersion, wakeFd_};
     if (options_.upgradeMode) {
       options_.upgradeMode(context);
     } else {

@@ -40,6 +40,8 @@ struct UpgradeContext {
   // Spends device time; false when the headset is stopping and the upgrade side should return.
   std::function<bool(std::chrono::milliseconds)> wait;
   std::function<void(int)> setFirmwareVersion;  // kept in the state file
+  int firmwareVersion = 0;                      // the version running when the side began
+  int stopFd = -1;  // readable once the headset is stopping: a side that polls ends then
 };
 
 class VirtualHeadset {

@@ -13,6 +13,7 @@
 
 #include "platform/VirtualDeviceRegistry.h"
 #include "sim/CommandLine.h"
+#include "sim/DfuSide.h"
 #include "sim/StateFile.h"
 #include "sim/VirtualHeadset.h"
 
@@ -54,7 +55,7 @@ int Run(const sim::CommandLine& commandLine) {
         Say("headset on " + path + " as \"" + options.description + "\"");
         break;
       case sim::Presence::Away:
-        Say("upgrade requested: the serial port is gone for a few seconds");
+        Say("upgrade requested: the serial port is gone");
         break;
       case sim::Presence::Unplugged: {
         const std::uint64_t one = 1;
@@ -66,9 +67,27 @@ int Run(const sim::CommandLine& commandLine) {
 
   options.onToolPort = [](bool opened) { Say(opened ? "port opened" : "port closed"); };
 
+  const sim::HeadsetState state = sim::LoadState(options.stateFile);
+  sim::Firmware firmware = sim::DefaultFirmware(state.info.firmwareVersion);
+  sim::DfuSideOptions dfu;
+  dfu.config = commandLine.dfuConfig;
+  dfu.faults = commandLine.dfuFaults;
+  dfu.registry = &registry;
+  dfu.onEvent = [](const std::string& text) { Say(text); };
+  options.upgradeMode = [&](const sim::UpgradeContext& context) {
+    if (firmware.version != context.firmwareVersion) {
+      firmware = sim::DefaultFirmware(context.firmwareVersion);
+    }
+    try {
+      sim::RunDfuSide(context, firmware, dfu);
+    } catch (const std::exception& e) {
+      Say(std::string("no USB side: ") + e.what());
+    }
+  };
+
   Say("settings in " + options.stateFile);
   Say("registry in " + registry.Directory());
-  sim::VirtualHeadset headset(sim::LoadState(options.stateFile), options);
+  sim::VirtualHeadset headset(state, options);
 
   pollfd fds[2] = {{signalFd, POLLIN, 0}, {unpluggedFd, POLLIN, 0}};
   while (::poll(fds, 2, -1) < 0) {

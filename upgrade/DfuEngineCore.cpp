@@ -1,0 +1,572 @@
+#include "upgrade/DfuEngineCore.h"
+
+#include <algorithm>
+
+#include "upgrade/DfuNames.h"
+
+namespace dfu {
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+constexpr std::size_t kMaxDescriptor = 4096;
+
+std::uint32_t ResultForFile(FileFault fault) {
+  switch (fault) {
+    case FileFault::None:
+      return result::kSuccess;
+    case FileFault::Open:
+      return result::kFailFileOpen;
+    case FileFault::Read:
+      return result::kFailFileRead;
+    case FileFault::Short:
+      return result::kFailFileShort;
+    case FileFault::Crc:
+      return result::kFailFileCrc;
+    case FileFault::Suffix:
+    case FileFault::Header:
+      // Our header is part of the file's framing, as the suffix is.
+      return result::kFailFileSuffix;
+  }
+  return result::kFailUnknown;
+}
+
+std::uint32_t ResultForDescriptor(ReplyFault fault) {
+  switch (fault) {
+    case ReplyFault::None:
+      return result::kSuccess;
+    case ReplyFault::Short:
+      return result::kFailUsbDescShort;
+    case ReplyFault::Long:
+      return result::kFailUsbDescLong;
+    case ReplyFault::Bad:
+      return result::kFailUsbDescBad;
+  }
+  return result::kFailUnknown;
+}
+
+}  // namespace
+
+const char* UsbErrorText(UsbError error) {
+  switch (error) {
+    case UsbError::None:
+      return "no error";
+    case UsbError::Stall:
+      return "request stalled";
+    case UsbError::Gone:
+      return "no device";
+    case UsbError::Timeout:
+      return "timed out";
+    case UsbError::Access:
+      return "access denied";
+    case UsbError::Io:
+      return "input/output error";
+  }
+  return "unknown error";
+}
+
+struct Engine::Device {
+  std::unique_ptr<DfuLink> link;
+  DeviceDescriptor descriptor;
+  DfuInterface dfu;
+};
+
+// One started operation: its current code, sub-operation and percentage, reported as they change.
+class Engine::Operation {
+ public:
+  explicit Operation(Engine& engine) : engine_(engine) {}
+
+  void Step(std::uint32_t operation, std::uint32_t subOperation, std::uint32_t percent) {
+    subOperation_ = subOperation;
+    Progress(operation, percent);
+  }
+  void Sub(std::uint32_t subOperation) { subOperation_ = subOperation; }
+
+  // A progress report when something the window shows changed; the percentage never goes back.
+  void Progress(std::uint32_t operation, std::uint32_t percent, std::uint32_t done = 0,
+                std::uint32_t total = 0) {
+    percent = std::max(std::min(percent, 100u), percent_);
+    if (reported_ && operation == operation_ && percent == percent_) return;
+    operation_ = operation;
+    percent_ = percent;
+    reported_ = true;
+    engine_.Report(DFUENGINE_REPORT_PROGRESS,
+                   {sizeof(DFUEngineReport), percent, operation, done, total, 0, 0});
+  }
+
+  [[noreturn]] void Fail(std::uint32_t result) { throw Failure{result, subOperation_}; }
+
+  void Finish(std::uint32_t result, std::uint32_t subOperation) {
+    engine_.Report(DFUENGINE_REPORT_RESULT,
+                   {sizeof(DFUEngineReport), percent_, operation_, 0, 0, result, subOperation});
+  }
+
+  std::uint32_t Code() const { return operation_; }
+  std::uint32_t SubCode() const { return subOperation_; }
+
+ private:
+  Engine& engine_;
+  std::uint32_t operation_ = operation::kReady;
+  std::uint32_t subOperation_ = suboperation::kNone;
+  std::uint32_t percent_ = 0;
+  bool reported_ = false;
+};
+
+Engine::Engine(EngineEnvironment environment) : env_(std::move(environment)) {
+  if (!env_.waiter) env_.waiter = MakeRealWaiter();
+  thread_ = std::thread([this] { Run(); });
+}
+
+Engine::~Engine() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  env_.waiter->Cancel();
+  wake_.notify_all();
+  thread_.join();
+}
+
+void Engine::SetReporter(Reporter reporter) {
+  std::lock_guard lock(reportMutex_);
+  reporter_ = std::move(reporter);
+}
+
+void Engine::Report(std::uint32_t kind, const DFUEngineReport& report) {
+  Reporter reporter;
+  {
+    std::lock_guard lock(reportMutex_);
+    reporter = reporter_;
+  }
+  // Called without the lock, so the callback may call the engine.
+  if (reporter) reporter(kind, report);
+}
+
+DfuTransport* Engine::TransportFor(const std::string& name) const {
+  for (const auto& transport : env_.transports) {
+    if (transport->Owns(name)) return transport.get();
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Engine::DeviceNames() {
+  std::vector<std::string> names;
+  for (const auto& transport : env_.transports) {
+    for (auto& name : transport->List())
+      names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool Engine::Bind(const std::string& name) {
+  {
+    std::lock_guard lock(mutex_);
+    if (busy_ || stopping_) return false;
+    busy_ = true;
+  }
+  // A probe: the device must be there and DFU-capable. Each operation opens it afresh.
+  bool ok = false;
+  device_.reset();
+  if (DfuTransport* transport = TransportFor(name)) {
+    UsbError error = UsbError::None;
+    ok = transport->Open(name, error) != nullptr;
+  }
+  deviceName_ = ok ? name : std::string();
+  products_.clear();
+  std::lock_guard lock(mutex_);
+  busy_ = false;
+  return ok;
+}
+
+bool Engine::Start(std::function<void(Operation&)> job) {
+  {
+    std::lock_guard lock(mutex_);
+    if (busy_ || stopping_ || deviceName_.empty()) return false;
+    busy_ = true;
+    job_ = std::move(job);
+  }
+  wake_.notify_all();
+  return true;
+}
+
+bool Engine::StartReconfigure(std::uint32_t upload, std::uint32_t checkFile,
+                              const std::string& path) {
+  if (upload != 0) return false;
+  return Start([this, checkFile, path](Operation& op) { Reconfigure(op, checkFile != 0, path); });
+}
+
+bool Engine::StartDownload(const std::string& path) {
+  return Start([this, path](Operation& op) { Download(op, path); });
+}
+
+bool Engine::StartManifest() {
+  return Start([this](Operation& op) { Manifest(op); });
+}
+
+void Engine::Run() {
+  for (;;) {
+    std::function<void(Operation&)> job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || job_; });
+      if (!job_) return;
+      job = std::move(job_);
+      job_ = nullptr;
+    }
+    Operation op(*this);
+    std::uint32_t result = result::kSuccess;
+    std::uint32_t subOperation = suboperation::kNone;
+    try {
+      job(op);
+      subOperation = op.SubCode();
+    } catch (const Failure& failure) {
+      result = failure.result;
+      subOperation = failure.subOperation;
+      device_.reset();  // the next operation starts from a fresh look at the device
+    } catch (const std::exception&) {
+      result = result::kFailException;
+      subOperation = op.SubCode();
+      device_.reset();
+    }
+    bool stopping;
+    {
+      std::lock_guard lock(mutex_);
+      stopping = stopping_;
+      // Free before the report: the receiver may start the next operation at once.
+      busy_ = false;
+    }
+    if (stopping && result != result::kSuccess) result = result::kAborted;
+    op.Finish(result, subOperation);
+  }
+}
+
+// --- Requests --------------------------------------------------------------------------------
+
+void Engine::Pause(std::uint32_t ms) {
+  const auto wait = std::min(milliseconds(ms), env_.timing.maxPollTimeout);
+  if (wait.count() > 0 && !env_.waiter->Wait(wait)) throw Failure{result::kAborted, 0};
+}
+
+void Engine::FailTransfer(Operation& op, UsbError error) {
+  switch (error) {
+    case UsbError::Gone:
+    case UsbError::Timeout:
+      op.Fail(result::kFailUsbNone);
+    case UsbError::Stall: {
+      // A DFU device stalls a request it cannot carry out and keeps the reason in its status.
+      std::uint8_t reply[kStatusSize] = {};
+      std::size_t got = 0;
+      StatusReply status;
+      const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
+                        device_->dfu.number, kStatusSize};
+      if (device_->link->Control(setup, reply, got) == UsbError::None &&
+          ParseStatus({reply, got}, status) == ReplyFault::None && status.status != 0) {
+        op.Fail(result::ForStatus(status.status, status.iString != 0));
+      }
+      op.Fail(result::kFailDfuStalledPkt);
+    }
+    case UsbError::Access:
+      op.Fail(result::kFailUsbOpen);
+    case UsbError::Io:
+    case UsbError::None:
+      break;
+  }
+  op.Fail(result::kFailOs);
+}
+
+StatusReply Engine::GetStatus(Operation& op) {
+  std::uint8_t reply[kStatusSize + 1] = {};  // one more, so a long reply is seen as long
+  std::size_t got = 0;
+  const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0, device_->dfu.number,
+                    static_cast<std::uint16_t>(sizeof reply)};
+  if (const UsbError e = device_->link->Control(setup, reply, got); e != UsbError::None) {
+    FailTransfer(op, e);
+  }
+  StatusReply status;
+  switch (ParseStatus({reply, std::min(got, sizeof reply)}, status)) {
+    case ReplyFault::None:
+      break;
+    case ReplyFault::Short:
+      op.Fail(result::kFailReplyShort);
+    case ReplyFault::Long:
+    case ReplyFault::Bad:
+      op.Fail(result::kFailReplyLong);
+  }
+  if (status.state == static_cast<std::uint8_t>(State::Error) || status.status != 0) {
+    op.Fail(result::ForStatus(status.status, status.iString != 0));
+  }
+  return status;
+}
+
+void Engine::ClassOut(Operation& op, Request request, std::uint16_t value) {
+  std::size_t sent = 0;
+  const Setup setup{kClassOut, static_cast<std::uint8_t>(request), value, device_->dfu.number, 0};
+  if (const UsbError e = device_->link->Control(setup, {}, sent); e != UsbError::None) {
+    FailTransfer(op, e);
+  }
+}
+
+void Engine::Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> data) {
+  std::size_t sent = 0;
+  const Setup setup{kClassOut, static_cast<std::uint8_t>(Request::Dnload), block,
+                    device_->dfu.number, static_cast<std::uint16_t>(data.size())};
+  if (const UsbError e = device_->link->Control(setup, data, sent); e != UsbError::None) {
+    FailTransfer(op, e);
+  }
+  if (sent != data.size()) op.Fail(result::kFailOs);
+}
+
+std::vector<std::uint8_t> Engine::GetDescriptor(Operation& op, std::uint8_t type,
+                                                std::uint8_t index) {
+  std::vector<std::uint8_t> bytes(kMaxDescriptor);
+  std::size_t got = 0;
+  const Setup setup{kStandardIn, kGetDescriptor, static_cast<std::uint16_t>(type << 8 | index), 0,
+                    static_cast<std::uint16_t>(bytes.size())};
+  if (const UsbError e = device_->link->Control(setup, bytes, got); e != UsbError::None) {
+    if (e == UsbError::Stall) op.Fail(result::kFailUsbDescBad);
+    FailTransfer(op, e);
+  }
+  bytes.resize(std::min(got, bytes.size()));
+  return bytes;
+}
+
+// --- Finding the device ----------------------------------------------------------------------
+
+void Engine::OpenDevice(Operation& op) {
+  device_.reset();
+  DfuTransport* transport = TransportFor(deviceName_);
+  if (transport == nullptr) op.Fail(result::kFailNoTransport);
+  UsbError error = UsbError::None;
+  auto link = transport->Open(deviceName_, error);
+  if (!link) op.Fail(error == UsbError::Gone ? result::kFailUsbNone : result::kFailUsbOpen);
+  device_ = std::make_unique<Device>();
+  device_->link = std::move(link);
+
+  const auto deviceBytes = GetDescriptor(op, kDeviceDescriptor, 0);
+  if (const ReplyFault f = ParseDeviceDescriptor(deviceBytes, device_->descriptor);
+      f != ReplyFault::None) {
+    op.Fail(ResultForDescriptor(f));
+  }
+  ConfigScan scan;
+  if (const ReplyFault f = ParseConfiguration(GetDescriptor(op, kConfigDescriptor, 0), scan);
+      f != ReplyFault::None) {
+    op.Fail(ResultForDescriptor(f));
+  }
+  if (!scan.dfu) op.Fail(result::kFailUsbNoDfu);
+  device_->dfu = *scan.dfu;
+  const std::uint16_t product = device_->descriptor.idProduct;
+  if (std::find(products_.begin(), products_.end(), product) == products_.end()) {
+    products_.push_back(product);
+  }
+}
+
+// Looks for the device every enumerationStep until it is there in the wanted mode; false when
+// it does not come within enumerationLimit. A device there in the other mode counts as absent
+// until the limit, then it is the caller's to judge (device_ holds it).
+bool Engine::WaitForDevice(Operation& op, bool wantDfuMode) {
+  const auto steps = std::max<long>(1, env_.timing.enumerationLimit / env_.timing.enumerationStep);
+  for (long i = 0;; ++i) {
+    device_.reset();
+    try {
+      OpenDevice(op);
+      if ((device_->dfu.protocol == kDfuModeProtocol) == wantDfuMode) return true;
+    } catch (const Failure&) {
+      device_.reset();  // not back yet, or back without a DFU interface yet
+    }
+    if (i >= steps) return false;
+    if (!env_.waiter->Wait(env_.timing.enumerationStep)) throw Failure{result::kAborted, 0};
+  }
+}
+
+void Engine::CheckFileAgainstDevice(const FileInfo& info, FileFault fault, bool product) const {
+  if (fault != FileFault::None) throw Failure{ResultForFile(fault), suboperation::kNone};
+  const DeviceDescriptor& d = device_->descriptor;
+  if (info.suffix.idVendor != kAnyId && info.suffix.idVendor != d.idVendor) {
+    throw Failure{result::kFailFileVendor, suboperation::kNone};
+  }
+  if (product && info.suffix.idProduct != kAnyId &&
+      std::find(products_.begin(), products_.end(), info.suffix.idProduct) == products_.end()) {
+    throw Failure{result::kFailFileProduct, suboperation::kNone};
+  }
+}
+
+// From any DFU-mode state to dfuIDLE: clear an error, abort a transfer left half done.
+void Engine::ToIdle(Operation& op) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::uint8_t reply[kStatusSize + 1] = {};
+    std::size_t got = 0;
+    const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
+                      device_->dfu.number, static_cast<std::uint16_t>(sizeof reply)};
+    if (const UsbError e = device_->link->Control(setup, reply, got); e != UsbError::None) {
+      FailTransfer(op, e);
+    }
+    StatusReply status;
+    if (const ReplyFault f = ParseStatus({reply, std::min(got, sizeof reply)}, status);
+        f != ReplyFault::None) {
+      op.Fail(f == ReplyFault::Short ? result::kFailReplyShort : result::kFailReplyLong);
+    }
+    switch (static_cast<State>(status.state)) {
+      case State::DfuIdle:
+        return;
+      case State::Error:
+        ClassOut(op, Request::ClrStatus, 0);
+        break;
+      case State::DnloadIdle:
+      case State::UploadIdle:
+        ClassOut(op, Request::Abort, 0);
+        break;
+      default:
+        Pause(status.pollTimeoutMs);
+        break;
+    }
+  }
+  op.Fail(result::kFailModeNotIdle);
+}
+
+// --- Operations ------------------------------------------------------------------------------
+
+void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path) {
+  op.Step(operation::kReconfigureConnect, suboperation::kUsbOpen, 0);
+  OpenDevice(op);
+  // The file before the device leaves its firmware; its product only once both modes were seen.
+  FileInfo info;
+  if (checkFile) CheckFileAgainstDevice(info, CheckFile(path, info), false);
+
+  if (device_->dfu.protocol == kRuntimeProtocol) {
+    op.Step(operation::kReconfigureStartRuntime, suboperation::kUsbCheck, 25);
+    const Functional f = device_->dfu.functional;
+    ClassOut(op, Request::Detach, f.detachTimeoutMs);
+    // A device that detaches itself re-enumerates on its own; any other waits for our reset
+    // within its detach time-out.
+    if ((f.attributes & kWillDetach) == 0) {
+      if (const UsbError e = device_->link->Reset(); e != UsbError::None && e != UsbError::Gone) {
+        FailTransfer(op, e);
+      }
+    }
+    const std::uint16_t vendor = device_->descriptor.idVendor;
+    device_.reset();
+    op.Step(operation::kReconfigureStartDfu, suboperation::kUsbWait, 50);
+    if (!WaitForDevice(op, true)) {
+      op.Fail(device_ ? result::kFailModeNoDfu : result::kFailUsbNone);
+    }
+    // The product may change in DFU mode, the maker may not: another device took the place.
+    if (device_->descriptor.idVendor != vendor) op.Fail(result::kFailUsbId);
+  }
+
+  op.Step(operation::kReconfigureChecking, suboperation::kUsbCheck, 75);
+  if (checkFile) CheckFileAgainstDevice(info, FileFault::None);
+  ToIdle(op);
+  op.Step(operation::kReconfigureChecking, suboperation::kEstablished, 100);
+}
+
+void Engine::Download(Operation& op, const std::string& path) {
+  op.Step(operation::kDownloadPrepare, suboperation::kNone, 0);
+  if (!device_ || device_->dfu.protocol != kDfuModeProtocol) op.Fail(result::kFailModeNoDfu);
+  FileInfo info;
+  std::vector<std::uint8_t> image;
+  CheckFileAgainstDevice(info, LoadImage(path, info, image));
+  const Functional f = device_->dfu.functional;
+  if ((f.attributes & kCanDownload) == 0) op.Fail(result::kFailNoDownload);
+  if (f.transferSize == 0) op.Fail(result::kFailUsbDescBad);
+  op.Sub(suboperation::kUsbCheck);
+  ToIdle(op);
+
+  op.Step(operation::kDownloadProgress, suboperation::kDownloadProcessing, 0);
+  const std::size_t total = image.size();
+  std::uint16_t block = 0;
+  for (std::size_t at = 0; at < total; at += f.transferSize, ++block) {
+    const std::size_t size = std::min<std::size_t>(f.transferSize, total - at);
+    Dnload(op, block, {image.data() + at, size});
+    // dfuDNBUSY for as long as the device asks, then dfuDNLOAD-IDLE.
+    StatusReply status = GetStatus(op);
+    if (status.state != static_cast<std::uint8_t>(State::DnBusy) &&
+        status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
+      op.Fail(result::kFailModeNotDnloadBusy);
+    }
+    for (int polls = 0; status.state == static_cast<std::uint8_t>(State::DnBusy); ++polls) {
+      Pause(status.pollTimeoutMs);
+      if (polls > env_.timing.maxManifestPolls) op.Fail(result::kFailModeNotDnloadIdle);
+      status = GetStatus(op);
+    }
+    if (status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
+      op.Fail(result::kFailModeNotDnloadIdle);
+    }
+    Pause(status.pollTimeoutMs);
+    const std::size_t done = at + size;
+    op.Progress(operation::kDownloadProgress, static_cast<std::uint32_t>(done * 100 / total),
+                static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));
+  }
+
+  // The zero-length download ends the transfer; the device then manifests the firmware.
+  op.Step(operation::kDownloadVerify, suboperation::kDownloadProcessing, 100);
+  Dnload(op, block, {});
+  const bool tolerant = (f.attributes & kManifestationTolerant) != 0;
+  for (int polls = 0;; ++polls) {
+    if (polls > env_.timing.maxManifestPolls) op.Fail(result::kFailModeNotManifest);
+    const StatusReply status = GetStatus(op);
+    switch (static_cast<State>(status.state)) {
+      case State::DfuIdle:
+        // Only a manifestation-tolerant device comes back to dfuIDLE.
+        if (!tolerant) op.Fail(result::kFailModeNotManifest);
+        op.Sub(suboperation::kNone);
+        return;
+      case State::ManifestSync:
+        Pause(status.pollTimeoutMs);
+        continue;
+      case State::Manifest:
+        Pause(status.pollTimeoutMs);
+        // A device that is not manifestation tolerant now waits for a reset and answers nothing.
+        if (!tolerant) {
+          op.Sub(suboperation::kNone);
+          return;
+        }
+        continue;
+      case State::ManifestWaitReset:
+        op.Sub(suboperation::kNone);
+        return;
+      default:
+        op.Fail(result::kFailModeNotManifest);
+    }
+  }
+}
+
+void Engine::Manifest(Operation& op) {
+  op.Step(operation::kManifestStartRuntime, suboperation::kUsbWait, 0);
+  if (!device_) {
+    // Not open (no download before this, or it failed): reset whatever is there.
+    try {
+      OpenDevice(op);
+    } catch (const Failure&) {
+      device_.reset();
+    }
+  }
+  for (int attempt = 0;; ++attempt) {
+    if (device_ && device_->dfu.protocol == kRuntimeProtocol) {
+      device_.reset();  // let go: the device belongs to its firmware again
+      op.Step(op.Code(), suboperation::kEstablished, 100);
+      return;
+    }
+    if (device_) {
+      // The reset ends DFU mode; a device already gone as it re-enumerates is no error.
+      const UsbError e = device_->link->Reset();
+      if (e != UsbError::None && e != UsbError::Gone && e != UsbError::Stall) FailTransfer(op, e);
+      device_.reset();
+      op.Progress(op.Code(), 50);
+    }
+    // Leaves device_ holding the run-time device, the device still in DFU mode, or nothing.
+    if (WaitForDevice(op, false)) continue;
+    if (!device_ || attempt == 1) break;
+    // Back, but in DFU mode: its firmware did not start. One more reset may help.
+    op.Step(operation::kManifestRetryRuntime, suboperation::kUsbWait, 50);
+  }
+  if (!device_) {
+    op.Step(operation::kManifestFail, suboperation::kUsbWait, 100);
+    op.Fail(result::kFailUsbNone);
+  }
+  op.Step(operation::kManifestFail, suboperation::kUsbCheck, 100);
+  GetStatus(op);  // a device that reports why fails with its own status
+  op.Fail(result::kFailDfuFirmware);
+}
+
+}  // namespace dfu
