@@ -12,6 +12,7 @@
 #include "tests/sim/PtyHarness.h"
 #include "tests/upgrade/EngineHarness.h"
 #include "tests/upgrade/FirmwareFiles.h"
+#include "tests/upgrade/RegistryWait.h"
 #include "upgrade/DfuNames.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
@@ -19,22 +20,13 @@ namespace dfu {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::VirtualDeviceEvent;
 using sim::testing::kSafetyTimeoutMs;
 using sim::testing::ToolPort;
 
 // The next arrival of a device of `kind`, waiting for the registry to change.
 std::optional<platform::VirtualDevice> NextArrival(platform::VirtualDeviceWatcher& watcher,
                                                    const std::string& kind) {
-  for (;;) {
-    pollfd p{watcher.Fd(), POLLIN, 0};
-    if (::poll(&p, 1, kSafetyTimeoutMs) != 1) return std::nullopt;
-    for (const auto& event : watcher.ReadEvents()) {
-      if (event.kind == VirtualDeviceEvent::Kind::Arrived && event.device.kind == kind) {
-        return event.device;
-      }
-    }
-  }
+  return testing::NextArrival(watcher, kind, kSafetyTimeoutMs);
 }
 
 class EndToEndTest : public ::testing::Test {
