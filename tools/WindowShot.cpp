@@ -1,7 +1,7 @@
 // qmr7-window-shot LANG OUT.png [PAGE]: draws the main window as it looks after start-up, in
 // English (en) or Japanese (ja), with two sample ports listed and page PAGE (0 to 3) in front. Runs
 // on any Qt platform, offscreen included; it touches no device and no settings of the user.
-#include <QApplication>
+#include "toolkit/qt/QtApplication.h"
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: qmr7-window-shot en|ja OUT.png [PAGE]\n");
     return 2;
   }
-  QApplication application(argc, argv);
+  toolkit::qt::QtApplication application(argc, argv);
   resources::SetLanguage(std::strcmp(argv[1], "ja") == 0 ? resources::Language::Japanese
                                                          : resources::Language::English);
   QTemporaryDir settings;
