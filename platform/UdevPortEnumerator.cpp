@@ -65,10 +65,6 @@ std::vector<PortInfo> UdevPortEnumerator::Enumerate() {
   return ports;
 }
 
-}  // namespace platform
-
-namespace platform {
-
 std::vector<PortInfo> SystemPortEnumerator::Enumerate() {
   std::vector<PortInfo> ports = udev_.Enumerate();
   for (const VirtualDevice& device : registry_.List(kSerialKind)) {

@@ -14,6 +14,7 @@
 #include "sim/StateFile.h"
 #include "sim/VirtualHeadset.h"
 #include "tests/sim/PtyHarness.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 
@@ -27,9 +28,6 @@ using testing::ToolPort;
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qmr7-program-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     fs::create_directories(root_ + "/runtime");
     fs::create_directories(root_ + "/home");
   }
@@ -40,7 +38,6 @@ class ProgramTest : public ::testing::Test {
       ::waitpid(pid_, nullptr, 0);
     }
     if (out_ >= 0) ::close(out_);
-    fs::remove_all(root_);
   }
 
   // Starts qmr7-sim with its own runtime and home folders, output to a pipe.
@@ -124,7 +121,8 @@ class ProgramTest : public ::testing::Test {
     return pointers;
   }
 
-  std::string root_;
+  testsupport::TempDir tmp_;
+  const std::string root_ = tmp_.Path();
   pid_t pid_ = -1;
   int out_ = -1;
   std::string output_;

@@ -9,6 +9,7 @@
 
 #include "sim/CommandLine.h"
 #include "sim/StateFile.h"
+#include "tests/support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -17,14 +18,8 @@ namespace fs = std::filesystem;
 
 class StateFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qmr7-state-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  const std::string dir_ = tmp_.Path();
 };
 
 TEST_F(StateFileTest, SavedStateLoadsBackAndNoTemporaryFileStays) {

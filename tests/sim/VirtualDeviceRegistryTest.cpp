@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/VirtualDeviceRegistry.h"
+#include "tests/support/TempDir.h"
 
 namespace platform {
 namespace {
@@ -73,13 +74,7 @@ class ChildProcess {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qmr7-registry-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    registry_.emplace(root_ + "/qmr7");
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { registry_.emplace(root_ + "/qmr7"); }
 
   // A registration file as another program would leave it.
   void WriteRegistration(const std::string& id, pid_t pid, unsigned long long started = 0) {
@@ -92,7 +87,8 @@ class RegistryTest : public ::testing::Test {
 
   const std::string& Dir() const { return registry_->Directory(); }
 
-  std::string root_;
+  testsupport::TempDir tmp_;
+  const std::string root_ = tmp_.Path();
   std::optional<VirtualDeviceRegistry> registry_;
 };
 

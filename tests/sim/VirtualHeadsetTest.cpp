@@ -11,6 +11,7 @@
 #include "sim/StateFile.h"
 #include "sim/VirtualHeadset.h"
 #include "tests/sim/PtyHarness.h"
+#include "tests/support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -66,9 +67,6 @@ int RunUnprivileged(Job job) {
 class VirtualHeadsetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qmr7-headset-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     registry_.emplace(root_ + "/registry");
     options_.registry = &*registry_;
     options_.pacer = pacer_.Pacer();
@@ -77,7 +75,6 @@ class VirtualHeadsetTest : public ::testing::Test {
   void TearDown() override {
     pacer_.Open();  // a headset held in a pause could not stop
     headset_.reset();
-    fs::remove_all(root_);
   }
 
   VirtualHeadset& Start(HeadsetState state = {}) {
@@ -96,7 +93,8 @@ class VirtualHeadsetTest : public ::testing::Test {
     Start();
   }
 
-  std::string root_;
+  testsupport::TempDir tmp_;
+  const std::string root_ = tmp_.Path();
   std::optional<platform::VirtualDeviceRegistry> registry_;
   GatedPacer pacer_;
   // For callbacks, which run on the headset's thread.

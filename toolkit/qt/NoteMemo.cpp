@@ -25,9 +25,9 @@ NoteMemo::NoteMemo(QWidget* parent) : QTextEdit(parent) {
 }
 
 void NoteMemo::AddLine(const QString& line) {
-  if (document()->isEmpty() && document()->blockCount() == 1 && !property("hasLine").toBool()) {
+  if (!hasLines_) {
     setPlainText(line);
-    setProperty("hasLine", true);
+    hasLines_ = true;
   } else {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
@@ -39,7 +39,7 @@ void NoteMemo::AddLine(const QString& line) {
 }
 
 QStringList NoteMemo::Lines() const {
-  if (!property("hasLine").toBool()) return {};
+  if (!hasLines_) return {};
   return toPlainText().split(QChar::LineFeed);
 }
 

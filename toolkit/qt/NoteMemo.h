@@ -20,6 +20,9 @@ class NoteMemo final : public QTextEdit {
 
  private:
   void SetLineHeight();
+
+  // An empty document and a note of one empty line look alike; this tells them apart.
+  bool hasLines_ = false;
 };
 
 }  // namespace toolkit::qt
