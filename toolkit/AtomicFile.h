@@ -1,0 +1,25 @@
+// Replacing a file's whole content so that a crash, a full disk or a reader at the wrong moment
+// sees either the old file or the new one, never a part.
+//
+// The content goes to a temporary file in the same folder, named `.<file name>.<random>.tmp` (a
+// leading dot, so that folder listings can skip writes in progress), is flushed to the disk, and
+// is renamed over the file; then the folder is flushed so the rename itself survives a crash. An
+// existing file keeps its permission bits; a new one gets `newFileMode`. On any failure the
+// temporary file is removed, the old file stays as it was, and the error names the failing step
+// with its errno.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "toolkit/Error.h"
+
+namespace toolkit {
+
+// ErrorKind::None on success. Does not create missing folders.
+Error WriteFileAtomically(const std::string& path, std::string_view contents,
+                          mode_t newFileMode = 0644);
+
+}  // namespace toolkit
