@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "comport/ComPort.h"
+#include "toolkit/Utf.h"
 
 namespace comport {
 namespace {
@@ -18,81 +19,6 @@ constexpr std::pair<TLineError, std::uint32_t> kLineErrorFlags[] = {
 
 SysError InvalidCount() {
   return SysError{EINVAL, SystemErrorText(EINVAL)};
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Unpaired surrogates become U+FFFD.
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    const bool high = c >= 0xD800 && c < 0xDC00;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-// The length of the sequence that starts with `lead`, 0 for a byte that cannot start one.
-int SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead < 0xE0) return 2;
-  if (lead >= 0xE0 && lead < 0xF0) return 3;
-  if (lead >= 0xF0 && lead < 0xF5) return 4;
-  return 0;
-}
-
-// Malformed sequences become U+FFFD, one per bad byte.
-std::u16string FromUtf8(const std::string& text) {
-  std::u16string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = SequenceLength(lead);
-    char32_t c = length == 1 ? lead : (lead & (0x7F >> length));
-    bool valid = length != 0 && i + static_cast<std::size_t>(length) <= text.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    valid = valid && c >= kMin[length] && c <= 0x10FFFF && (c < 0xD800 || c >= 0xE000);
-    if (!valid) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    i += static_cast<std::size_t>(length);
-    if (c < 0x10000) {
-      out += static_cast<char16_t>(c);
-    } else {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -266,7 +192,7 @@ TBytes TCustomComPort::ReadBytes() {
 }
 
 std::u16string TCustomComPort::ReadUtf8() {
-  return FromUtf8(ReadAnsiString());
+  return toolkit::Utf8ToUtf16(ReadAnsiString());
 }
 
 void TCustomComPort::WriteString(const std::string& value) {
@@ -278,7 +204,7 @@ void TCustomComPort::WriteBytes(const TBytes& value) {
 }
 
 void TCustomComPort::WriteUtf8(const std::u16string& value) {
-  WriteAnsiString(ToUtf8(value));
+  WriteAnsiString(toolkit::Utf16ToUtf8(value));
 }
 
 std::string TCustomComPort::ReadUntil(char terminator) {
@@ -300,7 +226,7 @@ TBytes TCustomComPort::ReadUntilBytes(std::uint8_t terminator) {
 }
 
 std::u16string TCustomComPort::ReadUntilUtf8(std::uint8_t terminator) {
-  return FromUtf8(ReadAnsiUntil(static_cast<char>(terminator)));
+  return toolkit::Utf8ToUtf16(ReadAnsiUntil(static_cast<char>(terminator)));
 }
 
 void TCustomComPort::WriteLine(const std::string& value) {

@@ -2,18 +2,12 @@
 
 #include <algorithm>
 
+#include "toolkit/Utf.h"
+
 namespace resources {
 namespace {
 
 Language gLanguage = Language::English;
-
-// Back to the start of the character that holds byte `pos`.
-std::size_t CharBoundaryAtOrBefore(std::string_view text, std::size_t pos) {
-  while (pos > 0 && pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) {
-    --pos;
-  }
-  return pos;
-}
 
 }  // namespace
 
@@ -22,13 +16,6 @@ void SetLanguage(Language language) {
 }
 Language ActiveLanguage() {
   return gLanguage;
-}
-
-std::size_t Utf8CharLength(unsigned char lead) {
-  if (lead >= 0xF0 && lead < 0xF8) return 4;
-  if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-  if (lead >= 0xC0) return 2;
-  return 1;
 }
 
 std::string LoadText(TextId id) {
@@ -57,8 +44,7 @@ std::string FitText(std::string_view text, int width,
   std::string out;
   out.reserve(2 * text.size() + 1);
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t len =
-        std::min(Utf8CharLength(static_cast<unsigned char>(text[i])), text.size() - i);
+    const std::size_t len = toolkit::Utf8CharSize(text, i);
     const std::size_t charStart = out.size();
     out.append(text.substr(i, len));
     i += len;
@@ -71,13 +57,16 @@ std::string FitText(std::string_view text, int width,
 
 std::string_view TruncateBytes(std::string_view text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
-  return text.substr(0, CharBoundaryAtOrBefore(text, maxBytes));
+  std::size_t end = 0;
+  for (std::size_t next = 0; next <= maxBytes; next += toolkit::Utf8CharSize(text, next))
+    end = next;
+  return text.substr(0, end);
 }
 
 std::size_t CharCount(std::string_view text) {
   std::size_t count = 0;
   for (std::size_t i = 0; i < text.size(); ++count) {
-    i += Utf8CharLength(static_cast<unsigned char>(text[i]));
+    i += toolkit::Utf8CharSize(text, i);
   }
   return count;
 }
@@ -85,9 +74,9 @@ std::size_t CharCount(std::string_view text) {
 std::string TruncateChars(std::string_view text, std::size_t maxChars) {
   std::size_t i = 0;
   for (std::size_t n = 0; n < maxChars && i < text.size(); ++n) {
-    i += Utf8CharLength(static_cast<unsigned char>(text[i]));
+    i += toolkit::Utf8CharSize(text, i);
   }
-  return std::string(text.substr(0, std::min(i, text.size())));
+  return std::string(text.substr(0, i));
 }
 
 }  // namespace resources

@@ -47,8 +47,8 @@ std::vector<std::string> SplitNoteLines(std::string_view text);
 std::string FitText(std::string_view text, int width,
                     const std::function<int(std::string_view line)>& measure);
 
-// Length in bytes of the UTF-8 character that starts with `lead` (1 for a stray byte).
-std::size_t Utf8CharLength(unsigned char lead);
+// Characters here are those of toolkit/Utf.h: a byte that starts no well-formed character counts as
+// one, as the decoder turns it into one U+FFFD.
 
 // `text` cut to at most `maxBytes` bytes, never inside a character.
 std::string_view TruncateBytes(std::string_view text, std::size_t maxBytes);

@@ -1,28 +1,12 @@
 #include "upgrade/DfuProtocol.h"
 
+#include "toolkit/Utf.h"
+
 namespace dfu {
 namespace {
 
 std::uint16_t Le16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 ReplyFault ExactSize(std::size_t got, std::size_t want) {
@@ -104,19 +88,10 @@ ReplyFault ParseString(std::span<const std::uint8_t> bytes, std::string& text) {
   const std::size_t length = bytes[0];
   if (bytes[1] != kStringDescriptor || length < 2 || length % 2 != 0) return ReplyFault::Bad;
   if (const ReplyFault f = ExactSize(bytes.size(), length); f != ReplyFault::None) return f;
-  for (std::size_t at = 2; at + 1 < length; at += 2) {
-    std::uint32_t unit = Le16(&bytes[at]);
-    if (unit >= 0xD800 && unit < 0xDC00 && at + 3 < length) {
-      const std::uint32_t low = Le16(&bytes[at + 2]);
-      if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        at += 2;
-        continue;
-      }
-    }
-    if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;
-    AppendUtf8(text, unit);
-  }
+  std::u16string units;
+  for (std::size_t at = 2; at + 1 < length; at += 2)
+    units += static_cast<char16_t>(Le16(&bytes[at]));
+  text = toolkit::Utf16ToUtf8(units);
   return ReplyFault::None;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "resources/TextCatalog.h"
+#include "toolkit/Utf.h"
 
 namespace resources {
 namespace {
@@ -12,7 +13,7 @@ namespace {
 int Measure(std::string_view line) {
   int width = 0;
   for (std::size_t i = 0; i < line.size();) {
-    const std::size_t len = Utf8CharLength(static_cast<unsigned char>(line[i]));
+    const std::size_t len = toolkit::Utf8CharSize(line, i);
     width += len == 1 ? 7 : 13;
     i += len;
   }
@@ -57,7 +58,8 @@ TEST(FitTextTest, BreaksBeforeTheFirstCharacterThatOverflows) {
 
 TEST(FitTextTest, JapanesePathLinesAreWholeCharactersWithinTheWidth) {
   std::string path = "/home/\u30e6\u30fc\u30b6\u30fc/";
-  for (int i = 0; i < 40; ++i) path += "\u30d5\u30a1\u30fc\u30e0";
+  for (int i = 0; i < 40; ++i)
+    path += "\u30d5\u30a1\u30fc\u30e0";
   path += ".dfu";
   const std::string fitted = FitText(path, 553, Measure);
   std::string joined;
