@@ -1,16 +1,10 @@
 #include "platform/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#include "toolkit/Exception.h"
+#include "toolkit/AtomicFile.h"
 
 namespace platform {
 namespace {
@@ -156,37 +150,9 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
   std::string out;
   for (const auto& line : lines)
     out += line + eol;
-  if (!WriteFileAtomically(path_, out)) throw toolkit::Exception("Unable to write to " + path_);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view contents) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-
-  // Keep the mode of the file being replaced; a new file gets the usual one.
-  struct stat st {};
-  mode_t mode = 0644;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  bool ok = ::fchmod(fd, mode) == 0;
-
-  const char* p = contents.data();
-  std::size_t left = contents.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
+  if (toolkit::Error e = toolkit::WriteFileAtomically(path_, out)) {
+    throw IniFileError(path_, std::move(e));
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
 }
 
 }  // namespace platform

@@ -3,16 +3,29 @@
 // do it: section and key names match without regard to letter case, and a write changes only its
 // own line, keeping every other section, key, comment and blank line as it was.
 //
-// A write replaces the file atomically (a temporary file in the same folder, flushed, then renamed
-// over the old one), so a crash or a full disk leaves either the old file or the new one. A failed
-// write throws toolkit::Exception "Unable to write to <path>".
+// A write replaces the file atomically (toolkit/AtomicFile.h), so a crash or a full disk leaves
+// either the old file or the new one. A failed write throws IniFileError, whose message is
+// "Unable to write to <path>" and whose cause is the failing step with the system's code.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "toolkit/Error.h"
+#include "toolkit/Exception.h"
+
 namespace platform {
+
+class IniFileError : public toolkit::Exception {
+ public:
+  IniFileError(const std::string& path, toolkit::Error cause)
+      : toolkit::Exception("Unable to write to " + path), cause_(std::move(cause)) {}
+  const toolkit::Error& Cause() const { return cause_; }
+
+ private:
+  toolkit::Error cause_;
+};
 
 class IniFile {
  public:
@@ -31,8 +44,5 @@ class IniFile {
  private:
   std::string path_;
 };
-
-// Writes `contents` to `path` atomically; false on any failure, with the old file untouched.
-bool WriteFileAtomically(const std::string& path, std::string_view contents);
 
 }  // namespace platform

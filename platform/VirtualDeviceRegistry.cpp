@@ -21,6 +21,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "toolkit/AtomicFile.h"
+
 namespace platform {
 namespace {
 
@@ -29,7 +31,7 @@ constexpr std::string_view kSuffix = ".reg";
 constexpr std::size_t kMaxFileSize = 4096;
 
 std::string ErrnoText(int code) {
-  return code != 0 ? std::strerror(code) : "no error";
+  return code != 0 ? toolkit::ErrnoText(code) : "no error";
 }
 
 bool EndsWith(std::string_view text, std::string_view tail) {
@@ -69,16 +71,6 @@ bool ReadSmallFile(const std::string& path, std::string& text) {
   }
   ::close(fd);
   return ok;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 bool IsOneLine(const std::string& value) {
@@ -152,18 +144,11 @@ std::string VirtualDeviceRegistry::Register(const VirtualDevice& device) const {
   std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
   entry.id = std::to_string(entry.pid) + "-" + suffix;
 
+  // Written under a dot name and renamed into place, so readers never see half a registration;
+  // a writer that dies first leaves `.<pid>-...tmp`, which List clears away.
   const std::string final = directory_ + "/" + entry.id + std::string(kSuffix);
-  const std::string temp = directory_ + "/." + entry.id + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw RegistryError("create " + temp, errno);
-  // No fsync: the folder lives in memory and registrations mean nothing after a reboot.
-  const bool written = WriteAll(fd, Format(entry));
-  const int writeError = errno;
-  ::close(fd);
-  if (!written || ::rename(temp.c_str(), final.c_str()) != 0) {
-    const int error = written ? errno : writeError;
-    ::unlink(temp.c_str());
-    throw RegistryError("write " + final, error);
+  if (const toolkit::Error e = toolkit::WriteFileAtomically(final, Format(entry), 0600)) {
+    throw RegistryError(e.op, e.code);
   }
   return entry.id;
 }

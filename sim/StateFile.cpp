@@ -1,16 +1,15 @@
 #include "sim/StateFile.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "toolkit/AtomicFile.h"
 
 namespace sim {
 namespace {
@@ -45,7 +44,7 @@ std::string Format(const HeadsetState& state) {
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-  throw std::runtime_error(what + " " + path + ": " + std::strerror(error));
+  throw std::runtime_error(what + " " + path + ": " + toolkit::ErrnoText(error));
 }
 
 }  // namespace
@@ -101,28 +100,8 @@ void SaveState(const std::string& path, const HeadsetState& state) {
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
   if (error) Fail("create folder for", path, error.value());
 
-  const std::string temp = path + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) Fail("create", temp, errno);
-  const std::string text = Format(state);
-  std::string_view rest = text;
-  int failure = 0;
-  while (!rest.empty() && failure == 0) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failure = n < 0 ? errno : EIO;
-    } else {
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
-  // The state outlives reboots, unlike the registry, so it reaches the disk before the rename.
-  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-  ::close(fd);
-  if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    ::unlink(temp.c_str());
-    Fail("write", path, failure);
+  if (const toolkit::Error e = toolkit::WriteFileAtomically(path, Format(state), 0600)) {
+    throw std::runtime_error(toolkit::Describe(e));
   }
 }
 

@@ -1,5 +1,5 @@
-// The headset's memory between runs: a small key=value text file, written to a temporary file and
-// renamed into place so that a crash never leaves half a state.
+// The headset's memory between runs: a small key=value text file, replaced atomically
+// (toolkit/AtomicFile.h) so that a crash never leaves half a state.
 //
 //   format=1
 //   speed_dial_1=0312345678
@@ -28,7 +28,8 @@ std::string DefaultStatePath();
 
 HeadsetState LoadState(const std::string& path);
 
-// Creates missing folders. Throws std::runtime_error with the failing path and the system's text.
+// Creates missing folders. Throws std::runtime_error naming the failing step, its path and the
+// system's text.
 void SaveState(const std::string& path, const HeadsetState& state);
 
 }  // namespace sim

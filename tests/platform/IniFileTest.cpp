@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -109,6 +110,20 @@ TEST(IniFileTest, ReplacesTheFileWholeInsteadOfRewritingItInPlace) {
   IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
   EXPECT_EQ(ReadFile(dir / "witness"), old);
   EXPECT_EQ(ReadFile(path), "[Setting]\nDFU_FileName=/new\n");
+}
+
+// The message stays the one the user sees; the cause says which step failed and why.
+TEST(IniFileTest, AFailedWriteCarriesTheSystemsReason) {
+  TempDir dir;
+  WriteFile(dir / "plain", "a file where a folder should be");
+  try {
+    IniFile(dir / "plain/t.INI").WriteString("Setting", "DFU_FileName", "/a");
+    FAIL() << "no error";
+  } catch (const IniFileError& e) {
+    EXPECT_EQ(e.Message(), "Unable to write to " + (dir / "plain/t.INI"));
+    EXPECT_EQ(e.Cause().code, ENOTDIR);
+    EXPECT_EQ(e.Cause().kind, toolkit::ErrorKind::OsFailure);
+  }
 }
 
 }  // namespace
