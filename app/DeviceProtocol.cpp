@@ -44,15 +44,15 @@ std::string TextField(std::string_view s) {
 
 PayloadKind PayloadOf(int code) {
   switch (code) {
-    case 9:
-    case 10:
+    case cmd::ReadModelName:
+    case cmd::ReadDeviceAddress:
       return PayloadKind::Text;
-    case 1:
-    case 2:
-    case 3:
-    case 21:
-    case 22:
-    case 23:
+    case cmd::ReadSpeedDial1:
+    case cmd::ReadSpeedDial2:
+    case cmd::ReadSpeedDial3:
+    case cmd::WriteSpeedDial1:
+    case cmd::WriteSpeedDial2:
+    case cmd::WriteSpeedDial3:
       return PayloadKind::HexText;
     default:
       return PayloadKind::Numbers;

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/DeviceCommands.h"
+
 namespace app {
 
 inline constexpr int kDeviceIdentity = 89075089;

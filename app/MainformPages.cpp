@@ -70,19 +70,19 @@ void TMajorForm::SaveSpeedDialSettingButtonClick() {
     edit->setFocus();
     return;
   }
-  PendingCommand = 21;
+  PendingCommand = cmd::WriteSpeedDial1;
   SendDeviceCommand();
   SpeedDialChanged = false;
 }
 
 void TMajorForm::SaveA2dpAudioSettingButtonClick() {
-  PendingCommand = 24;
+  PendingCommand = cmd::WriteA2dpPercentage;
   SendDeviceCommand();
   A2dpChanged = false;
 }
 
 void TMajorForm::SaveGPSAudioSettingButtonClick() {
-  PendingCommand = 25;
+  PendingCommand = cmd::WriteGpsAudio;
   SendDeviceCommand();
   GpsChanged = false;
 }
@@ -93,7 +93,7 @@ void TMajorForm::RestoreDefaultButtonClick() {
     return;
   }
   RestorePending = true;
-  PendingCommand = 27;
+  PendingCommand = cmd::RestoreDefaults;
   SendDeviceCommand();
 }
 

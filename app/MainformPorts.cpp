@@ -168,7 +168,7 @@ void TMajorForm::OpenComPortButtonClick() {
   PortOpenedByUser = OpenComPort(PortNames[k]);
   if (PortOpenedByUser) {
     OpenPortDescription = PortDescriptions[k];
-    PendingCommand = 7;
+    PendingCommand = cmd::ReadIdentity;
     SendDeviceCommand();
   } else {
     OpenPortDescription.clear();

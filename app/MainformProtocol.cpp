@@ -22,28 +22,28 @@ constexpr std::uint32_t kUpgradeStartDelayMs = 1000;
 // The command that follows an answered one in its chain; kIdleCommand where the chain ends.
 int NextInChain(int code) {
   switch (code) {
-    case 7:
-      return 8;
-    case 8:
-      return 9;
-    case 9:
-      return 10;
-    case 10:
-      return 1;
-    case 1:
-      return 2;
-    case 2:
-      return 3;
-    case 3:
-      return 4;
-    case 4:
-      return 5;
-    case 21:
-      return 22;
-    case 22:
-      return 23;
-    case 27:
-      return 7;
+    case cmd::ReadIdentity:
+      return cmd::ReadFirmwareVersion;
+    case cmd::ReadFirmwareVersion:
+      return cmd::ReadModelName;
+    case cmd::ReadModelName:
+      return cmd::ReadDeviceAddress;
+    case cmd::ReadDeviceAddress:
+      return cmd::ReadSpeedDial1;
+    case cmd::ReadSpeedDial1:
+      return cmd::ReadSpeedDial2;
+    case cmd::ReadSpeedDial2:
+      return cmd::ReadSpeedDial3;
+    case cmd::ReadSpeedDial3:
+      return cmd::ReadA2dpPercentage;
+    case cmd::ReadA2dpPercentage:
+      return cmd::ReadGpsAudio;
+    case cmd::WriteSpeedDial1:
+      return cmd::WriteSpeedDial2;
+    case cmd::WriteSpeedDial2:
+      return cmd::WriteSpeedDial3;
+    case cmd::RestoreDefaults:
+      return cmd::ReadIdentity;
     default:
       return kIdleCommand;
   }
@@ -60,24 +60,24 @@ std::string VersionText(int n) {
 void TMajorForm::SendDeviceCommand() {
   std::string line;
   switch (PendingCommand) {
-    case 21:
-    case 22:
-    case 23: {
-      LabeledEdit* edit = PendingCommand == 21   ? SpeedDial1LabeledEdit
-                          : PendingCommand == 22 ? SpeedDial2LabeledEdit
-                                                 : SpeedDial3LabeledEdit;
-      std::string& last = PendingCommand == 21   ? LastSpeedDial1
-                          : PendingCommand == 22 ? LastSpeedDial2
-                                                 : LastSpeedDial3;
+    case cmd::WriteSpeedDial1:
+    case cmd::WriteSpeedDial2:
+    case cmd::WriteSpeedDial3: {
+      LabeledEdit* edit = PendingCommand == cmd::WriteSpeedDial1   ? SpeedDial1LabeledEdit
+                          : PendingCommand == cmd::WriteSpeedDial2 ? SpeedDial2LabeledEdit
+                                                                   : SpeedDial3LabeledEdit;
+      std::string& last = PendingCommand == cmd::WriteSpeedDial1   ? LastSpeedDial1
+                          : PendingCommand == cmd::WriteSpeedDial2 ? LastSpeedDial2
+                                                                   : LastSpeedDial3;
       last = S(edit->text());
       line = CommandLine(PendingCommand, last);
       break;
     }
-    case 24:
+    case cmd::WriteA2dpPercentage:
       LastA2dpPercentage = A2DPAudioMixPercentageUpDown->Position();
       line = CommandLine(PendingCommand, LastA2dpPercentage);
       break;
-    case 25:
+    case cmd::WriteGpsAudio:
       LastGpsPercentage = GPSAudioMixPercentageUpDown->Position();
       LastGpsSharing = GPSAudioSharingUpDown->Position();
       line = CommandLine(PendingCommand, LastGpsPercentage, LastGpsSharing);
@@ -128,37 +128,37 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
   }
   const auto status = ParseStatusLine(line);
   if (!status || !OkReceived || status->code != PendingCommand) return;
-  if (status->code == 7 && status->first != kDeviceIdentity) return;
+  if (status->code == cmd::ReadIdentity && status->first != kDeviceIdentity) return;
 
   switch (status->code) {
-    case 8:
+    case cmd::ReadFirmwareVersion:
       FWVerLabel->setText(Q(VersionText(status->first)));
       break;
-    case 9:
+    case cmd::ReadModelName:
       DeviceModelName = status->text;
       break;
-    case 10:
+    case cmd::ReadDeviceAddress:
       RefreshDeviceInfoLabel();
       DeviceAddress = status->text;
       DeviceBdAddrInfoLabel->setText(Q(LoadText(kTextDeviceAddressField) + " : " + DeviceAddress));
       break;
-    case 1:
+    case cmd::ReadSpeedDial1:
       SpeedDial1LabeledEdit->setText(Q(status->text));
       LastSpeedDial1 = status->text;
       break;
-    case 2:
+    case cmd::ReadSpeedDial2:
       SpeedDial2LabeledEdit->setText(Q(status->text));
       LastSpeedDial2 = status->text;
       break;
-    case 3:
+    case cmd::ReadSpeedDial3:
       SpeedDial3LabeledEdit->setText(Q(status->text));
       LastSpeedDial3 = status->text;
       break;
-    case 4:
+    case cmd::ReadA2dpPercentage:
       A2DPAudioMixPercentageUpDown->SetPosition(status->first);
       LastA2dpPercentage = status->first;
       break;
-    case 5:
+    case cmd::ReadGpsAudio:
       GPSAudioMixPercentageUpDown->SetPosition(status->first);
       GPSAudioSharingUpDown->SetPosition(status->second);
       UpdateSharingText();
@@ -179,7 +179,7 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
 
   PendingCommand = kIdleCommand;
   switch (status->code) {
-    case 5:
+    case cmd::ReadGpsAudio:
       // Filling the pages raised their change flags.
       SpeedDialChanged = false;
       A2dpChanged = false;
@@ -189,12 +189,12 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
         ShowMessage(kTextDefaultsRestored, kTextCaptionNote, mb::kOk | mb::kIconInformation);
       }
       break;
-    case 23:
-    case 24:
-    case 25:
+    case cmd::WriteSpeedDial3:
+    case cmd::WriteA2dpPercentage:
+    case cmd::WriteGpsAudio:
       ShowMessage(kTextSaveSuccessful, kTextCaptionNote, mb::kOk | mb::kIconInformation);
       break;
-    case 20:
+    case cmd::EnterUpgradeMode:
       SavedCursor = services_.ui.CurrentCursor();
       services_.ui.SetCursor(toolkit::Cursor::Wait);
       DFUCloseComPortTimer->Start();

@@ -4,8 +4,12 @@
 #include <cctype>
 #include <charconv>
 
+#include "app/DeviceCommands.h"
+
 namespace sim {
 namespace {
+
+namespace cmd = app::cmd;
 
 constexpr std::string_view kCommandPrefix = "AT+FPCMD1=";
 constexpr std::string_view kLineEnd = "\r\n";
@@ -45,31 +49,37 @@ std::vector<std::string_view> SplitArguments(std::string_view text) {
   }
 }
 
-bool IsReadCode(int code) {
+// The argument count of each code the device knows; -1 for an unknown code.
+int ArgumentCount(int code) {
   switch (code) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 20:
-    case 27:
-      return true;
+    case cmd::ReadSpeedDial1:
+    case cmd::ReadSpeedDial2:
+    case cmd::ReadSpeedDial3:
+    case cmd::ReadA2dpPercentage:
+    case cmd::ReadGpsAudio:
+    case cmd::ReadIdentity:
+    case cmd::ReadFirmwareVersion:
+    case cmd::ReadModelName:
+    case cmd::ReadDeviceAddress:
+    case cmd::EnterUpgradeMode:
+    case cmd::RestoreDefaults:
+      return 0;
+    case cmd::WriteSpeedDial1:
+    case cmd::WriteSpeedDial2:
+    case cmd::WriteSpeedDial3:
+    case cmd::WriteA2dpPercentage:
+      return 1;
+    case cmd::WriteGpsAudio:
+      return 2;
     default:
-      return false;
+      return -1;
   }
 }
 
-// The argument count of each code the device knows; -1 for an unknown code.
-int ArgumentCount(int code) {
-  if (IsReadCode(code)) return 0;
-  if (code >= 21 && code <= 24) return 1;
-  if (code == 25) return 2;
-  return -1;
+// Which of the three speed dials a read or write code is about.
+std::size_t SpeedDialIndex(int code) {
+  const int first = code >= cmd::WriteSpeedDial1 ? cmd::WriteSpeedDial1 : cmd::ReadSpeedDial1;
+  return static_cast<std::size_t>(code - first);
 }
 
 }  // namespace
@@ -166,17 +176,17 @@ std::vector<std::string> Headset::Answer(std::string_view line, Reply& reply) {
   Settings& settings = state_.settings;
   const Settings before = settings;
   switch (*code) {
-    case 21:
-    case 22:
-    case 23:
+    case cmd::WriteSpeedDial1:
+    case cmd::WriteSpeedDial2:
+    case cmd::WriteSpeedDial3:
       if (parts[0].size() <= kMaxSpeedDialDigits && AllDigits(parts[0])) {
-        settings.speedDials[static_cast<std::size_t>(*code - 21)] = std::string(parts[0]);
+        settings.speedDials[SpeedDialIndex(*code)] = std::string(parts[0]);
       }
       break;
-    case 24:
+    case cmd::WriteA2dpPercentage:
       if (const auto p = ParseInRange(parts[0], 1, 100)) settings.a2dpPercentage = *p;
       break;
-    case 25: {
+    case cmd::WriteGpsAudio: {
       const auto p = ParseInRange(parts[0], 1, 100);
       const auto s = ParseInRange(parts[1], 0, 1);
       if (p && s) {
@@ -185,10 +195,10 @@ std::vector<std::string> Headset::Answer(std::string_view line, Reply& reply) {
       }
       break;
     }
-    case 27:
+    case cmd::RestoreDefaults:
       settings = Settings{};
       break;
-    case 20:
+    case cmd::EnterUpgradeMode:
       reply.departure = Departure::UpgradeMode;
       break;
     default:
@@ -204,27 +214,26 @@ std::string Headset::StatusFor(int code) const {
   const Settings& s = state_.settings;
   const std::string tag = "+FPSTS1=" + std::to_string(code);
   switch (code) {
-    case 7:
+    case cmd::ReadIdentity:
       return tag + "," + std::to_string(faults_.wrongIdentity ? kWrongIdentity : kIdentity);
-    case 8:
+    case cmd::ReadFirmwareVersion:
       return tag + "," + std::to_string(state_.info.firmwareVersion);
-    case 9:
+    case cmd::ReadModelName:
       return tag + "," + state_.info.modelName;
-    case 10:
+    case cmd::ReadDeviceAddress:
       return tag + "," + state_.info.address;
-    case 1:
-    case 2:
-    case 3:
-      return tag + "," + s.speedDials[static_cast<std::size_t>(code - 1)];
-    case 21:
-    case 22:
-    case 23:
-      return tag + "," + s.speedDials[static_cast<std::size_t>(code - 21)];
-    case 4:
-    case 24:
+    case cmd::ReadSpeedDial1:
+    case cmd::ReadSpeedDial2:
+    case cmd::ReadSpeedDial3:
+    case cmd::WriteSpeedDial1:
+    case cmd::WriteSpeedDial2:
+    case cmd::WriteSpeedDial3:
+      return tag + "," + s.speedDials[SpeedDialIndex(code)];
+    case cmd::ReadA2dpPercentage:
+    case cmd::WriteA2dpPercentage:
       return tag + "," + std::to_string(s.a2dpPercentage);
-    case 5:
-    case 25:
+    case cmd::ReadGpsAudio:
+    case cmd::WriteGpsAudio:
       return tag + "," + std::to_string(s.gpsPercentage) + "," + std::to_string(s.gpsSharing);
     default:
       return tag;
