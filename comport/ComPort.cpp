@@ -236,6 +236,7 @@ void TCustomComPort::CreateHandle() {
   FreeHandle();
   try {
     ApplyPriorityClass();
+    FThreadError = {};
     std::unique_ptr<SerialDevice> device;
     Check(OpenSerialDevice(deviceName_, device));
     FHandle = std::move(device);
@@ -305,30 +306,30 @@ void TCustomComPort::RestorePriorityClass() {
 
 void TCustomComPort::CheckActive() const {
   if (!Active()) {
-    const_cast<TCustomComPort*>(this)->RaiseError(0,
-                                                  "Can't perform this operation on a closed port");
+    const_cast<TCustomComPort*>(this)->RaiseError(
+        toolkit::CallerMistake("Can't perform this operation on a closed port", "use the port"));
   }
 }
 
 void TCustomComPort::CheckInactive() const {
   if (Active() && !Designing()) {
-    const_cast<TCustomComPort*>(this)->RaiseError(0,
-                                                  "Can't perform this operation on an open port");
+    const_cast<TCustomComPort*>(this)->RaiseError(
+        toolkit::CallerMistake("Can't perform this operation on an open port", "change the port"));
   }
 }
 
 // Errors.
 
-void TCustomComPort::RaiseError(int code, const std::string& message) {
-  EComError error(code, message);
+void TCustomComPort::RaiseError(const toolkit::Error& cause) {
+  EComError error(cause);
   TComAction action = caFail;
   if (onError_) onError_(this, error, action);
   if (action == caAbort) throw toolkit::EAbort();
   throw error;
 }
 
-void TCustomComPort::Check(const SysError& error) {
-  if (error) RaiseError(error.code, error.text);
+void TCustomComPort::Check(const toolkit::Error& error) {
+  if (error) RaiseError(error);
 }
 
 // Settings.

@@ -151,6 +151,9 @@ class TCustomComPort : public toolkit::Component {
   void CheckActive() const;
   void CheckInactive() const;
   std::string ShortDeviceName() const;
+  // Why the worker's last event wait failed since the port was opened (ErrorKind::None: it has
+  // not). A port whose device has gone closes itself, with DeviceGone here.
+  const toolkit::Error& ThreadError() const { return FThreadError; }
 
   // Settings.
   std::string About() const;
@@ -337,9 +340,10 @@ class TCustomComPort : public toolkit::Component {
   // Acquires everything an open port holds; a derived class may open the device differently.
   virtual void CreateHandle();
   void FreeHandle();
-  [[noreturn]] void RaiseError(int code, const std::string& message);
-  // Raises the platform error a call returned; success passes.
-  void Check(const SysError& error);
+  // OnError sees the error first; it leaves as EComError, or as toolkit::EAbort when OnError asks.
+  [[noreturn]] void RaiseError(const toolkit::Error& error);
+  // Raises the error a device call returned; success passes.
+  void Check(const toolkit::Error& error);
 
   // The device of the open port; null while closed.
   std::unique_ptr<SerialDevice> FHandle;
@@ -363,7 +367,7 @@ class TCustomComPort : public toolkit::Component {
   void DestroyThread();
   void ThreadDoEvent(std::uint32_t events, const std::shared_ptr<TComWaitState>& state);
   void DeliverEvent(LineEvent event);
-  void RaiseThreadError(int code);
+  void RaiseThreadError(const toolkit::Error& error);
 
   // The two requests.
   void WaitForCompletion(bool read);
@@ -379,7 +383,7 @@ class TCustomComPort : public toolkit::Component {
   void* FReadBuffer = nullptr;
   const void* FWriteBuffer = nullptr;
   int FSavedPriorityClass = -1;
-  int FThreadError = 0;
+  toolkit::Error FThreadError;  // the last failed event wait, for RaiseThreadError
   int FCustomBaudRate = 0;
   TBytes FWriteCopy;
 

@@ -61,7 +61,8 @@ void TCustomComPort::CreateThread() {
   FThread->priority.store(threadPriority_, std::memory_order_release);
   if (!TComThread::Start(FThread)) {
     FThread.reset();
-    RaiseError(0, "Can't create thread");
+    RaiseError(toolkit::Error{toolkit::ErrorKind::OsFailure, 0, "Can't create thread",
+                              "start the event thread"});
   }
 }
 
@@ -110,9 +111,9 @@ void TCustomComPort::DeliverEvent(LineEvent event) {
   }
 }
 
-void TCustomComPort::RaiseThreadError(int code) {
-  FThreadError = code;
-  RaiseError(code, SystemErrorText(code));
+void TCustomComPort::RaiseThreadError(const toolkit::Error& error) {
+  FThreadError = error;
+  RaiseError(error);
 }
 
 }  // namespace comport

@@ -17,8 +17,8 @@ constexpr std::pair<TLineError, std::uint32_t> kLineErrorFlags[] = {
     {leTxFull, 0x0100},
 };
 
-SysError InvalidCount() {
-  return SysError{EINVAL, SystemErrorText(EINVAL)};
+toolkit::Error NegativeCount(const char* op) {
+  return toolkit::CallerMistake("Can't transfer a negative number of bytes", op);
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ SysError InvalidCount() {
 
 void TCustomComPort::Read(void* buffer, int count, bool waitOnCompletion) {
   CheckActive();
-  if (count < 0) Check(InvalidCount());
+  if (count < 0) RaiseError(NegativeCount("read"));
   if (beforeRead_) beforeRead_(this, buffer, count, waitOnCompletion);
   WaitForReadCompletion();
   FReadCount = count;
@@ -42,7 +42,7 @@ void TCustomComPort::Read(void* buffer, int count, bool waitOnCompletion) {
 
 void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion) {
   CheckActive();
-  if (count < 0) Check(InvalidCount());
+  if (count < 0) RaiseError(NegativeCount("write"));
   if (beforeWrite_) beforeWrite_(this, buffer, count, waitOnCompletion);
   WaitForWriteCompletion();
   FWriteCount = count;
@@ -77,7 +77,10 @@ void TCustomComPort::WaitForCompletion(bool read) {
     std::size_t transferred = 0;
     Check(read ? FHandle->WaitRead(transferred) : FHandle->WaitWrite(transferred));
     const int expected = read ? FReadCount : FWriteCount;
-    if (pending && transferred != static_cast<std::size_t>(expected)) RaiseError(0, "Timeout");
+    if (pending && transferred != static_cast<std::size_t>(expected)) {
+      RaiseError(toolkit::Error{toolkit::ErrorKind::TimedOut, 0, "Timeout",
+                                read ? "complete the read" : "complete the write"});
+    }
   }
   CheckLineErrors();
   int& count = read ? FReadCount : FWriteCount;
@@ -108,11 +111,13 @@ int TCustomComPort::OutputCount() {
   return static_cast<int>(QueueStatus(queue::Output).outQueue);
 }
 
-// No open check first: on a closed port the platform's own error for a missing device comes.
+// No open check first: on a closed port the platform's own error for an invalid handle comes, a
+// caller mistake all the same.
 TComStat TCustomComPort::QueueStatus(std::uint32_t queues) {
   TComStat stat;
   Check(FHandle != nullptr ? FHandle->ClearErrors(stat, queues)
-                           : SysError{EBADF, SystemErrorText(EBADF)});
+                           : toolkit::Error{toolkit::ErrorKind::CallerMistake, EBADF,
+                                            SystemErrorText(EBADF), "count the queues"});
   if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
   return stat;
 }

@@ -119,13 +119,13 @@ bool TComThread::ThreadProc() {
   SerialDevice* device = state_->device;
   if (state_->Stopped() || device == nullptr) return false;
   std::uint32_t events = 0;
-  const SysError error = device->WaitEvent(events);
+  const toolkit::Error error = device->WaitEvent(events);
   if (state_->Stopped()) return false;
   if (!error) {
     if (events != 0) Dispatch(events);
     return true;
   }
-  ReportFailure(error.code, device->IsDeviceGone(error.code));
+  ReportFailure(error);
   return false;
 }
 
@@ -143,12 +143,12 @@ void TComThread::Dispatch(std::uint32_t events) {
 
 // The wait failed: the worker reports it on the UI thread and ends. A device that has gone away
 // also closes the port, as the port would find out at its next request anyway.
-void TComThread::ReportFailure(int code, bool deviceGone) {
+void TComThread::ReportFailure(const toolkit::Error& error) {
   state_->workerLock.unlock();
-  state_->HandOver([state = state_, code] {
-    if (state->port != nullptr) state->port->RaiseThreadError(code);
+  state_->HandOver([state = state_, error] {
+    if (state->port != nullptr) state->port->RaiseThreadError(error);
   });
-  if (!deviceGone) return;
+  if (error.kind != toolkit::ErrorKind::DeviceGone) return;
   state_->HandOver([state = state_] {
     if (state->port != nullptr) state->port->Close();
   });

@@ -88,7 +88,7 @@ class TComThread {
   // One wait and its outcome; false when the worker is to end.
   bool ThreadProc();
   void Dispatch(std::uint32_t events);
-  void ReportFailure(int code, bool deviceGone);
+  void ReportFailure(const toolkit::Error& error);
 
   std::shared_ptr<TComWaitState> state_;
 };

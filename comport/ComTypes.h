@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/Error.h"
 #include "toolkit/Exception.h"
 
 namespace comport {
@@ -172,13 +173,21 @@ class TEvent {
   std::string method_;
 };
 
-// The one exception class the component raises: a message and the platform's code, or 0 for the
-// component's own errors.
+// The one exception class the component raises, made from the error it reports: the message is the
+// error's text and ErrorCode the platform's code, 0 for the component's own errors. The error
+// itself stays available, so a handler can tell a device that has gone from other failures.
 class EComError : public toolkit::Exception {
  public:
-  EComError(int code, std::string message)
-      : toolkit::Exception(std::move(message)), ErrorCode(code) {}
+  explicit EComError(toolkit::Error cause)
+      : toolkit::Exception(cause.text), ErrorCode(cause.code), cause_(std::move(cause)) {}
+
+  const toolkit::Error& Cause() const { return cause_; }
+  toolkit::ErrorKind Kind() const { return cause_.kind; }
+
   int ErrorCode;
+
+ private:
+  toolkit::Error cause_;
 };
 
 // The file input/output error the log writer raises.

@@ -5,7 +5,9 @@
 // flags and modem-status bits. A backend maps these onto its platform; what the platform cannot do
 // fails with that platform's error code.
 //
-// Errors are returned, never thrown: a SysError captured at the failure point (code 0 = success).
+// Errors are returned, never thrown: a toolkit::Error captured at the failure point, whose kind the
+// backend sets from the platform's code (ErrorKind::None is success). Above all, a device that has
+// gone away (unplugged, hung up) fails with ErrorKind::DeviceGone.
 //
 // Threads: one thread issues reads, one issues writes (usually the UI thread), one waits for events
 // (the port's worker). CancelWait and CancelAll may be called from any thread while the others are
@@ -16,6 +18,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "toolkit/Error.h"
 
 namespace comport {
 
@@ -121,14 +125,6 @@ inline constexpr std::uint32_t PurgeFlags(TPurge p) {
 
 enum class TLineControl { SetXOff = 1, SetXOn, SetRts, ClearRts, SetDtr, ClearDtr, ResetDev };
 
-// A platform error, captured where it happened: the platform's code and its own text.
-struct SysError {
-  int code = 0;
-  std::string text;
-
-  explicit operator bool() const { return code != 0; }
-};
-
 namespace queue {
 inline constexpr std::uint32_t None = 0;
 inline constexpr std::uint32_t Input = 1;
@@ -147,44 +143,41 @@ class SerialDevice {
 
   // The whole configuration in one read and one write; fields the platform keeps elsewhere (the
   // DTR and RTS control, the limits) read back as last written.
-  virtual SysError GetState(TDcb& dcb) = 0;
-  virtual SysError SetState(const TDcb& dcb) = 0;
-  virtual SysError SetupQueues(std::uint32_t input, std::uint32_t output) = 0;
-  virtual SysError GetTimeouts(TCommTimeouts& timeouts) = 0;
-  virtual SysError SetTimeouts(const TCommTimeouts& timeouts) = 0;
+  virtual toolkit::Error GetState(TDcb& dcb) = 0;
+  virtual toolkit::Error SetState(const TDcb& dcb) = 0;
+  virtual toolkit::Error SetupQueues(std::uint32_t input, std::uint32_t output) = 0;
+  virtual toolkit::Error GetTimeouts(TCommTimeouts& timeouts) = 0;
+  virtual toolkit::Error SetTimeouts(const TCommTimeouts& timeouts) = 0;
 
   // Requests run in the background once started; at most one read and one write at a time. The
   // buffer must stay valid until the request has ended. Waiting returns the bytes transferred;
   // `wait` false asks only whether it has ended (false from the call while it has not).
-  virtual SysError StartRead(void* buffer, std::size_t count) = 0;
-  virtual SysError StartWrite(const void* buffer, std::size_t count) = 0;
+  virtual toolkit::Error StartRead(void* buffer, std::size_t count) = 0;
+  virtual toolkit::Error StartWrite(const void* buffer, std::size_t count) = 0;
   virtual bool ReadPending() = 0;
   virtual bool WritePending() = 0;
-  virtual SysError WaitRead(std::size_t& transferred) = 0;
-  virtual SysError WaitWrite(std::size_t& transferred) = 0;
+  virtual toolkit::Error WaitRead(std::size_t& transferred) = 0;
+  virtual toolkit::Error WaitWrite(std::size_t& transferred) = 0;
 
   // Line events. SetEventMask ends a wait in progress with no events; so does CancelWait.
-  virtual SysError SetEventMask(std::uint32_t mask) = 0;
-  virtual SysError WaitEvent(std::uint32_t& events) = 0;
+  virtual toolkit::Error SetEventMask(std::uint32_t mask) = 0;
+  virtual toolkit::Error WaitEvent(std::uint32_t& events) = 0;
   virtual void CancelWait() = 0;
   // Ends the event wait and every pending request (they fail with the platform's "cancelled").
   virtual void CancelAll() = 0;
 
   // Returns and clears the error flags, and counts the queues asked for (the others read 0).
-  virtual SysError ClearErrors(TComStat& stat, std::uint32_t queues) = 0;
-  virtual SysError Purge(std::uint32_t flags) = 0;
-  virtual SysError Drain() = 0;
-  virtual SysError TransmitChar(char c) = 0;
-  virtual SysError SetBreak(bool on) = 0;
-  virtual SysError Escape(TLineControl function) = 0;
-  virtual SysError GetModemStatus(std::uint32_t& status) = 0;
-
-  // Whether a code means that the device has gone away for good.
-  virtual bool IsDeviceGone(int code) const = 0;
+  virtual toolkit::Error ClearErrors(TComStat& stat, std::uint32_t queues) = 0;
+  virtual toolkit::Error Purge(std::uint32_t flags) = 0;
+  virtual toolkit::Error Drain() = 0;
+  virtual toolkit::Error TransmitChar(char c) = 0;
+  virtual toolkit::Error SetBreak(bool on) = 0;
+  virtual toolkit::Error Escape(TLineControl function) = 0;
+  virtual toolkit::Error GetModemStatus(std::uint32_t& status) = 0;
 };
 
 // Opens a device by name for exclusive use, in the backend that this build carries.
-SysError OpenSerialDevice(const std::string& name, std::unique_ptr<SerialDevice>& device);
+toolkit::Error OpenSerialDevice(const std::string& name, std::unique_ptr<SerialDevice>& device);
 
 // The platform's text for a code: its own wording, without trailing spaces, control characters and
 // full stops.

@@ -178,6 +178,22 @@ TEST_F(EventsTest, TheOtherSideGoingAwayClosesThePortThroughOnError) {
   EXPECT_TRUE(reports_.empty());  // OnError saw it; the user gets no report from the component
 }
 
+// The port closes itself because its device has gone, and says so: the window reads the kind.
+TEST_F(EventsTest, AHangUpIsReportedAsTheDeviceGone) {
+  toolkit::ErrorKind seenByOnError = toolkit::ErrorKind::None;
+  port_->SetOnError([&](TCustomComPort*, EComError& e, TComAction&) { seenByOnError = e.Kind(); });
+  toolkit::ErrorKind seenAfterClose = toolkit::ErrorKind::None;
+  port_->SetAfterClose([&](TCustomComPort* p) { seenAfterClose = p->ThreadError().kind; });
+  port_->SetOnRxChar([&](toolkit::Component*) { Drain(); });
+  port_->Open();
+  EXPECT_EQ(port_->ThreadError().kind, toolkit::ErrorKind::None);
+  pty_.CloseMaster();
+  PumpUntil([&] { return !port_->Active(); });
+  EXPECT_EQ(seenByOnError, toolkit::ErrorKind::DeviceGone);
+  EXPECT_EQ(seenAfterClose, toolkit::ErrorKind::DeviceGone);
+  EXPECT_EQ(port_->ThreadError().code, EIO);
+}
+
 TEST_F(EventsTest, RemovingTheLastHandlerStopsEventsAndAssigningOneStartsThemAgain) {
   int calls = 0;
   const TNotifyEvent handler = [&](toolkit::Component*) {

@@ -1,6 +1,7 @@
 // Reading and writing on a real pseudo-terminal.
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "PtyFixture.h"
 
@@ -245,6 +246,54 @@ TEST_F(IoTest, WhatAPseudoTerminalLacksFailsWithItsPlatformError) {
   EXPECT_THROW(port_->ModemStatus(), EComError);  // a pty has no modem lines
   port_->TransmitChar('!');
   EXPECT_EQ(pty_.Read(1), "!");
+}
+
+// The number and text stay those the user has always seen; the kind says what went wrong.
+TEST_F(IoTest, EveryFailureSaysWhatKindOfFailureItIs) {
+  using toolkit::ErrorKind;
+  struct KindCase {
+    const char* name;
+    bool open;
+    std::function<void()> call;
+    ErrorKind kind;
+    int code;
+  };
+  const KindCase cases[] = {
+      {"a negative read count", true, [&] { port_->Read(nullptr, -1, true); },
+       ErrorKind::CallerMistake, 0},
+      {"a negative write count", true, [&] { port_->Write("a", -1, false); },
+       ErrorKind::CallerMistake, 0},
+      {"a device reset a tty cannot do", true, [&] { port_->ResetDevice(); },
+       ErrorKind::NotSupported, EOPNOTSUPP},
+      {"DSR flow, which Linux lacks", true, [&] { port_->SetOptions({opOutputDSRFlow}); },
+       ErrorKind::NotSupported, EINVAL},
+      {"a request on a closed port", false, [&] { port_->ReadChar(); }, ErrorKind::CallerMistake,
+       0},
+      {"counting on a closed port", false, [&] { port_->InputCount(); }, ErrorKind::CallerMistake,
+       EBADF},
+  };
+  for (const auto& c : cases) {
+    if (c.open) port_->Open();
+    if (!c.open) port_->Close();
+    try {
+      c.call();
+      ADD_FAILURE() << c.name << ": no error";
+    } catch (const EComError& e) {
+      EXPECT_EQ(e.Kind(), c.kind) << c.name;
+      EXPECT_EQ(e.ErrorCode, c.code) << c.name;
+      EXPECT_EQ(e.Cause().code, c.code) << c.name;
+      EXPECT_EQ(e.Message(), e.Cause().text) << c.name;
+      EXPECT_FALSE(e.Cause().op.empty()) << c.name;
+    }
+    port_->SetOptions({});
+  }
+  port_->Open();
+  try {
+    port_->Read(nullptr, -1, true);
+    FAIL() << "read a negative count";
+  } catch (const EComError& e) {
+    EXPECT_EQ(e.Message(), "Can't transfer a negative number of bytes");
+  }
 }
 
 }  // namespace

@@ -28,14 +28,19 @@
 namespace comport {
 namespace {
 
-SysError Fail(int code) {
-  return SysError{code, SystemErrorText(code)};
+using toolkit::Error;
+using toolkit::ErrorKind;
+
+// The kind follows from errno: a hang-up or a vanished device (EIO, ENXIO, ENODEV) is DeviceGone,
+// a request the tty's driver lacks (ENOTTY, EOPNOTSUPP) NotSupported.
+Error Fail(int code, const char* op) {
+  return toolkit::ErrnoError(code, op);
 }
-SysError Result(int code) {
-  return code == 0 ? SysError{} : Fail(code);
+Error Result(int code, const char* op) {
+  return code == 0 ? Error{} : Fail(code, op);
 }
-SysError Ioctl(int fd, unsigned long request, void* arg) {
-  return ::ioctl(fd, request, arg) == 0 ? SysError{} : Fail(errno);
+Error Ioctl(int fd, unsigned long request, void* arg, const char* op) {
+  return ::ioctl(fd, request, arg) == 0 ? Error{} : Fail(errno, op);
 }
 
 constexpr std::uint32_t kModemEvents = ev::Cts | ev::Dsr | ev::Rlsd | ev::Ring;
@@ -93,77 +98,85 @@ class PosixSerialDevice final : public SerialDevice {
     ::close(fd_);
   }
 
-  SysError Init() {
+  Error Init() {
+    constexpr const char* kOp = "prepare the event wait";
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) return Fail(errno);
+    if (wakeFd_ < 0) return Fail(errno, kOp);
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epollFd_ < 0) return Fail(errno);
+    if (epollFd_ < 0) return Fail(errno, kOp);
     epoll_event wake{EPOLLIN, {}};
     wake.data.fd = wakeFd_;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) return Fail(errno);
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) return Fail(errno, kOp);
     epoll_event tty{EPOLLET, {}};
     tty.data.fd = fd_;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &tty) != 0) return Fail(errno);
-    return Result(posix::MakeRaw(fd_));
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd_, &tty) != 0) return Fail(errno, kOp);
+    return Result(posix::MakeRaw(fd_), "set raw mode");
   }
 
-  SysError GetState(TDcb& dcb) override {
+  Error GetState(TDcb& dcb) override {
     dcb = state_;
-    return Result(posix::ReadDcb(fd_, dcb));
+    return Result(posix::ReadDcb(fd_, dcb), "read the line settings");
   }
 
-  SysError SetState(const TDcb& dcb) override {
-    if (SysError e = Result(posix::WriteDcb(fd_, dcb))) return e;
-    if (SysError e = ApplyLineControl(dcb)) return e;
+  Error SetState(const TDcb& dcb) override {
+    constexpr const char* kOp = "set the line settings";
+    // Refused with the code the platform gives any setting it rejects, so the message stays the
+    // familiar one; the kind says what it is.
+    if (!posix::CanCarryOut(dcb)) {
+      return Error{ErrorKind::NotSupported, EINVAL, SystemErrorText(EINVAL), kOp};
+    }
+    if (Error e = Result(posix::WriteDcb(fd_, dcb), kOp)) return e;
+    if (Error e = ApplyLineControl(dcb)) return e;
     state_ = dcb;
     return {};
   }
 
-  SysError SetupQueues(std::uint32_t input, std::uint32_t /*output*/) override {
+  Error SetupQueues(std::uint32_t input, std::uint32_t /*output*/) override {
     // The kernel's queues have fixed sizes; the input size still decides when "80% full" is.
     inputSize_.store(input == 0 ? 4096 : input, std::memory_order_relaxed);
     return {};
   }
 
-  SysError GetTimeouts(TCommTimeouts& timeouts) override {
+  Error GetTimeouts(TCommTimeouts& timeouts) override {
     timeouts = requests_.Timeouts();
     return {};
   }
 
-  SysError SetTimeouts(const TCommTimeouts& timeouts) override {
+  Error SetTimeouts(const TCommTimeouts& timeouts) override {
     requests_.SetTimeouts(timeouts);
     return {};
   }
 
-  SysError StartRead(void* buffer, std::size_t count) override {
-    return Result(requests_.StartRead(buffer, count));
+  Error StartRead(void* buffer, std::size_t count) override {
+    return Result(requests_.StartRead(buffer, count), "read");
   }
-  SysError StartWrite(const void* buffer, std::size_t count) override {
-    return Result(requests_.StartWrite(buffer, count));
+  Error StartWrite(const void* buffer, std::size_t count) override {
+    return Result(requests_.StartWrite(buffer, count), "write");
   }
   bool ReadPending() override { return requests_.ReadPending(); }
   bool WritePending() override { return requests_.WritePending(); }
-  SysError WaitRead(std::size_t& transferred) override {
-    return Result(requests_.WaitRead(transferred));
+  Error WaitRead(std::size_t& transferred) override {
+    return Result(requests_.WaitRead(transferred), "complete the read");
   }
-  SysError WaitWrite(std::size_t& transferred) override {
-    return Result(requests_.WaitWrite(transferred));
+  Error WaitWrite(std::size_t& transferred) override {
+    return Result(requests_.WaitWrite(transferred), "complete the write");
   }
 
-  SysError SetEventMask(std::uint32_t mask) override {
+  Error SetEventMask(std::uint32_t mask) override {
+    constexpr const char* kOp = "set the event mask";
     // Whether the event character came in can only be seen by reading the input, which belongs
     // to the application.
-    if ((mask & ev::RxFlag) != 0) return Fail(EOPNOTSUPP);
+    if ((mask & ev::RxFlag) != 0) return Fail(EOPNOTSUPP, kOp);
     epoll_event tty{EPOLLET, {}};
     tty.data.fd = fd_;
     if ((mask & kInputEvents) != 0) tty.events |= EPOLLIN;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &tty) != 0) return Fail(errno);
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &tty) != 0) return Fail(errno, kOp);
     mask_.store(mask, std::memory_order_release);
     CancelWait();
     return {};
   }
 
-  SysError WaitEvent(std::uint32_t& events) override;
+  Error WaitEvent(std::uint32_t& events) override;
 
   void CancelWait() override {
     cancelled_.store(true, std::memory_order_release);
@@ -175,7 +188,7 @@ class PosixSerialDevice final : public SerialDevice {
     requests_.Abort(true, true);
   }
 
-  SysError ClearErrors(TComStat& stat, std::uint32_t queues) override {
+  Error ClearErrors(TComStat& stat, std::uint32_t queues) override {
     stat = TComStat{};
     if (counters_) {
       serial_icounter_struct now{};
@@ -183,62 +196,59 @@ class PosixSerialDevice final : public SerialDevice {
     }
     int count = 0;
     if ((queues & queue::Input) != 0) {
-      if (SysError e = Ioctl(fd_, TIOCINQ, &count)) return e;
+      if (Error e = Ioctl(fd_, TIOCINQ, &count, "count the input queue")) return e;
       stat.inQueue = static_cast<std::uint32_t>(count);
     }
     if ((queues & queue::Output) != 0) {
-      if (SysError e = Ioctl(fd_, TIOCOUTQ, &count)) return e;
+      if (Error e = Ioctl(fd_, TIOCOUTQ, &count, "count the output queue")) return e;
       stat.outQueue = static_cast<std::uint32_t>(count);
     }
     return {};
   }
 
-  SysError Purge(std::uint32_t flags) override {
+  Error Purge(std::uint32_t flags) override {
     const bool in = (flags & PurgeFlags(TPurge::ClearInput)) != 0;
     const bool out = (flags & PurgeFlags(TPurge::ClearOutput)) != 0;
     requests_.Abort((flags & PurgeFlags(TPurge::AbortInput)) != 0,
                     (flags & PurgeFlags(TPurge::AbortOutput)) != 0);
     if (!in && !out) return {};
     const int which = in && out ? TCIOFLUSH : (in ? TCIFLUSH : TCOFLUSH);
-    if (::tcflush(fd_, which) != 0) return Fail(errno);
+    if (::tcflush(fd_, which) != 0) return Fail(errno, "purge the queues");
     // Counted once the queue is empty, so that the wait never pairs the count with the old queue.
     if (in) purges_.fetch_add(1, std::memory_order_release);
     return {};
   }
 
-  SysError Drain() override {
+  Error Drain() override {
     // TCSBRK with a non-zero argument waits for the output to be sent and sends no break.
     while (::ioctl(fd_, TCSBRK, 1) != 0) {
-      if (errno != EINTR) return Fail(errno);
+      if (errno != EINTR) return Fail(errno, "drain the output");
     }
     return {};
   }
 
-  SysError TransmitChar(char c) override {
+  Error TransmitChar(char c) override {
     // The kernel keeps no queue of ours to jump: the byte goes straight to the driver.
     for (;;) {
       const ssize_t n = ::write(fd_, &c, 1);
       if (n == 1) return {};
       if (n < 0 && errno == EINTR) continue;
-      return Fail(n < 0 ? errno : EIO);
+      return Fail(n < 0 ? errno : EIO, "transmit a character");
     }
   }
 
-  SysError SetBreak(bool on) override {
-    return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? SysError{} : Fail(errno);
+  Error SetBreak(bool on) override {
+    if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0) return {};
+    return Fail(errno, on ? "set a break" : "clear a break");
   }
 
-  SysError Escape(TLineControl function) override;
+  Error Escape(TLineControl function) override;
 
-  SysError GetModemStatus(std::uint32_t& status) override {
+  Error GetModemStatus(std::uint32_t& status) override {
     int lines = 0;
-    if (SysError e = Ioctl(fd_, TIOCMGET, &lines)) return e;
+    if (Error e = Ioctl(fd_, TIOCMGET, &lines, "read the modem lines")) return e;
     status = ModemBits(lines);
     return {};
-  }
-
-  bool IsDeviceGone(int code) const override {
-    return code == EIO || code == ENXIO || code == ENODEV;
   }
 
  private:
@@ -246,20 +256,21 @@ class PosixSerialDevice final : public SerialDevice {
     return ::ioctl(fd_, TIOCGICOUNT, &counters) == 0;
   }
 
-  SysError ModemLine(int line, bool on) {
-    return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0 ? SysError{} : Fail(errno);
+  Error ModemLine(int line, bool on) {
+    if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return {};
+    return Fail(errno, "set a modem line");
   }
 
   // DTR and RTS levels change only when their control changes, so that a device without modem
   // lines (a pseudo-terminal) accepts every other setting.
-  SysError ApplyLineControl(const TDcb& dcb) {
+  Error ApplyLineControl(const TDcb& dcb) {
     const std::uint32_t dtr = dcb.Flags & dcb::fDtrControlMask;
     if (dtr != (state_.Flags & dcb::fDtrControlMask)) {
-      if (SysError e = ModemLine(TIOCM_DTR, dtr == dcb::DtrEnable)) return e;
+      if (Error e = ModemLine(TIOCM_DTR, dtr == dcb::DtrEnable)) return e;
     }
     const std::uint32_t rts = dcb.Flags & dcb::fRtsControlMask;
     if (rts != (state_.Flags & dcb::fRtsControlMask) && rts != dcb::RtsHandshake) {
-      if (SysError e = ModemLine(TIOCM_RTS, rts == dcb::RtsEnable)) return e;
+      if (Error e = ModemLine(TIOCM_RTS, rts == dcb::RtsEnable)) return e;
     }
     return {};
   }
@@ -376,20 +387,22 @@ std::uint32_t PosixSerialDevice::Collect(std::uint32_t mask, bool received) {
   return events;
 }
 
-SysError PosixSerialDevice::WaitEvent(std::uint32_t& events) {
+Error PosixSerialDevice::WaitEvent(std::uint32_t& events) {
+  constexpr const char* kOp = "wait for line events";
   events = 0;
   for (;;) {
     const std::uint32_t mask = mask_.load(std::memory_order_acquire);
     epoll_event ready[2];
     const int n = ::epoll_wait(epollFd_, ready, 2, received_ ? 0 : WaitPeriod(mask));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(errno);
+    if (n < 0) return Fail(errno, kOp);
     for (int i = 0; i < n; ++i) {
       if (ready[i].data.fd == wakeFd_) {
         DrainEventFd(wakeFd_);
         continue;
       }
-      if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) return Fail(EIO);
+      // A hang-up: the device has gone.
+      if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) return Fail(EIO, kOp);
       if ((ready[i].events & EPOLLIN) != 0) received_ = true;
     }
     // A mask change or a cancel ends the wait with no events, as the caller asked. An arrival
@@ -400,12 +413,12 @@ SysError PosixSerialDevice::WaitEvent(std::uint32_t& events) {
   }
 }
 
-SysError PosixSerialDevice::Escape(TLineControl function) {
+Error PosixSerialDevice::Escape(TLineControl function) {
   switch (function) {
     case TLineControl::SetXOff:
-      return ::tcflow(fd_, TCOOFF) == 0 ? SysError{} : Fail(errno);
+      return ::tcflow(fd_, TCOOFF) == 0 ? Error{} : Fail(errno, "suspend the output");
     case TLineControl::SetXOn:
-      return ::tcflow(fd_, TCOON) == 0 ? SysError{} : Fail(errno);
+      return ::tcflow(fd_, TCOON) == 0 ? Error{} : Fail(errno, "resume the output");
     case TLineControl::SetRts:
       return ModemLine(TIOCM_RTS, true);
     case TLineControl::ClearRts:
@@ -417,41 +430,35 @@ SysError PosixSerialDevice::Escape(TLineControl function) {
     case TLineControl::ResetDev:
       break;
   }
-  return Fail(EOPNOTSUPP);
+  return Fail(EOPNOTSUPP, "reset the device");
 }
 
 }  // namespace
 
-SysError OpenSerialDevice(const std::string& name, std::unique_ptr<SerialDevice>& device) {
+Error OpenSerialDevice(const std::string& name, std::unique_ptr<SerialDevice>& device) {
+  const std::string op = "open " + name;
   const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Fail(errno);
+  if (fd < 0) return Fail(errno, op.c_str());
   if (!::isatty(fd)) {
     const int code = errno;
     ::close(fd);
-    return Fail(code);
+    return Fail(code, op.c_str());
   }
   // No sharing: the advisory lock also holds against privileged openers, which TIOCEXCL lets in.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int code = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
-    return Fail(code);
+    return Fail(code, op.c_str());
   }
   ::ioctl(fd, TIOCEXCL);
   auto posixDevice = std::make_unique<PosixSerialDevice>(fd);
-  if (SysError e = posixDevice->Init()) return e;
+  if (Error e = posixDevice->Init()) return e;
   device = std::move(posixDevice);
   return {};
 }
 
 std::string SystemErrorText(int code) {
-  char buffer[256];
-  std::string text = ::strerror_r(code, buffer, sizeof buffer);
-  while (!text.empty()) {
-    const unsigned char last = static_cast<unsigned char>(text.back());
-    if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F) break;
-    text.pop_back();
-  }
-  return text;
+  return toolkit::ErrnoText(code);
 }
 
 }  // namespace comport

@@ -76,16 +76,6 @@ std::uint8_t ParityOf(tcflag_t cflag) {
   return odd ? 1 : 2;
 }
 
-bool Supported(const TDcb& dcb) {
-  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
-  if (dcb.Parity > 4 || (dcb.StopBits != 0 && dcb.StopBits != 2)) return false;
-  if ((dcb.Flags & dcb::fDtrControlMask) == dcb::DtrHandshake) return false;
-  if ((dcb.Flags & dcb::fRtsControlMask) == dcb::RtsToggle) return false;
-  constexpr std::uint32_t kUnsupported =
-      dcb::fOutxDsrFlow | dcb::fDsrSensitivity | dcb::fNull | dcb::fErrorChar;
-  return (dcb.Flags & kUnsupported) == 0;
-}
-
 void PutFrame(termios2& t, const TDcb& dcb) {
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
@@ -109,6 +99,16 @@ void PutFlow(termios2& t, const TDcb& dcb) {
 }
 
 }  // namespace
+
+bool CanCarryOut(const TDcb& dcb) {
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
+  if (dcb.Parity > 4 || (dcb.StopBits != 0 && dcb.StopBits != 2)) return false;
+  if ((dcb.Flags & dcb::fDtrControlMask) == dcb::DtrHandshake) return false;
+  if ((dcb.Flags & dcb::fRtsControlMask) == dcb::RtsToggle) return false;
+  constexpr std::uint32_t kUnsupported =
+      dcb::fOutxDsrFlow | dcb::fDsrSensitivity | dcb::fNull | dcb::fErrorChar;
+  return (dcb.Flags & kUnsupported) == 0;
+}
 
 int MakeRaw(int fd) {
   termios2 t{};
@@ -149,7 +149,7 @@ int ReadDcb(int fd, TDcb& dcb) {
 }
 
 int WriteDcb(int fd, const TDcb& dcb) {
-  if (!Supported(dcb)) return EINVAL;
+  if (!CanCarryOut(dcb)) return EINVAL;
   termios2 t{};
   if (int e = Get(fd, t)) return e;
   if (dcb.BaudRate == 0) return EINVAL;
