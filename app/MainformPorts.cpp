@@ -194,10 +194,10 @@ void TMajorForm::DisconnectComPort() {
   PortOpenedByUser = false;
 }
 
-// The port closed without the window asking: its device went away under it. The window must not
-// go on as if the port were open; it disconnects as for a removal.
-void TMajorForm::ComPort1AfterClose(comport::TCustomComPort* /*port*/) {
-  if (PortReady) DisconnectComPort();
+// The port closed itself because its device went away under it. The window must not go on as if
+// the port were open; it disconnects as for a removal.
+void TMajorForm::ComPort1AfterClose(comport::TCustomComPort* port) {
+  if (PortReady && port->ThreadError().kind == toolkit::ErrorKind::DeviceGone) DisconnectComPort();
 }
 
 void TMajorForm::WMDeviceChange(unsigned eventCode) {
