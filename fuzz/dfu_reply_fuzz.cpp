@@ -46,13 +46,13 @@ class Script {
 UsbError Outcome(std::uint8_t b) {
   switch (b % 8) {
     case 5:
-      return UsbError::Stall;
+      return UsbStall("fuzz");
     case 6:
-      return UsbError::Gone;
+      return UsbGone("fuzz");
     case 7:
-      return UsbError::Timeout;
+      return UsbTimeout("fuzz");
     default:
-      return UsbError::None;
+      return {};
   }
 }
 
@@ -63,23 +63,23 @@ class ScriptLink final : public DfuLink {
                    std::size_t& transferred) override {
     transferred = 0;
     std::uint8_t o = 0, n = 0;
-    if (!script_.Take(o)) return UsbError::Gone;
-    if (Outcome(o) != UsbError::None) return Outcome(o);
+    if (!script_.Take(o)) return UsbGone("fuzz");
+    if (UsbError e = Outcome(o)) return e;
     if ((setup.requestType & 0x80) == 0) {
       transferred = data.size();
-      return UsbError::None;
+      return {};
     }
-    if (!script_.Take(n)) return UsbError::Gone;
+    if (!script_.Take(n)) return UsbGone("fuzz");
     // Longer replies than a byte's worth come as descriptors the engine asked for in full.
     const std::size_t want = o & 0x80 ? static_cast<std::size_t>(n) * 8 : n;
     const auto some = script_.TakeSome(std::min(want, data.size()));
     std::copy(some.begin(), some.end(), data.begin());
     transferred = some.size();
-    return UsbError::None;
+    return {};
   }
   UsbError Reset() override {
     std::uint8_t o = 0;
-    return script_.Take(o) ? Outcome(o) : UsbError::Gone;
+    return script_.Take(o) ? Outcome(o) : UsbGone("fuzz");
   }
 
  private:
@@ -94,10 +94,10 @@ class ScriptTransport final : public DfuTransport {
   std::unique_ptr<DfuLink> Open(const std::string&, UsbError& error) override {
     std::uint8_t o = 0;
     if (!script_.Take(o) || o % 16 == 15) {
-      error = UsbError::Gone;
+      error = UsbGone("fuzz");
       return nullptr;
     }
-    error = UsbError::None;
+    error = {};
     return std::make_unique<ScriptLink>(script_);
   }
 

@@ -48,22 +48,14 @@ std::uint32_t ResultForDescriptor(ReplyFault fault) {
 
 }  // namespace
 
-const char* UsbErrorText(UsbError error) {
-  switch (error) {
-    case UsbError::None:
-      return "no error";
-    case UsbError::Stall:
-      return "request stalled";
-    case UsbError::Gone:
-      return "no device";
-    case UsbError::Timeout:
-      return "timed out";
-    case UsbError::Access:
-      return "access denied";
-    case UsbError::Io:
-      return "input/output error";
-  }
-  return "unknown error";
+UsbError UsbStall(std::string op) {
+  return UsbError{toolkit::ErrorKind::NotSupported, 0, "request stalled", std::move(op)};
+}
+UsbError UsbGone(std::string op) {
+  return UsbError{toolkit::ErrorKind::DeviceGone, 0, "no device", std::move(op)};
+}
+UsbError UsbTimeout(std::string op) {
+  return UsbError{toolkit::ErrorKind::TimedOut, 0, "timed out", std::move(op)};
 }
 
 struct Engine::Device {
@@ -169,7 +161,7 @@ bool Engine::Bind(const std::string& name) {
   bool ok = false;
   device_.reset();
   if (DfuTransport* transport = TransportFor(name)) {
-    UsbError error = UsbError::None;
+    UsbError error;
     ok = transport->Open(name, error) != nullptr;
   }
   deviceName_ = ok ? name : std::string();
@@ -248,28 +240,27 @@ void Engine::Pause(std::uint32_t ms) {
   if (wait.count() > 0 && !env_.waiter->Wait(wait)) throw Failure{result::kAborted, 0};
 }
 
-void Engine::FailTransfer(Operation& op, UsbError error) {
-  switch (error) {
-    case UsbError::Gone:
-    case UsbError::Timeout:
+void Engine::FailTransfer(Operation& op, const UsbError& error) {
+  switch (error.kind) {
+    case toolkit::ErrorKind::DeviceGone:
+    case toolkit::ErrorKind::TimedOut:
       op.Fail(result::kFailUsbNone);
-    case UsbError::Stall: {
+    case toolkit::ErrorKind::NotSupported: {
       // A DFU device stalls a request it cannot carry out and keeps the reason in its status.
       std::uint8_t reply[kStatusSize] = {};
       std::size_t got = 0;
       StatusReply status;
       const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
                         device_->dfu.number, kStatusSize};
-      if (device_->link->Control(setup, reply, got) == UsbError::None &&
+      if (!device_->link->Control(setup, reply, got) &&
           ParseStatus({reply, got}, status) == ReplyFault::None && status.status != 0) {
         op.Fail(result::ForStatus(status.status, status.iString != 0));
       }
       op.Fail(result::kFailDfuStalledPkt);
     }
-    case UsbError::Access:
-      op.Fail(result::kFailUsbOpen);
-    case UsbError::Io:
-    case UsbError::None:
+    case toolkit::ErrorKind::CallerMistake:
+    case toolkit::ErrorKind::OsFailure:
+    case toolkit::ErrorKind::None:
       break;
   }
   op.Fail(result::kFailOs);
@@ -280,7 +271,7 @@ StatusReply Engine::GetStatus(Operation& op) {
   std::size_t got = 0;
   const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0, device_->dfu.number,
                     static_cast<std::uint16_t>(sizeof reply)};
-  if (const UsbError e = device_->link->Control(setup, reply, got); e != UsbError::None) {
+  if (const UsbError e = device_->link->Control(setup, reply, got); e) {
     FailTransfer(op, e);
   }
   StatusReply status;
@@ -302,7 +293,7 @@ StatusReply Engine::GetStatus(Operation& op) {
 void Engine::ClassOut(Operation& op, Request request, std::uint16_t value) {
   std::size_t sent = 0;
   const Setup setup{kClassOut, static_cast<std::uint8_t>(request), value, device_->dfu.number, 0};
-  if (const UsbError e = device_->link->Control(setup, {}, sent); e != UsbError::None) {
+  if (const UsbError e = device_->link->Control(setup, {}, sent); e) {
     FailTransfer(op, e);
   }
 }
@@ -311,7 +302,7 @@ void Engine::Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> 
   std::size_t sent = 0;
   const Setup setup{kClassOut, static_cast<std::uint8_t>(Request::Dnload), block,
                     device_->dfu.number, static_cast<std::uint16_t>(data.size())};
-  if (const UsbError e = device_->link->Control(setup, data, sent); e != UsbError::None) {
+  if (const UsbError e = device_->link->Control(setup, data, sent); e) {
     FailTransfer(op, e);
   }
   if (sent != data.size()) op.Fail(result::kFailOs);
@@ -323,8 +314,8 @@ std::vector<std::uint8_t> Engine::GetDescriptor(Operation& op, std::uint8_t type
   std::size_t got = 0;
   const Setup setup{kStandardIn, kGetDescriptor, static_cast<std::uint16_t>(type << 8 | index), 0,
                     static_cast<std::uint16_t>(bytes.size())};
-  if (const UsbError e = device_->link->Control(setup, bytes, got); e != UsbError::None) {
-    if (e == UsbError::Stall) op.Fail(result::kFailUsbDescBad);
+  if (const UsbError e = device_->link->Control(setup, bytes, got); e) {
+    if (e.kind == toolkit::ErrorKind::NotSupported) op.Fail(result::kFailUsbDescBad);
     FailTransfer(op, e);
   }
   bytes.resize(std::min(got, bytes.size()));
@@ -337,9 +328,12 @@ void Engine::OpenDevice(Operation& op) {
   device_.reset();
   DfuTransport* transport = TransportFor(deviceName_);
   if (transport == nullptr) op.Fail(result::kFailNoTransport);
-  UsbError error = UsbError::None;
+  UsbError error;
   auto link = transport->Open(deviceName_, error);
-  if (!link) op.Fail(error == UsbError::Gone ? result::kFailUsbNone : result::kFailUsbOpen);
+  if (!link) {
+    op.Fail(error.kind == toolkit::ErrorKind::DeviceGone ? result::kFailUsbNone
+                                                         : result::kFailUsbOpen);
+  }
   device_ = std::make_unique<Device>();
   device_->link = std::move(link);
 
@@ -398,7 +392,7 @@ void Engine::ToIdle(Operation& op) {
     std::size_t got = 0;
     const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
                       device_->dfu.number, static_cast<std::uint16_t>(sizeof reply)};
-    if (const UsbError e = device_->link->Control(setup, reply, got); e != UsbError::None) {
+    if (const UsbError e = device_->link->Control(setup, reply, got); e) {
       FailTransfer(op, e);
     }
     StatusReply status;
@@ -440,7 +434,8 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
     // A device that detaches itself re-enumerates on its own; any other waits for our reset
     // within its detach time-out.
     if ((f.attributes & kWillDetach) == 0) {
-      if (const UsbError e = device_->link->Reset(); e != UsbError::None && e != UsbError::Gone) {
+      if (const UsbError e = device_->link->Reset();
+          e && e.kind != toolkit::ErrorKind::DeviceGone) {
         FailTransfer(op, e);
       }
     }
@@ -550,7 +545,10 @@ void Engine::Manifest(Operation& op) {
     if (device_) {
       // The reset ends DFU mode; a device already gone as it re-enumerates is no error.
       const UsbError e = device_->link->Reset();
-      if (e != UsbError::None && e != UsbError::Gone && e != UsbError::Stall) FailTransfer(op, e);
+      if (e && e.kind != toolkit::ErrorKind::DeviceGone &&
+          e.kind != toolkit::ErrorKind::NotSupported) {
+        FailTransfer(op, e);
+      }
       device_.reset();
       op.Progress(op.Code(), 50);
     }

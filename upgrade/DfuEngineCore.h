@@ -100,7 +100,7 @@ class Engine {
   void Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> data);
   void ClassOut(Operation& op, Request request, std::uint16_t value);
   std::vector<std::uint8_t> GetDescriptor(Operation& op, std::uint8_t type, std::uint8_t index);
-  [[noreturn]] void FailTransfer(Operation& op, UsbError error);
+  [[noreturn]] void FailTransfer(Operation& op, const UsbError& error);
   void Pause(std::uint32_t ms);
 
   EngineEnvironment env_;

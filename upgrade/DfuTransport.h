@@ -18,20 +18,22 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/Error.h"
 #include "upgrade/DfuClass.h"
 
 namespace dfu {
 
-enum class UsbError {
-  None,
-  Stall,    // the device refused the request
-  Gone,     // no such device (any more)
-  Timeout,  // the device did not answer in time
-  Access,   // the device is there but may not be opened
-  Io,       // any other failure
-};
+// A failed open, transfer or reset, in the one error value of toolkit/Error.h. The kind decides
+// what the engine makes of it: DeviceGone, the device is not (any longer) there; TimedOut, it did
+// not answer in time; NotSupported, it stalled the request, USB's way of refusing one; OsFailure,
+// anything else (access denied included). Code and text are the backend's own: libusb's error code
+// with its name and wording for real devices; errno for the virtual devices' socket, or 0 where
+// the device itself gave the outcome.
+using UsbError = toolkit::Error;
 
-const char* UsbErrorText(UsbError error);
+UsbError UsbStall(std::string op);
+UsbError UsbGone(std::string op);
+UsbError UsbTimeout(std::string op);
 
 class DfuLink {
  public:
@@ -57,7 +59,7 @@ class DfuTransport {
   // Whether `name` is one of this transport's names.
   virtual bool Owns(const std::string& name) const = 0;
 
-  // Opens a device; on failure returns null and says why (Gone when it is not attached).
+  // Opens a device; on failure returns null and says why (DeviceGone when it is not attached).
   virtual std::unique_ptr<DfuLink> Open(const std::string& name, UsbError& error) = 0;
 };
 

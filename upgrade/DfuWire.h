@@ -5,7 +5,8 @@
 //   request  u8 kind (1 control, 2 reset), then for control: u8 bmRequestType, u8 bRequest,
 //            u16 wValue, u16 wIndex, u16 wLength (little-endian), and for host-to-device
 //            requests wLength data bytes
-//   reply    u8 outcome (a UsbError: 0 none, 1 stall, 2 gone, ...), u16 length, data bytes
+//   reply    u8 outcome (0 none, 1 stall, 2 gone; any other value a failure), u16 length, data
+//   bytes
 //            (device-to-host requests: what the device sent, at most wLength)
 #pragma once
 
@@ -25,7 +26,7 @@ namespace dfu::wire {
 inline constexpr std::uint8_t kControl = 1;
 inline constexpr std::uint8_t kReset = 2;
 inline constexpr std::size_t kSetupSize = 8;
-// Reply outcomes, numbered as dfu::UsbError.
+// Reply outcomes.
 inline constexpr std::uint8_t kOk = 0;
 inline constexpr std::uint8_t kStall = 1;
 inline constexpr std::uint8_t kGone = 2;

@@ -13,23 +13,32 @@ namespace {
 constexpr char kScheme[] = "usb:";
 constexpr unsigned kTimeoutMs = 5000;
 
-UsbError ErrorOf(int code) {
+toolkit::ErrorKind KindOf(int code) {
   switch (code) {
     case LIBUSB_SUCCESS:
-      return UsbError::None;
-    case LIBUSB_ERROR_PIPE:
-      return UsbError::Stall;
+      return toolkit::ErrorKind::None;
+    case LIBUSB_ERROR_PIPE:  // a stall
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+      return toolkit::ErrorKind::NotSupported;
     case LIBUSB_ERROR_NO_DEVICE:
     case LIBUSB_ERROR_NOT_FOUND:
-      return UsbError::Gone;
+      return toolkit::ErrorKind::DeviceGone;
     case LIBUSB_ERROR_TIMEOUT:
-      return UsbError::Timeout;
-    case LIBUSB_ERROR_ACCESS:
-    case LIBUSB_ERROR_BUSY:
-      return UsbError::Access;
+      return toolkit::ErrorKind::TimedOut;
+    case LIBUSB_ERROR_INVALID_PARAM:
+      return toolkit::ErrorKind::CallerMistake;
     default:
-      return UsbError::Io;
+      return toolkit::ErrorKind::OsFailure;
   }
+}
+
+// libusb's code as it is, with its wording and its name, for example
+// "Pipe error (LIBUSB_ERROR_PIPE)".
+UsbError ErrorOf(int code, std::string op) {
+  if (code == LIBUSB_SUCCESS) return {};
+  return UsbError{KindOf(code), code,
+                  std::string(libusb_strerror(code)) + " (" + libusb_error_name(code) + ")",
+                  std::move(op)};
 }
 
 std::string NameOf(libusb_device* device) {
@@ -79,21 +88,21 @@ class LibusbLink final : public DfuLink {
   UsbError Control(const Setup& setup, std::span<std::uint8_t> data,
                    std::size_t& transferred) override {
     transferred = 0;
-    if (handle_ == nullptr) return UsbError::Gone;
+    if (handle_ == nullptr) return UsbGone("control transfer");
     const int n =
         libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value, setup.index,
                                 data.data(), static_cast<std::uint16_t>(data.size()), kTimeoutMs);
-    if (n < 0) return ErrorOf(n);
+    if (n < 0) return ErrorOf(n, "control transfer");
     transferred = static_cast<std::size_t>(n);
-    return UsbError::None;
+    return {};
   }
 
   UsbError Reset() override {
-    if (handle_ == nullptr) return UsbError::Gone;
+    if (handle_ == nullptr) return UsbGone("reset");
     const int rc = libusb_reset_device(handle_);
     Close();
     // A device that comes back as another device (DFU mode) is "not found" here: expected.
-    return rc == LIBUSB_ERROR_NOT_FOUND ? UsbError::None : ErrorOf(rc);
+    return rc == LIBUSB_ERROR_NOT_FOUND ? UsbError{} : ErrorOf(rc, "reset");
   }
 
  private:
@@ -125,7 +134,7 @@ class LibusbTransport final : public DfuTransport {
   bool Owns(const std::string& name) const override { return name.rfind(kScheme, 0) == 0; }
 
   std::unique_ptr<DfuLink> Open(const std::string& name, UsbError& error) override {
-    error = UsbError::Gone;
+    error = UsbGone("open " + name);
     std::unique_ptr<DfuLink> link;
     ForEach([&](libusb_device* device) {
       if (NameOf(device) != name) return false;
@@ -134,7 +143,7 @@ class LibusbTransport final : public DfuTransport {
       if (interface < 0) return true;
       libusb_device_handle* handle = nullptr;
       if (const int rc = libusb_open(device, &handle); rc != 0) {
-        error = ErrorOf(rc);
+        error = ErrorOf(rc, "open " + name);
         return true;
       }
       libusb_set_auto_detach_kernel_driver(handle, 1);
@@ -145,11 +154,11 @@ class LibusbTransport final : public DfuTransport {
         if (rc != 0) libusb_release_interface(handle, interface);
       }
       if (rc != 0) {
-        error = ErrorOf(rc);
+        error = ErrorOf(rc, "claim the DFU interface of " + name);
         libusb_close(handle);
         return true;
       }
-      error = UsbError::None;
+      error = {};
       link = std::make_unique<LibusbLink>(handle, interface);
       return true;
     });

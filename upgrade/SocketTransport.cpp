@@ -13,8 +13,6 @@ namespace dfu {
 namespace {
 
 constexpr char kScheme[] = "virtual:";
-static_assert(wire::kStall == static_cast<std::uint8_t>(UsbError::Stall) &&
-              wire::kGone == static_cast<std::uint8_t>(UsbError::Gone));
 constexpr int kReplyTimeoutMs = 5000;
 
 class SocketLink final : public DfuLink {
@@ -32,40 +30,50 @@ class SocketLink final : public DfuLink {
     wire::PutSetup(request, sent);
     if (!in) request.insert(request.end(), data.begin(), data.end());
     std::vector<std::uint8_t> reply;
-    const UsbError error = Exchange(request, reply);
-    if (error != UsbError::None) return error;
+    if (UsbError error = Exchange(request, reply, "control transfer")) return error;
     if (in) {
       transferred = std::min(reply.size(), data.size());
       std::memcpy(data.data(), reply.data(), transferred);
     } else {
       transferred = data.size();
     }
-    return UsbError::None;
+    return {};
   }
 
   UsbError Reset() override {
     std::vector<std::uint8_t> reply;
-    const UsbError error = Exchange({wire::kReset}, reply);
+    UsbError error = Exchange({wire::kReset}, reply, "reset");
     Close();  // the device re-enumerates: this connection is over
     return error;
   }
 
  private:
-  UsbError Exchange(const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply) {
-    if (fd_ < 0 || !wire::WriteAll(fd_, request)) return UsbError::Gone;
+  // The socket closing is the device going away; the device's own outcome comes in the reply.
+  UsbError Exchange(const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
+                    const char* op) {
+    if (fd_ < 0 || !wire::WriteAll(fd_, request)) return UsbGone(op);
     std::uint8_t head[3];
     auto r = wire::ReadAll(fd_, head, kReplyTimeoutMs);
     if (r == wire::ReadResult::Ok) {
       reply.resize(static_cast<std::size_t>(head[1] | head[2] << 8));
       r = wire::ReadAll(fd_, reply, kReplyTimeoutMs);
     }
-    if (r == wire::ReadResult::Timeout) return UsbError::Timeout;
+    if (r == wire::ReadResult::Timeout) return UsbTimeout(op);
     if (r == wire::ReadResult::Closed) {
       Close();
-      return UsbError::Gone;
+      return UsbGone(op);
     }
-    return head[0] <= static_cast<std::uint8_t>(UsbError::Io) ? static_cast<UsbError>(head[0])
-                                                              : UsbError::Io;
+    switch (head[0]) {
+      case wire::kOk:
+        return {};
+      case wire::kStall:
+        return UsbStall(op);
+      case wire::kGone:
+        return UsbGone(op);
+      default:
+        return UsbError{toolkit::ErrorKind::OsFailure, 0,
+                        "outcome " + std::to_string(head[0]) + " from the device", op};
+    }
   }
 
   void Close() {
@@ -92,7 +100,8 @@ class SocketTransport final : public DfuTransport {
   bool Owns(const std::string& name) const override { return name.rfind(kScheme, 0) == 0; }
 
   std::unique_ptr<DfuLink> Open(const std::string& name, UsbError& error) override {
-    error = UsbError::Gone;
+    const std::string op = "open " + name;
+    error = UsbGone(op);
     if (!Owns(name)) return nullptr;
     const std::string id = name.substr(std::strlen(kScheme));
     for (const auto& device : registry_.List(platform::kUsbDfuKind)) {
@@ -103,15 +112,18 @@ class SocketTransport final : public DfuTransport {
       std::memcpy(address.sun_path, device.path.c_str(), device.path.size() + 1);
       const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (fd < 0) {
-        error = UsbError::Io;
+        error = toolkit::ErrnoError(errno, op);
         return nullptr;
       }
       if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = errno == EACCES ? UsbError::Access : UsbError::Gone;
+        // Refused or missing: nobody listens, the device has gone. Denied: it is someone else's.
+        const int code = errno;
+        error = toolkit::ErrnoError(code, op);
+        if (code != EACCES) error.kind = toolkit::ErrorKind::DeviceGone;
         ::close(fd);
         return nullptr;
       }
-      error = UsbError::None;
+      error = {};
       return std::make_unique<SocketLink>(fd);
     }
     return nullptr;

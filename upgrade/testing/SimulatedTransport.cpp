@@ -67,10 +67,10 @@ std::vector<std::string> SimulatedTransport::List() {
 std::unique_ptr<DfuLink> SimulatedTransport::Open(const std::string& name, UsbError& error) {
   std::lock_guard lock(mutex_);
   if (name != kName || !attached_ || device_.Mode() == sim::DfuMode::Gone) {
-    error = UsbError::Gone;
+    error = UsbGone("open " + name);
     return nullptr;
   }
-  error = UsbError::None;
+  error = {};
   return std::make_unique<SimulatedLink>(*this, device_.Generation());
 }
 
@@ -104,7 +104,7 @@ UsbError SimulatedTransport::Transfer(unsigned generation, const Setup& setup,
   if (hook) hook();
   std::lock_guard lock(mutex_);
   transferred = 0;
-  if (!attached_ || generation != device_.Generation()) return UsbError::Gone;
+  if (!attached_ || generation != device_.Generation()) return UsbGone("control transfer");
   log_.push_back({setup, false, clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0}});
   const bool in = (setup.requestType & 0x80) != 0;
   Setup asked = setup;
@@ -113,9 +113,9 @@ UsbError SimulatedTransport::Transfer(unsigned generation, const Setup& setup,
       asked, in ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(data));
   switch (reply.kind) {
     case sim::ControlReply::Kind::Stall:
-      return UsbError::Stall;
+      return UsbStall("control transfer");
     case sim::ControlReply::Kind::Gone:
-      return UsbError::Gone;
+      return UsbGone("control transfer");
     case sim::ControlReply::Kind::Ok:
       break;
   }
@@ -125,15 +125,15 @@ UsbError SimulatedTransport::Transfer(unsigned generation, const Setup& setup,
   } else {
     transferred = data.size();
   }
-  return UsbError::None;
+  return {};
 }
 
 UsbError SimulatedTransport::ResetDevice(unsigned generation) {
   std::lock_guard lock(mutex_);
-  if (!attached_ || generation != device_.Generation()) return UsbError::Gone;
+  if (!attached_ || generation != device_.Generation()) return UsbGone("reset");
   log_.push_back({Setup{}, true, clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0}});
   device_.Reset();
-  return UsbError::None;
+  return {};
 }
 
 }  // namespace dfu::testing
