@@ -118,7 +118,8 @@ TEST(SplitNoteLinesTest, BreaksAtLfCrAndCrLfWithoutATrailingEmptyLine) {
       {"\n", {""}},
       {" a \n b ", {" a ", " b "}},
   };
-  for (const auto& c : cases) EXPECT_EQ(SplitNoteLines(c.text), c.lines) << c.text;
+  for (const auto& c : cases)
+    EXPECT_EQ(SplitNoteLines(c.text), c.lines) << c.text;
 }
 
 TEST(TruncateTest, CutsNeverInsideACharacter) {
@@ -130,6 +131,27 @@ TEST(TruncateTest, CutsNeverInsideACharacter) {
   EXPECT_EQ(TruncateBytes(std::string(1500, 'x'), kMaxTextBytes).size(), 1023u);
   EXPECT_EQ(TruncateChars("a\u30a2b\u30a4", 3), "a\u30a2b");
   EXPECT_EQ(CharCount("a\u30a2b\u30a4"), 4u);
+}
+
+// A byte that starts no well-formed character counts as one, as the decoder shows it as one U+FFFD;
+// a cut never swallows the good character after it.
+TEST(TruncateTest, MalformedBytesCountAsTheDecoderShowsThem) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::size_t chars;
+  } cases[] = {
+      {"a stray continuation byte", "a\x80z", 3},
+      {"a lead byte without its continuation", "\xE3\x81z", 3},
+      {"a cut-off character at the end", "ab\xE3\x81", 4},
+      {"an overlong form", "\xC0\xAFx", 3},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CharCount(c.text), c.chars) << c.name;
+    EXPECT_EQ(TruncateChars(c.text, c.chars), c.text) << c.name;
+    EXPECT_EQ(TruncateChars(c.text, c.chars - 1), c.text.substr(0, c.text.size() - 1)) << c.name;
+  }
+  EXPECT_EQ(TruncateBytes("\xE3\x81z\u30a2", 4), "\xE3\x81z");
 }
 
 }  // namespace
