@@ -122,7 +122,8 @@ inline std::vector<std::uint8_t> ConfigDescriptor(std::uint8_t iConfiguration,
                               dfu::kInterfaceSubClass,
                               dfu::kDfuModeProtocol,
                               iInterface};
-  d.insert(d.end(), extra.begin(), extra.end());
+  for (const std::uint8_t b : extra)
+    d.push_back(b);  // not insert: GCC 12 misjudges its bounds here
   d[2] = static_cast<std::uint8_t>(d.size());
   d[3] = static_cast<std::uint8_t>(d.size() >> 8);
   return d;
