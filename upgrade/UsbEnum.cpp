@@ -222,6 +222,13 @@ UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
   return result;
 }
 
+UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
+  const auto sysfs = MakeSysfsUsbHost();
+  const auto virtualDevices = MakeVirtualUsbHost(registryDirectory);
+  UsbHost* hosts[] = {sysfs.get(), virtualDevices.get()};
+  return WalkUsbTree(hosts);
+}
+
 std::vector<std::uint8_t> StringDescriptorOf(const std::string& text) {
   constexpr std::size_t kMaxUnits = 126;
   std::vector<std::uint8_t> d{0, dfu::kStringDescriptor};

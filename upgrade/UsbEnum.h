@@ -84,6 +84,10 @@ inline constexpr std::size_t kMaxConfigText = 255;
 // Walks the controllers of `hosts`, in order (real buses before virtual devices).
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);
 
+// This platform's walk: the real buses (sysfs), then the registry's virtual devices (empty
+// folder: the default registry).
+UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
+
 // Linux: the buses under `<sysRoot>/bus/usb/devices` in number order stand for the host
 // controllers; descriptors come from each device's `descriptors` attribute, strings from its
 // string attributes (`manufacturer`, `product`, `serial`, and `configuration` for the active
