@@ -3,6 +3,7 @@
 // and sends control transfers to a node that a DFU device model answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "tests/upgrade/EngineHarness.h"
@@ -133,12 +134,12 @@ TEST_F(UsbBusTest, AWholeUpgradeThroughLibusb) {
   }
   DFUEngine_Destroy(handle);
 
-  const sim::DfuDevice model = testbed_->Model();
+  const sim::DfuDevice model = testbed_->Model("1-2");
   EXPECT_TRUE(model.Upgraded());
   EXPECT_EQ(model.Running().version, 200);
   EXPECT_EQ(model.Mode(), sim::DfuMode::Runtime);
   // DETACH, a reset into DFU mode, the blocks, and the reset back.
-  const auto requests = testbed_->Requests();
+  const auto requests = testbed_->Requests("1-2");
   int resets = 0, downloads = 0;
   for (const auto& r : requests) {
     resets += r == "reset" ? 1 : 0;
@@ -148,6 +149,47 @@ TEST_F(UsbBusTest, AWholeUpgradeThroughLibusb) {
   // The blocks of 1024 bytes and the closing zero-length one.
   const std::size_t image = dfu::testing::Header("FARPOINT QM-R7", 200).Size() + 5000;
   EXPECT_EQ(downloads, static_cast<int>((image + 1023) / 1024 + 1));
+}
+
+TEST_F(UsbBusTest, AnotherMakersDfuDeviceOnTheBusReceivesNothing) {
+  RootHub(1, 2);
+  sim::DfuDeviceConfig other;
+  other.vendor = 0x0483;
+  other.product = 0xDF11;
+  testbed_->AddModel("1-1", 1, 2, sim::DfuDevice(sim::Firmware{}, other), "DFU in FS Mode");
+  testbed_->AddModel("1-2", 1, 3, sim::DfuDevice());
+  auto transport = dfu::MakeLibusbTransport();
+  ASSERT_NE(transport, nullptr);
+  auto listed = transport->List();
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"usb:1-1", "usb:1-2"}));
+
+  const usbenum::UsbDetection found = Walk();
+  ASSERT_EQ(found.deviceName, "usb:1-2");
+  dfu::EngineEnvironment env;
+  env.transports = {transport};
+  env.waiter = std::make_unique<dfu::testing::VirtualWaiter>();
+  const DFUEngineHandle handle = dfu::RegisterEngine(std::make_unique<dfu::Engine>(std::move(env)));
+  dfu::testing::ReportRecorder recorder;
+  DFUEngine_SetCallback(handle, &dfu::testing::ReportRecorder::Callback);
+  DFUEngine_SetUSBDeviceFilter(handle, found.deviceName.c_str());
+  char names[DFUENGINE_NAMES_SIZE] = {};
+  ASSERT_EQ(DFUEngine_GetUSBDeviceNames(handle, names), 1u);
+  ASSERT_EQ(DFUEngine_CreateUSB(handle, names), 1);
+
+  // A file without ids would fit the other device as well.
+  testsupport::TempDir dir;
+  dfu::Suffix anyIds;
+  const std::string path = dfu::testing::WriteFirmware(
+      dir / "QMR7_201.dfu", dfu::testing::Header("FARPOINT QM-R7", 201), 3000, anyIds);
+  const DFUEngineReport end = dfu::testing::RunOperation(
+      recorder, [&] { return DFUEngine_StartReconfigure(handle, 0, 1, path.c_str()) != 0; });
+  EXPECT_EQ(end.result, 0u) << dfu::ResultName(end.result);
+  DFUEngine_Destroy(handle);
+
+  EXPECT_EQ(testbed_->Model("1-2").Mode(), sim::DfuMode::Dfu);
+  EXPECT_TRUE(testbed_->Requests("1-1").empty()) << "the other device received requests";
+  EXPECT_EQ(testbed_->Model("1-1").Mode(), sim::DfuMode::Runtime);
 }
 
 }  // namespace

@@ -117,33 +117,33 @@ std::vector<std::uint8_t> HubConfig(std::uint8_t iConfiguration) {
           12};
 }
 
-struct UsbTestbed::Impl {
-  UMockdevTestbed* testbed = nullptr;
-  std::vector<UMockdevIoctlBase*> handlers;
-  std::map<std::string, std::string> paths;  // device name to sysfs path
+// One device node answered from a model.
+struct ModelNode {
+  explicit ModelNode(sim::DfuDevice device) : model(std::move(device)) {}
+  ModelNode(const ModelNode&) = delete;
+  ModelNode& operator=(const ModelNode&) = delete;
 
+  ~ModelNode() {
+    for (UMockdevIoctlData* urb : done)
+      g_object_unref(urb);
+    if (handler != nullptr) g_object_unref(handler);
+  }
+
+  UMockdevIoctlBase* handler = nullptr;
   mutable std::mutex mutex;
-  std::optional<sim::DfuDevice> model;
+  sim::DfuDevice model;
   std::vector<std::string> requests;
   std::list<UMockdevIoctlData*> done;  // URBs answered, waiting to be reaped
 
-  ~Impl() {
-    for (UMockdevIoctlData* urb : done)
-      g_object_unref(urb);
-    for (UMockdevIoctlBase* handler : handlers)
-      g_object_unref(handler);
-    if (testbed != nullptr) g_object_unref(testbed);
-  }
-
   static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-    return static_cast<Impl*>(self)->HandleIoctl(client) ? TRUE : FALSE;
+    return static_cast<ModelNode*>(self)->HandleIoctl(client) ? TRUE : FALSE;
   }
 
   bool HandleIoctl(UMockdevIoctlClient* client) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard lock(mutex);
-    const bool gone = !model || model->Mode() == sim::DfuMode::Gone;
+    const bool gone = model.Mode() == sim::DfuMode::Gone;
     switch (request) {
       case USBDEVFS_GET_CAPABILITIES: {
         // None of the optional ones: libusb then takes its plain paths (no disconnect-claim).
@@ -169,7 +169,7 @@ struct UsbTestbed::Impl {
           return true;
         }
         requests.push_back("reset");
-        model->Reset();
+        model.Reset();
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
       case USBDEVFS_SUBMITURB:
@@ -217,8 +217,8 @@ struct UsbTestbed::Impl {
     const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - kSetupSize;
     const bool in = (setup.requestType & 0x80) != 0;
     const sim::ControlReply reply =
-        model->Control(setup, in ? std::span<const std::uint8_t>()
-                                 : std::span<const std::uint8_t>(bytes + kSetupSize, room));
+        model.Control(setup, in ? std::span<const std::uint8_t>()
+                                : std::span<const std::uint8_t>(bytes + kSetupSize, room));
     switch (reply.kind) {
       case sim::ControlReply::Kind::Ok: {
         const std::size_t n = in ? std::min(reply.data.size(), room) : room;
@@ -253,6 +253,18 @@ struct UsbTestbed::Impl {
     umockdev_ioctl_client_complete(client, 0, 0);
     g_object_unref(pointer);
     g_object_unref(urbData);
+  }
+};
+
+struct UsbTestbed::Impl {
+  UMockdevTestbed* testbed = nullptr;
+  std::map<std::string, std::string> paths;  // device name to sysfs path
+  // Nodes go before the testbed: its worker thread ends with it.
+  std::map<std::string, std::unique_ptr<ModelNode>> models;
+
+  ~Impl() {
+    if (testbed != nullptr) g_object_unref(testbed);
+    models.clear();
   }
 };
 
@@ -293,18 +305,8 @@ void UsbTestbed::Add(const SysfsDevice& device) {
   }
 }
 
-void UsbTestbed::AddModel(const std::string& name, int bus, int address, sim::DfuDevice model) {
-  // The handler first, so the node is made as an emulated device when the device is added.
-  UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(&Impl::OnIoctl), impl_.get());
-  impl_->handlers.push_back(handler);
-  const std::string node = "/dev/" + Node(bus, address);
-  GError* error = nullptr;
-  if (!umockdev_testbed_attach_ioctl(impl_->testbed, node.c_str(), handler, &error)) {
-    const std::string message = error != nullptr ? error->message : "unknown";
-    g_clear_error(&error);
-    throw std::runtime_error("umockdev cannot emulate " + node + ": " + message);
-  }
+void UsbTestbed::AddModel(const std::string& name, int bus, int address, sim::DfuDevice model,
+                          std::optional<std::string> configuration) {
   SysfsDevice device;
   device.name = name;
   device.bus = bus;
@@ -313,22 +315,33 @@ void UsbTestbed::AddModel(const std::string& name, int bus, int address, sim::Df
   const auto config = Ask(model, dfu::kConfigDescriptor);
   for (const std::uint8_t b : config)
     device.descriptors.push_back(b);
-  device.configuration = model.ConfigurationString();
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->model = std::move(model);
+  device.configuration = configuration ? *configuration : model.ConfigurationString();
+
+  // The handler first, so the node is made as an emulated device when the device is added.
+  auto node = std::make_unique<ModelNode>(std::move(model));
+  node->handler = umockdev_ioctl_base_new();
+  g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(&ModelNode::OnIoctl), node.get());
+  const std::string path = "/dev/" + Node(bus, address);
+  GError* error = nullptr;
+  if (!umockdev_testbed_attach_ioctl(impl_->testbed, path.c_str(), node->handler, &error)) {
+    const std::string message = error != nullptr ? error->message : "unknown";
+    g_clear_error(&error);
+    throw std::runtime_error("umockdev cannot emulate " + path + ": " + message);
   }
+  impl_->models[name] = std::move(node);
   Add(device);
 }
 
-sim::DfuDevice UsbTestbed::Model() const {
-  std::lock_guard lock(impl_->mutex);
-  return *impl_->model;
+sim::DfuDevice UsbTestbed::Model(const std::string& name) const {
+  const ModelNode& node = *impl_->models.at(name);
+  std::lock_guard lock(node.mutex);
+  return node.model;
 }
 
-std::vector<std::string> UsbTestbed::Requests() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->requests;
+std::vector<std::string> UsbTestbed::Requests(const std::string& name) const {
+  const ModelNode& node = *impl_->models.at(name);
+  std::lock_guard lock(node.mutex);
+  return node.requests;
 }
 
 }  // namespace usbtestbed

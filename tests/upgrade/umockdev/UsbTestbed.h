@@ -6,8 +6,8 @@
 // The process must run with umockdev's preload library (umockdev-wrapper); InMockEnvironment says
 // whether it does, so tests can skip visibly otherwise.
 //
-// Threads: the handler thread answers ioctls while the test's threads use libusb; the model is
-// guarded by the testbed's lock, and Model() hands out a copy.
+// Threads: the handler thread answers ioctls while the test's threads use libusb; each model is
+// guarded by its own lock, and Model() hands out a copy.
 #pragma once
 
 #include <cstdint>
@@ -51,15 +51,17 @@ class UsbTestbed {
   // Adds a device under its parent (root hubs under /sys/devices); parents first.
   void Add(const SysfsDevice& device);
 
-  // Adds the device `name` backed by `model` (one model per testbed): its sysfs descriptors are the
-  // model's, as they are in the model's present mode, and its node answers usbfs ioctls from the
-  // model.
-  void AddModel(const std::string& name, int bus, int address, sim::DfuDevice model);
+  // Adds the device `name` backed by `model`: its sysfs descriptors are the model's, as they are
+  // in the model's present mode, and its node answers usbfs ioctls from the model. The kernel's
+  // copy of the configuration string is the model's unless `configuration` says otherwise.
+  void AddModel(const std::string& name, int bus, int address, sim::DfuDevice model,
+                std::optional<std::string> configuration = std::nullopt);
 
-  // A copy of the model as it is now.
-  sim::DfuDevice Model() const;
-  // The control requests the model received, in order ("bmRequestType bRequest wValue").
-  std::vector<std::string> Requests() const;
+  // A copy of the model of device `name` as it is now.
+  sim::DfuDevice Model(const std::string& name) const;
+  // The requests that model received, in order: "reset", or "bmRequestType bRequest wValue" in
+  // hex for a control transfer.
+  std::vector<std::string> Requests(const std::string& name) const;
 
  private:
   struct Impl;
