@@ -18,10 +18,11 @@ function(qmr7_strict target)
   set_target_properties(${target} PROPERTIES AUTOMOC ON)
 endfunction()
 
-# qmr7_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [THREADED] [LABELS l ...])
-# THREADED tests also build and run under the tsan preset.
+# qmr7_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [THREADED] [LABELS l ...] [LAUNCHER cmd ...])
+# THREADED tests also build and run under the tsan preset; LAUNCHER runs the test through a
+# command (a preload wrapper, for example).
 function(qmr7_add_gtest name)
-  cmake_parse_arguments(T "THREADED" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "THREADED" "" "SOURCES;LIBS;LABELS;LAUNCHER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   qmr7_strict(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -30,6 +31,6 @@ function(qmr7_add_gtest name)
     list(APPEND labels threaded)
     add_dependencies(threaded-tests ${name})
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -104,6 +104,11 @@ extern "C" uint32_t DFUENGINE_CALL DFUEngine_GetUSBDeviceNames(DFUEngineHandle h
   return count;
 }
 
+extern "C" void DFUENGINE_CALL DFUEngine_SetUSBDeviceFilter(DFUEngineHandle handle,
+                                                            const char* name) {
+  if (const auto engine = Find(handle)) engine->SetDeviceFilter(name == nullptr ? "" : name);
+}
+
 extern "C" void DFUENGINE_CALL DFUEngine_SetCallback(DFUEngineHandle handle,
                                                      DFUEngineCallback callback) {
   const auto engine = Find(handle);

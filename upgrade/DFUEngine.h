@@ -71,6 +71,12 @@ uint32_t DFUENGINE_CALL DFUEngine_GetUSBDeviceNames(DFUEngineHandle handle, char
 #define DFUENGINE_NAMES_SIZE 6144
 #define DFUENGINE_DESCRIPTION_SIZE 256
 
+/* An addition of this engine, not offered by every engine of this interface: admits only the
+ * device `name` to DFUEngine_GetUSBDeviceNames and DFUEngine_CreateUSB, so that a device found
+ * by the USB walk is the only one the engine lists, binds and sends requests to. Null or empty
+ * admits every device again. */
+void DFUENGINE_CALL DFUEngine_SetUSBDeviceFilter(DFUEngineHandle handle, const char* name);
+
 /* The function that receives the reports; null stops them. */
 void DFUENGINE_CALL DFUEngine_SetCallback(DFUEngineHandle handle, DFUEngineCallback callback);
 

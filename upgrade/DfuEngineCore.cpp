@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "upgrade/DfuNames.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace dfu {
 namespace {
@@ -87,7 +88,12 @@ class Engine::Operation {
                    {sizeof(DFUEngineReport), percent, operation, done, total, 0, 0});
   }
 
-  [[noreturn]] void Fail(std::uint32_t result) { throw Failure{result, subOperation_}; }
+  // Every failure of an operation leaves through here, with the sub-operation it happened in or
+  // the one given.
+  [[noreturn]] void Fail(std::uint32_t result) { Fail(result, subOperation_); }
+  [[noreturn]] void Fail(std::uint32_t result, std::uint32_t subOperation) {
+    throw Failure{result, subOperation};
+  }
 
   void Finish(std::uint32_t result, std::uint32_t subOperation) {
     engine_.Report(DFUENGINE_REPORT_RESULT,
@@ -142,16 +148,35 @@ DfuTransport* Engine::TransportFor(const std::string& name) const {
   return nullptr;
 }
 
+void Engine::SetDeviceFilter(std::string name) {
+  std::lock_guard lock(mutex_);
+  filter_ = std::move(name);
+}
+
+bool Engine::Admits(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  return filter_.empty() || filter_ == name;
+}
+
 std::vector<std::string> Engine::DeviceNames() {
+  std::string filter;
+  {
+    std::lock_guard lock(mutex_);
+    filter = filter_;
+  }
   std::vector<std::string> names;
   for (const auto& transport : env_.transports) {
-    for (auto& name : transport->List())
-      names.push_back(std::move(name));
+    // Only the transport of the admitted device is asked, so no other backend is touched.
+    if (!filter.empty() && !transport->Owns(filter)) continue;
+    for (auto& name : transport->List()) {
+      if (filter.empty() || name == filter) names.push_back(std::move(name));
+    }
   }
   return names;
 }
 
 bool Engine::Bind(const std::string& name) {
+  if (!Admits(name)) return false;
   {
     std::lock_guard lock(mutex_);
     if (busy_ || stopping_) return false;
@@ -165,7 +190,12 @@ bool Engine::Bind(const std::string& name) {
     ok = transport->Open(name, error) != nullptr;
   }
   deviceName_ = ok ? name : std::string();
-  products_.clear();
+  // The ids seen of this device stay: a run cut short leaves it in DFU mode, and its file names
+  // the run-time id the engine saw before.
+  if (ok && name != productsOf_) {
+    products_.clear();
+    productsOf_ = name;
+  }
   std::lock_guard lock(mutex_);
   busy_ = false;
   return ok;
@@ -235,9 +265,9 @@ void Engine::Run() {
 
 // --- Requests --------------------------------------------------------------------------------
 
-void Engine::Pause(std::uint32_t ms) {
+void Engine::Pause(Operation& op, std::uint32_t ms) {
   const auto wait = std::min(milliseconds(ms), env_.timing.maxPollTimeout);
-  if (wait.count() > 0 && !env_.waiter->Wait(wait)) throw Failure{result::kAborted, 0};
+  if (wait.count() > 0 && !env_.waiter->Wait(wait)) op.Fail(result::kAborted, suboperation::kNone);
 }
 
 void Engine::FailTransfer(Operation& op, const UsbError& error) {
@@ -247,13 +277,9 @@ void Engine::FailTransfer(Operation& op, const UsbError& error) {
       op.Fail(result::kFailUsbNone);
     case toolkit::ErrorKind::NotSupported: {
       // A DFU device stalls a request it cannot carry out and keeps the reason in its status.
-      std::uint8_t reply[kStatusSize] = {};
-      std::size_t got = 0;
       StatusReply status;
-      const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
-                        device_->dfu.number, kStatusSize};
-      if (!device_->link->Control(setup, reply, got) &&
-          ParseStatus({reply, got}, status) == ReplyFault::None && status.status != 0) {
+      ReplyFault fault = ReplyFault::None;
+      if (!RequestStatus(status, fault) && fault == ReplyFault::None && status.status != 0) {
         op.Fail(result::ForStatus(status.status, status.iString != 0));
       }
       op.Fail(result::kFailDfuStalledPkt);
@@ -266,46 +292,65 @@ void Engine::FailTransfer(Operation& op, const UsbError& error) {
   op.Fail(result::kFailOs);
 }
 
-StatusReply Engine::GetStatus(Operation& op) {
+std::size_t Engine::Transfer(Operation& op, const Setup& setup, std::span<std::uint8_t> data) {
+  std::size_t transferred = 0;
+  if (const UsbError e = device_->link->Control(setup, data, transferred); e) {
+    FailTransfer(op, e);
+  }
+  return transferred;
+}
+
+// --- Class requests: one each ----------------------------------------------------------------
+
+// The one place GETSTATUS is built: the transfer's error, and the reply's fault when it came.
+UsbError Engine::RequestStatus(StatusReply& status, ReplyFault& fault) {
   std::uint8_t reply[kStatusSize + 1] = {};  // one more, so a long reply is seen as long
   std::size_t got = 0;
   const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0, device_->dfu.number,
                     static_cast<std::uint16_t>(sizeof reply)};
-  if (const UsbError e = device_->link->Control(setup, reply, got); e) {
-    FailTransfer(op, e);
-  }
+  const UsbError error = device_->link->Control(setup, reply, got);
+  fault = !error ? ParseStatus({reply, std::min(got, sizeof reply)}, status) : ReplyFault::Bad;
+  return error;
+}
+
+StatusReply Engine::QueryStatus(Operation& op) {
   StatusReply status;
-  switch (ParseStatus({reply, std::min(got, sizeof reply)}, status)) {
-    case ReplyFault::None:
-      break;
-    case ReplyFault::Short:
-      op.Fail(result::kFailReplyShort);
-    case ReplyFault::Long:
-    case ReplyFault::Bad:
-      op.Fail(result::kFailReplyLong);
-  }
+  ReplyFault fault = ReplyFault::None;
+  if (const UsbError e = RequestStatus(status, fault); e) FailTransfer(op, e);
+  if (fault == ReplyFault::Short) op.Fail(result::kFailReplyShort);
+  if (fault != ReplyFault::None) op.Fail(result::kFailReplyLong);
+  return status;
+}
+
+StatusReply Engine::GetStatus(Operation& op) {
+  const StatusReply status = QueryStatus(op);
   if (status.state == static_cast<std::uint8_t>(State::Error) || status.status != 0) {
     op.Fail(result::ForStatus(status.status, status.iString != 0));
   }
   return status;
 }
 
-void Engine::ClassOut(Operation& op, Request request, std::uint16_t value) {
-  std::size_t sent = 0;
-  const Setup setup{kClassOut, static_cast<std::uint8_t>(request), value, device_->dfu.number, 0};
-  if (const UsbError e = device_->link->Control(setup, {}, sent); e) {
-    FailTransfer(op, e);
-  }
+void Engine::ClassOut(Operation& op, Request request, std::uint16_t value,
+                      std::span<std::uint8_t> data) {
+  const Setup setup{kClassOut, static_cast<std::uint8_t>(request), value, device_->dfu.number,
+                    static_cast<std::uint16_t>(data.size())};
+  if (Transfer(op, setup, data) != data.size()) op.Fail(result::kFailOs);
+}
+
+void Engine::Detach(Operation& op, std::uint16_t timeoutMs) {
+  ClassOut(op, Request::Detach, timeoutMs);
 }
 
 void Engine::Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> data) {
-  std::size_t sent = 0;
-  const Setup setup{kClassOut, static_cast<std::uint8_t>(Request::Dnload), block,
-                    device_->dfu.number, static_cast<std::uint16_t>(data.size())};
-  if (const UsbError e = device_->link->Control(setup, data, sent); e) {
-    FailTransfer(op, e);
-  }
-  if (sent != data.size()) op.Fail(result::kFailOs);
+  ClassOut(op, Request::Dnload, block, data);
+}
+
+void Engine::ClrStatus(Operation& op) {
+  ClassOut(op, Request::ClrStatus, 0);
+}
+
+void Engine::Abort(Operation& op) {
+  ClassOut(op, Request::Abort, 0);
 }
 
 std::vector<std::uint8_t> Engine::GetDescriptor(Operation& op, std::uint8_t type,
@@ -369,49 +414,50 @@ bool Engine::WaitForDevice(Operation& op, bool wantDfuMode) {
       device_.reset();  // not back yet, or back without a DFU interface yet
     }
     if (i >= steps) return false;
-    if (!env_.waiter->Wait(env_.timing.enumerationStep)) throw Failure{result::kAborted, 0};
+    if (!env_.waiter->Wait(env_.timing.enumerationStep)) {
+      op.Fail(result::kAborted, suboperation::kNone);
+    }
   }
 }
 
-void Engine::CheckFileAgainstDevice(const FileInfo& info, FileFault fault, bool product) const {
-  if (fault != FileFault::None) throw Failure{ResultForFile(fault), suboperation::kNone};
+// The products a file may name for the open device: those seen of it since it was first bound,
+// and both ids of its quirk entry.
+bool Engine::ProductFits(std::uint16_t product) const {
+  if (product == kAnyId) return true;
+  if (std::find(products_.begin(), products_.end(), product) != products_.end()) return true;
+  const DeviceDescriptor& d = device_->descriptor;
+  const Quirk* quirk = FindQuirk(d.idVendor, d.idProduct);
+  return quirk != nullptr && (quirk->runtimeProduct == product || quirk->dfuProduct == product);
+}
+
+void Engine::CheckFileAgainstDevice(Operation& op, const FileInfo& info, FileFault fault,
+                                    bool product) const {
+  if (fault != FileFault::None) op.Fail(ResultForFile(fault), suboperation::kNone);
   const DeviceDescriptor& d = device_->descriptor;
   if (info.suffix.idVendor != kAnyId && info.suffix.idVendor != d.idVendor) {
-    throw Failure{result::kFailFileVendor, suboperation::kNone};
+    op.Fail(result::kFailFileVendor, suboperation::kNone);
   }
-  if (product && info.suffix.idProduct != kAnyId &&
-      std::find(products_.begin(), products_.end(), info.suffix.idProduct) == products_.end()) {
-    throw Failure{result::kFailFileProduct, suboperation::kNone};
+  if (product && !ProductFits(info.suffix.idProduct)) {
+    op.Fail(result::kFailFileProduct, suboperation::kNone);
   }
 }
 
 // From any DFU-mode state to dfuIDLE: clear an error, abort a transfer left half done.
 void Engine::ToIdle(Operation& op) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    std::uint8_t reply[kStatusSize + 1] = {};
-    std::size_t got = 0;
-    const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0,
-                      device_->dfu.number, static_cast<std::uint16_t>(sizeof reply)};
-    if (const UsbError e = device_->link->Control(setup, reply, got); e) {
-      FailTransfer(op, e);
-    }
-    StatusReply status;
-    if (const ReplyFault f = ParseStatus({reply, std::min(got, sizeof reply)}, status);
-        f != ReplyFault::None) {
-      op.Fail(f == ReplyFault::Short ? result::kFailReplyShort : result::kFailReplyLong);
-    }
+    const StatusReply status = QueryStatus(op);
     switch (static_cast<State>(status.state)) {
       case State::DfuIdle:
         return;
       case State::Error:
-        ClassOut(op, Request::ClrStatus, 0);
+        ClrStatus(op);
         break;
       case State::DnloadIdle:
       case State::UploadIdle:
-        ClassOut(op, Request::Abort, 0);
+        Abort(op);
         break;
       default:
-        Pause(status.pollTimeoutMs);
+        Pause(op, status.pollTimeoutMs);
         break;
     }
   }
@@ -425,12 +471,12 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
   OpenDevice(op);
   // The file before the device leaves its firmware; its product only once both modes were seen.
   FileInfo info;
-  if (checkFile) CheckFileAgainstDevice(info, CheckFile(path, info), false);
+  if (checkFile) CheckFileAgainstDevice(op, info, CheckFile(path, info), false);
 
   if (device_->dfu.protocol == kRuntimeProtocol) {
     op.Step(operation::kReconfigureStartRuntime, suboperation::kUsbCheck, 25);
     const Functional f = device_->dfu.functional;
-    ClassOut(op, Request::Detach, f.detachTimeoutMs);
+    Detach(op, f.detachTimeoutMs);
     // A device that detaches itself re-enumerates on its own; any other waits for our reset
     // within its detach time-out.
     if ((f.attributes & kWillDetach) == 0) {
@@ -450,7 +496,7 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
   }
 
   op.Step(operation::kReconfigureChecking, suboperation::kUsbCheck, 75);
-  if (checkFile) CheckFileAgainstDevice(info, FileFault::None);
+  if (checkFile) CheckFileAgainstDevice(op, info, FileFault::None);
   ToIdle(op);
   op.Step(operation::kReconfigureChecking, suboperation::kEstablished, 100);
 }
@@ -460,7 +506,7 @@ void Engine::Download(Operation& op, const std::string& path) {
   if (!device_ || device_->dfu.protocol != kDfuModeProtocol) op.Fail(result::kFailModeNoDfu);
   FileInfo info;
   std::vector<std::uint8_t> image;
-  CheckFileAgainstDevice(info, LoadImage(path, info, image));
+  CheckFileAgainstDevice(op, info, LoadImage(path, info, image));
   const Functional f = device_->dfu.functional;
   if ((f.attributes & kCanDownload) == 0) op.Fail(result::kFailNoDownload);
   if (f.transferSize == 0) op.Fail(result::kFailUsbDescBad);
@@ -468,35 +514,48 @@ void Engine::Download(Operation& op, const std::string& path) {
   ToIdle(op);
 
   op.Step(operation::kDownloadProgress, suboperation::kDownloadProcessing, 0);
+  const std::uint16_t blocks = SendImage(op, image, f.transferSize);
+
+  // The zero-length download ends the transfer; the device then manifests the firmware.
+  op.Step(operation::kDownloadVerify, suboperation::kDownloadProcessing, 100);
+  Dnload(op, blocks, {});
+  WaitThroughManifestation(op, (f.attributes & kManifestationTolerant) != 0);
+  op.Sub(suboperation::kNone);
+}
+
+// The image in blocks of transferSize, each DNLOAD followed by GETSTATUS: dfuDNBUSY for as long
+// as the device asks, then dfuDNLOAD-IDLE. Returns the number of blocks sent.
+std::uint16_t Engine::SendImage(Operation& op, std::vector<std::uint8_t>& image,
+                                std::uint16_t transferSize) {
   const std::size_t total = image.size();
   std::uint16_t block = 0;
-  for (std::size_t at = 0; at < total; at += f.transferSize, ++block) {
-    const std::size_t size = std::min<std::size_t>(f.transferSize, total - at);
+  for (std::size_t at = 0; at < total; at += transferSize, ++block) {
+    const std::size_t size = std::min<std::size_t>(transferSize, total - at);
     Dnload(op, block, {image.data() + at, size});
-    // dfuDNBUSY for as long as the device asks, then dfuDNLOAD-IDLE.
     StatusReply status = GetStatus(op);
     if (status.state != static_cast<std::uint8_t>(State::DnBusy) &&
         status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
       op.Fail(result::kFailModeNotDnloadBusy);
     }
     for (int polls = 0; status.state == static_cast<std::uint8_t>(State::DnBusy); ++polls) {
-      Pause(status.pollTimeoutMs);
+      Pause(op, status.pollTimeoutMs);
       if (polls > env_.timing.maxManifestPolls) op.Fail(result::kFailModeNotDnloadIdle);
       status = GetStatus(op);
     }
     if (status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
       op.Fail(result::kFailModeNotDnloadIdle);
     }
-    Pause(status.pollTimeoutMs);
+    Pause(op, status.pollTimeoutMs);
     const std::size_t done = at + size;
     op.Progress(operation::kDownloadProgress, static_cast<std::uint32_t>(done * 100 / total),
                 static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));
   }
+  return block;
+}
 
-  // The zero-length download ends the transfer; the device then manifests the firmware.
-  op.Step(operation::kDownloadVerify, suboperation::kDownloadProcessing, 100);
-  Dnload(op, block, {});
-  const bool tolerant = (f.attributes & kManifestationTolerant) != 0;
+// After the zero-length DNLOAD: polls until a manifestation-tolerant device is back in dfuIDLE,
+// or any other has entered manifestation and waits for its reset.
+void Engine::WaitThroughManifestation(Operation& op, bool tolerant) {
   for (int polls = 0;; ++polls) {
     if (polls > env_.timing.maxManifestPolls) op.Fail(result::kFailModeNotManifest);
     const StatusReply status = GetStatus(op);
@@ -504,21 +563,16 @@ void Engine::Download(Operation& op, const std::string& path) {
       case State::DfuIdle:
         // Only a manifestation-tolerant device comes back to dfuIDLE.
         if (!tolerant) op.Fail(result::kFailModeNotManifest);
-        op.Sub(suboperation::kNone);
         return;
       case State::ManifestSync:
-        Pause(status.pollTimeoutMs);
+        Pause(op, status.pollTimeoutMs);
         continue;
       case State::Manifest:
-        Pause(status.pollTimeoutMs);
+        Pause(op, status.pollTimeoutMs);
         // A device that is not manifestation tolerant now waits for a reset and answers nothing.
-        if (!tolerant) {
-          op.Sub(suboperation::kNone);
-          return;
-        }
+        if (!tolerant) return;
         continue;
       case State::ManifestWaitReset:
-        op.Sub(suboperation::kNone);
         return;
       default:
         op.Fail(result::kFailModeNotManifest);

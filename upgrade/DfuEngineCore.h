@@ -69,7 +69,12 @@ class Engine {
   using Reporter = std::function<void(std::uint32_t kind, const DFUEngineReport& report)>;
   void SetReporter(Reporter reporter);
 
+  // Admits only the device `name` to DeviceNames and Bind (empty: every device). Detection
+  // names the device it found, so no other DFU device attached meanwhile receives a request.
+  void SetDeviceFilter(std::string name);
+
   std::vector<std::string> DeviceNames();
+  // Binding again to the same device keeps the product ids seen of it in either mode.
   bool Bind(const std::string& name);
   bool StartReconfigure(std::uint32_t upload, std::uint32_t checkFile, const std::string& path);
   bool StartDownload(const std::string& path);
@@ -88,20 +93,36 @@ class Engine {
   void Report(std::uint32_t kind, const DFUEngineReport& report);
   DfuTransport* TransportFor(const std::string& name) const;
 
-  // Steps of the operations; each throws Failure.
+  bool Admits(const std::string& name);
+
+  // Steps of the operations; each fails through Operation::Fail.
   void Reconfigure(Operation& op, bool checkFile, const std::string& path);
   void Download(Operation& op, const std::string& path);
+  std::uint16_t SendImage(Operation& op, std::vector<std::uint8_t>& image,
+                          std::uint16_t transferSize);
+  void WaitThroughManifestation(Operation& op, bool tolerant);
   void Manifest(Operation& op);
   void OpenDevice(Operation& op);
-  void CheckFileAgainstDevice(const FileInfo& info, FileFault fault, bool product = true) const;
+  bool ProductFits(std::uint16_t product) const;
+  void CheckFileAgainstDevice(Operation& op, const FileInfo& info, FileFault fault,
+                              bool product = true) const;
   bool WaitForDevice(Operation& op, bool wantDfuMode);
   void ToIdle(Operation& op);
-  StatusReply GetStatus(Operation& op);
-  void Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> data);
-  void ClassOut(Operation& op, Request request, std::uint16_t value);
-  std::vector<std::uint8_t> GetDescriptor(Operation& op, std::uint8_t type, std::uint8_t index);
+  void Pause(Operation& op, std::uint32_t ms);
+
+  // Requests to the open device.
+  std::size_t Transfer(Operation& op, const Setup& setup, std::span<std::uint8_t> data);
   [[noreturn]] void FailTransfer(Operation& op, const UsbError& error);
-  void Pause(std::uint32_t ms);
+  UsbError RequestStatus(StatusReply& status, ReplyFault& fault);
+  StatusReply QueryStatus(Operation& op);  // any state
+  StatusReply GetStatus(Operation& op);    // an error state or status fails
+  void ClassOut(Operation& op, Request request, std::uint16_t value,
+                std::span<std::uint8_t> data = {});
+  void Detach(Operation& op, std::uint16_t timeoutMs);
+  void Dnload(Operation& op, std::uint16_t block, std::span<std::uint8_t> data);
+  void ClrStatus(Operation& op);
+  void Abort(Operation& op);
+  std::vector<std::uint8_t> GetDescriptor(Operation& op, std::uint8_t type, std::uint8_t index);
 
   EngineEnvironment env_;
   std::unique_ptr<Device> device_;  // touched by whoever holds busy_
@@ -109,10 +130,12 @@ class Engine {
   // The device's product numbers seen since binding: DFU mode may use another than run-time mode,
   // and a file may name either.
   std::vector<std::uint16_t> products_;
+  std::string productsOf_;  // the device they were seen of
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::function<void(Operation&)> job_;
+  std::string filter_;
   bool busy_ = false;
   bool stopping_ = false;
   Reporter reporter_;

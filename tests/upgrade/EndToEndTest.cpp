@@ -14,6 +14,7 @@
 #include "tests/upgrade/FirmwareFiles.h"
 #include "tests/upgrade/RegistryWait.h"
 #include "upgrade/DfuNames.h"
+#include "upgrade/UsbEnum.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
 namespace dfu {
@@ -109,6 +110,32 @@ TEST_F(EndToEndTest, TheHeadsetRunsTheNewFirmwareAfterTheUpgrade) {
   EXPECT_EQ(headset_->State().info.firmwareVersion, 200);
   EXPECT_EQ(firmware_.firmwareName, "QMR7_200.xpv");
   EXPECT_EQ(registry_.List(platform::kUsbDfuKind).size(), 0u);
+}
+
+TEST_F(EndToEndTest, TheWalkFindsTheHeadsetOnUsbAsTheEngineNamesIt) {
+  const std::string name = EnterUpgradeMode();
+  // No real bus here: the virtual device is the only one, after whatever sysfs holds.
+  const usbenum::UsbDetection found = usbenum::WalkSystemUsb(registry_.Directory());
+  EXPECT_EQ(found.configText, "FW:QMR7_123.XPV PSR:QMR7_123.PSR");
+  EXPECT_EQ(found.deviceName, name);
+  EXPECT_EQ(found.idVendor, 0x1209);
+
+  // The engine admits that device alone and upgrades it.
+  DFUEngine_SetUSBDeviceFilter(handle_, found.deviceName.c_str());
+  char names[DFUENGINE_NAMES_SIZE] = {};
+  ASSERT_EQ(DFUEngine_GetUSBDeviceNames(handle_, names), 1u);
+  ASSERT_EQ(DFUEngine_CreateUSB(handle_, names), 1);
+  const std::string path =
+      testing::WriteFirmware(root_ / "QMR7_203.dfu", testing::Header("FARPOINT", 203), 3000);
+  for (const auto& start : std::vector<std::function<bool()>>{
+           [&] { return DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()) != 0; },
+           [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; },
+           [&] { return DFUEngine_StartManifest(handle_) != 0; }}) {
+    const DFUEngineReport end = testing::RunOperation(recorder_, start);
+    ASSERT_EQ(end.result, 0u) << Codes(end);
+  }
+  ASSERT_TRUE(headset_->WaitForPresence(sim::Presence::Attached, 10s));
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 203);
 }
 
 TEST_F(EndToEndTest, AFailedDownloadLeavesTheOldFirmware) {

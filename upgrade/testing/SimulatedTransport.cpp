@@ -55,18 +55,19 @@ class SimulatedLink final : public DfuLink {
 
 }  // namespace
 
-SimulatedTransport::SimulatedTransport(sim::DfuDevice device, const VirtualWaiter* clock)
-    : device_(std::move(device)), clock_(clock) {}
+SimulatedTransport::SimulatedTransport(sim::DfuDevice device, const VirtualWaiter* clock,
+                                       std::string name)
+    : device_(std::move(device)), clock_(clock), name_(std::move(name)) {}
 
 std::vector<std::string> SimulatedTransport::List() {
   std::lock_guard lock(mutex_);
   if (!attached_ || device_.Mode() == sim::DfuMode::Gone) return {};
-  return {kName};
+  return {name_};
 }
 
 std::unique_ptr<DfuLink> SimulatedTransport::Open(const std::string& name, UsbError& error) {
   std::lock_guard lock(mutex_);
-  if (name != kName || !attached_ || device_.Mode() == sim::DfuMode::Gone) {
+  if (name != name_ || !attached_ || device_.Mode() == sim::DfuMode::Gone) {
     error = UsbGone("open " + name);
     return nullptr;
   }

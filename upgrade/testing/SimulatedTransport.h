@@ -47,11 +47,12 @@ class SimulatedTransport final : public DfuTransport {
  public:
   static constexpr char kName[] = "sim:1";
 
+  // One device named `name`; several transports with their own names stand for several devices.
   explicit SimulatedTransport(sim::DfuDevice device = sim::DfuDevice(),
-                              const VirtualWaiter* clock = nullptr);
+                              const VirtualWaiter* clock = nullptr, std::string name = kName);
 
   std::vector<std::string> List() override;
-  bool Owns(const std::string& name) const override { return name.rfind("sim:", 0) == 0; }
+  bool Owns(const std::string& name) const override { return name == name_; }
   std::unique_ptr<DfuLink> Open(const std::string& name, UsbError& error) override;
 
   // Plugged in (the default) or not.
@@ -71,6 +72,7 @@ class SimulatedTransport final : public DfuTransport {
   mutable std::mutex mutex_;
   sim::DfuDevice device_;
   const VirtualWaiter* clock_;
+  const std::string name_;
   bool attached_ = true;
   std::function<void()> hook_;
   std::vector<Logged> log_;

@@ -1,0 +1,252 @@
+#include "upgrade/UsbEnum.h"
+
+#include <algorithm>
+#include <new>
+
+#include "upgrade/DfuClass.h"
+#include "upgrade/DfuProtocol.h"
+
+namespace usbenum {
+namespace {
+
+constexpr std::size_t kConfigHeader = 9;
+constexpr std::uint16_t kStringLength = 255;
+
+struct StringNode {
+  std::uint8_t index = 0;
+  std::uint16_t language = 0;
+  std::vector<std::uint8_t> descriptor;  // bLength, type 3, UTF-16LE text
+};
+
+// What a port gave: the connection, its first configuration descriptor and its strings. A
+// downstream hub receives its parent port's data and examines it after its own ports.
+struct PortData {
+  UsbConnection connection;
+  std::optional<std::vector<std::uint8_t>> config;
+  std::vector<StringNode> strings;
+};
+
+std::uint16_t Le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+// Calls visit(descriptor) for each descriptor of a configuration: on by each bLength while more
+// than 2 bytes remain and the descriptor fits; a zero length ends the scan, and so does visit
+// returning false.
+template <typename Visit>
+void ScanDescriptors(std::span<const std::uint8_t> config, Visit visit) {
+  if (config.size() < 4) return;
+  const std::size_t total = std::min<std::size_t>(Le16(&config[2]), config.size());
+  for (std::size_t at = 0; total > at && total - at > 2;) {
+    const std::size_t length = config[at];
+    if (length == 0 || at + length > total) return;
+    if (!visit(config.subspan(at, length))) return;
+    at += length;
+  }
+}
+
+// The string indices a device names, in the order they are read: its device descriptor's, then
+// each configuration's and interface's in descriptor order, up to a descriptor of a wrong length.
+std::vector<std::uint8_t> StringIndices(const UsbConnection& c,
+                                        std::span<const std::uint8_t> config) {
+  std::vector<std::uint8_t> indices;
+  for (const std::uint8_t i : {c.iManufacturer, c.iProduct, c.iSerialNumber}) {
+    if (i != 0) indices.push_back(i);
+  }
+  ScanDescriptors(config, [&](std::span<const std::uint8_t> d) {
+    if (d[1] == dfu::kConfigDescriptor) {
+      if (d.size() != kConfigHeader) return false;
+      if (d[6] != 0) indices.push_back(d[6]);
+    } else if (d[1] == dfu::kInterfaceDescriptor) {
+      if (d.size() != 9 && d.size() != 11) return false;
+      if (d[8] != 0) indices.push_back(d[8]);
+    }
+    return true;
+  });
+  return indices;
+}
+
+// A string descriptor as received: at least its two header bytes, type 3, a length that is the
+// byte count and even.
+bool AcceptString(const std::vector<std::uint8_t>& d) {
+  return d.size() >= 2 && d[1] == dfu::kStringDescriptor && d[0] == d.size() && d[0] % 2 == 0;
+}
+
+// Only ASCII letters change, so no multi-byte character is broken.
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// Cut to at most `limit` bytes, never inside a UTF-8 character.
+std::string CutUtf8(std::string text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
+  text.resize(end);
+  return text;
+}
+
+class Walker {
+ public:
+  Walker(UsbHost& host, UsbDetection& result) : host_(host), result_(result) {}
+
+  void Hub(const std::string& name, const PortData* parent) {
+    const std::optional<int> ports = host_.PortCount(name);
+    if (!ports) return;
+    try {
+      for (int p = 1; p <= *ports; ++p)
+        Port(name, p);
+    } catch (const std::bad_alloc&) {
+      // No room for a port's data: the rest of this hub's ports are given up.
+    }
+    if (parent != nullptr && parent->config) Examine(*parent);
+  }
+
+ private:
+  void Port(const std::string& hub, int port) {
+    PortData data;
+    std::optional<UsbConnection> connection = host_.Connection(hub, port);
+    if (!connection) return;
+    data.connection = std::move(*connection);
+    if (data.connection.status == ConnectionStatus::DeviceConnected) {
+      data.config = ReadConfig(hub, port);
+    }
+    if (data.config) {
+      const auto indices = StringIndices(data.connection, *data.config);
+      if (!indices.empty()) data.strings = ReadStrings(hub, port, indices);
+    }
+    if (data.connection.deviceIsHub) {
+      if (const auto downstream = host_.DownstreamHub(hub, port)) {
+        Hub(*downstream, &data);
+        return;
+      }
+    }
+    if (data.config) Examine(data);
+  }
+
+  // Configuration descriptor 0: its header first, then exactly wTotalLength bytes.
+  std::optional<std::vector<std::uint8_t>> ReadConfig(const std::string& hub, int port) {
+    const auto head = host_.Descriptor(hub, port, dfu::kConfigDescriptor, 0, 0, kConfigHeader);
+    if (!head || head->size() != kConfigHeader) return std::nullopt;
+    const std::uint16_t total = Le16(&(*head)[2]);
+    if (total < kConfigHeader) return std::nullopt;
+    auto whole = host_.Descriptor(hub, port, dfu::kConfigDescriptor, 0, 0, total);
+    if (!whole || whole->size() != total || Le16(&(*whole)[2]) != total) return std::nullopt;
+    return whole;
+  }
+
+  std::vector<StringNode> ReadStrings(const std::string& hub, int port,
+                                      const std::vector<std::uint8_t>& indices) {
+    std::vector<StringNode> nodes;
+    const auto languages = ReadString(hub, port, 0, 0);
+    if (!languages) return nodes;
+    const std::size_t count = (*languages)[0] < 4 ? 0 : ((*languages)[0] - 2) / 2;
+    for (const std::uint8_t index : indices) {
+      for (std::size_t l = 0; l < count; ++l) {
+        const std::uint16_t language = Le16(&(*languages)[2 + 2 * l]);
+        if (auto d = ReadString(hub, port, index, language)) {
+          nodes.push_back({index, language, std::move(*d)});
+        }
+      }
+    }
+    return nodes;
+  }
+
+  std::optional<std::vector<std::uint8_t>> ReadString(const std::string& hub, int port,
+                                                      std::uint8_t index, std::uint16_t language) {
+    auto d = host_.Descriptor(hub, port, dfu::kStringDescriptor, index, language, kStringLength);
+    if (!d || !AcceptString(*d)) return std::nullopt;
+    return d;
+  }
+
+  void Examine(const PortData& data) {
+    ScanDescriptors(*data.config, [&](std::span<const std::uint8_t> d) {
+      if (d[1] != dfu::kConfigDescriptor || d.size() != kConfigHeader || d[6] == 0) return true;
+      for (const StringNode& node : data.strings) {
+        if (node.index == d[6]) Consider(node, data.connection);
+      }
+      return true;
+    });
+  }
+
+  void Consider(const StringNode& node, const UsbConnection& connection) {
+    std::string text;
+    dfu::ParseString(node.descriptor, text);
+    text = AsciiUpper(CutUtf8(std::move(text), kMaxConfigText));
+    if (text.find("FW:") == std::string::npos || text.find("PSR:") == std::string::npos) return;
+    result_ = {std::move(text), connection.deviceName, connection.idVendor, connection.idProduct};
+  }
+
+  UsbHost& host_;
+  UsbDetection& result_;
+};
+
+void AppendUnit(std::vector<std::uint8_t>& out, std::uint32_t unit) {
+  out.push_back(static_cast<std::uint8_t>(unit));
+  out.push_back(static_cast<std::uint8_t>(unit >> 8));
+}
+
+// The next code point of `text` at `at`, moving `at` past it; U+FFFD for a broken sequence.
+std::uint32_t NextCodePoint(const std::string& text, std::size_t& at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at++);
+  if (lead < 0x80) return lead;
+  int more = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
+  if (more < 0 || lead >= 0xF5) return 0xFFFD;
+  std::uint32_t cp = lead & (0x3F >> more);
+  for (; more > 0; --more) {
+    if (at >= text.size() || (byte(at) & 0xC0) != 0x80) return 0xFFFD;
+    cp = cp << 6 | (byte(at++) & 0x3F);
+  }
+  const bool overlong = (cp < 0x800 && lead >= 0xE0) || (cp < 0x10000 && lead >= 0xF0);
+  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0xFFFD;
+  return cp;
+}
+
+}  // namespace
+
+UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
+  UsbDetection result;
+  int controllers = 0;
+  for (UsbHost* host : hosts) {
+    if (host == nullptr) continue;
+    for (const std::string& root : host->RootHubs()) {
+      if (controllers++ >= kMaxHostControllers) return result;
+      Walker(*host, result).Hub(root, nullptr);
+    }
+  }
+  return result;
+}
+
+UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
+  const auto sysfs = MakeSysfsUsbHost();
+  const auto virtualDevices = MakeVirtualUsbHost(registryDirectory);
+  UsbHost* hosts[] = {sysfs.get(), virtualDevices.get()};
+  return WalkUsbTree(hosts);
+}
+
+std::vector<std::uint8_t> StringDescriptorOf(const std::string& text) {
+  constexpr std::size_t kMaxUnits = 126;
+  std::vector<std::uint8_t> d{0, dfu::kStringDescriptor};
+  std::size_t units = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::uint32_t cp = NextCodePoint(text, at);
+    const std::size_t need = cp >= 0x10000 ? 2 : 1;
+    if (units + need > kMaxUnits) break;
+    if (cp >= 0x10000) {
+      AppendUnit(d, 0xD800 + ((cp - 0x10000) >> 10));
+      AppendUnit(d, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      AppendUnit(d, cp);
+    }
+    units += need;
+  }
+  d[0] = static_cast<std::uint8_t>(d.size());
+  return d;
+}
+
+}  // namespace usbenum

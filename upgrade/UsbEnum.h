@@ -1,0 +1,106 @@
+// The USB tree walk that finds which firmware a device says it runs: host controllers in order,
+// each hub's ports by number, depth first, a downstream hub's own configuration after its ports.
+// Every device's configuration strings are read; the last one, in walk order, that holds both
+// "FW:" and "PSR:" is the result, with the identity of the device that sent it.
+//
+// The walk asks a UsbHost, which stands for the platform's host-controller and hub requests:
+// Linux sysfs (MakeSysfsUsbHost), the virtual devices of the registry (MakeVirtualUsbHost), and a
+// fixture tree in tests. Descriptors come back as the device sent them, so the walk applies the
+// same length and type checks to every backend.
+//
+// Errors: none reach the caller. A request that fails skips that port, hub or controller; the
+// only sign is an empty result.
+// Threads: a walk and its hosts belong to the calling thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace usbenum {
+
+// A port's state, numbered as the platform's connection states are.
+enum class ConnectionStatus {
+  NoDeviceConnected = 0,
+  DeviceConnected = 1,
+  DeviceFailedEnumeration = 2,
+  DeviceGeneralFailure = 3,
+  DeviceCausedOvercurrent = 4,
+  DeviceNotEnoughPower = 5,
+};
+
+// What a hub says about one of its ports.
+struct UsbConnection {
+  ConnectionStatus status = ConnectionStatus::NoDeviceConnected;
+  bool deviceIsHub = false;
+  std::uint16_t idVendor = 0;
+  std::uint16_t idProduct = 0;
+  std::uint8_t iManufacturer = 0;
+  std::uint8_t iProduct = 0;
+  std::uint8_t iSerialNumber = 0;
+  // How the DFU engine names this device ("usb:1-2.3", "virtual:<id>"); empty: no name.
+  std::string deviceName;
+};
+
+class UsbHost {
+ public:
+  virtual ~UsbHost() = default;
+
+  // The root hubs of this host's controllers, in controller order.
+  virtual std::vector<std::string> RootHubs() = 0;
+  // The number of downstream ports of a hub; nullopt when the hub cannot be asked.
+  virtual std::optional<int> PortCount(const std::string& hub) = 0;
+  // Port `port` (from 1) of `hub`; nullopt when the request fails.
+  virtual std::optional<UsbConnection> Connection(const std::string& hub, int port) = 0;
+  // GET_DESCRIPTOR to the device on that port: at most `length` bytes of descriptor `type` and
+  // `index` in `language`, as the device sent them; nullopt when the request fails.
+  virtual std::optional<std::vector<std::uint8_t>> Descriptor(const std::string& hub, int port,
+                                                              std::uint8_t type, std::uint8_t index,
+                                                              std::uint16_t language,
+                                                              std::uint16_t length) = 0;
+  // The name of the hub on that port; nullopt when there is none.
+  virtual std::optional<std::string> DownstreamHub(const std::string& hub, int port) = 0;
+};
+
+// What detection needs: the configuration string (upper case, empty when no device sent one
+// with both markers) and the device that sent it.
+struct UsbDetection {
+  std::string configText;
+  std::string deviceName;
+  std::uint16_t idVendor = 0;
+  std::uint16_t idProduct = 0;
+
+  bool Found() const { return !configText.empty(); }
+};
+
+// Host controllers beyond this many, counted over all hosts in order, are not examined.
+inline constexpr int kMaxHostControllers = 10;
+// The longest configuration text kept, in bytes.
+inline constexpr std::size_t kMaxConfigText = 255;
+
+// Walks the controllers of `hosts`, in order (real buses before virtual devices).
+UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);
+
+// This platform's walk: the real buses (sysfs), then the registry's virtual devices (empty
+// folder: the default registry).
+UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
+
+// Linux: the buses under `<sysRoot>/bus/usb/devices` in number order stand for the host
+// controllers; descriptors come from each device's `descriptors` attribute, strings from its
+// string attributes (`manufacturer`, `product`, `serial`, and `configuration` for the active
+// configuration's string), which the kernel keeps in one language that it does not name.
+std::unique_ptr<UsbHost> MakeSysfsUsbHost(std::string sysRoot = "/sys");
+
+// The registry's virtual DFU devices (kind usb-dfu) as the ports of one host controller, in
+// registry order; descriptors are asked of each device over its socket. Empty folder: the
+// default registry. No devices: no controller.
+std::unique_ptr<UsbHost> MakeVirtualUsbHost(std::string registryDirectory = {});
+
+// The string descriptor a device would send for `text` (UTF-8), cut to the 126 UTF-16 units
+// that fit; invalid UTF-8 becomes U+FFFD.
+std::vector<std::uint8_t> StringDescriptorOf(const std::string& text);
+
+}  // namespace usbenum
