@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "tests/support/PumpUntil.h"
 #include "toolkit/Application.h"
 
 namespace comport::testing {
@@ -77,13 +78,7 @@ PortTest::~PortTest() {
 }
 
 void PortTest::PumpUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + kSafety;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      FAIL() << "condition not reached within the safety time";
-    }
-    ui_.WaitAndPump(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(testsupport::PumpUntil(ui_, done, kSafety));
 }
 
 std::vector<std::string> LogMessages(const std::string& path) {
