@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tests/support/PumpUntil.h"
+#include "tests/support/TempDir.h"
 #include "toolkit/Application.h"
 
 namespace comport::testing {
@@ -97,9 +98,9 @@ std::vector<std::string> LogMessages(const std::string& path) {
 }
 
 std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/qmr7-comport-" +
-                     std::to_string(::getpid()) + "-" + name;
+  // One folder per test program, removed with whatever a failed test left in it.
+  static const testsupport::TempDir dir;
+  const std::string path = dir / name;
   std::remove(path.c_str());
   return path;
 }
