@@ -19,9 +19,7 @@ class ReadyReport final : public QObject {
   ReadyReport(QWidget& window, int fd) : fd_(fd) { window.installEventFilter(this); }
 
   // The descriptor named by the first argument; -1 when there is none.
-  static int FdFromArguments(int argc, char** argv) {
-    return argc > 1 ? std::atoi(argv[1]) : -1;
-  }
+  static int FdFromArguments(int argc, char** argv) { return argc > 1 ? std::atoi(argv[1]) : -1; }
 
  protected:
   bool eventFilter(QObject* /*watched*/, QEvent* event) override {
@@ -37,10 +35,11 @@ class ReadyReport final : public QObject {
 
  private:
   void Report() {
-    if (reported_) return;
+    if (reported_ || fd_ < 0) return;
     reported_ = true;
     const char ready = 'r';
-    if (fd_ >= 0) [[maybe_unused]] const ssize_t n = ::write(fd_, &ready, 1);
+    // A failed write leaves the benchmark waiting, which reports it.
+    [[maybe_unused]] const ssize_t n = ::write(fd_, &ready, 1);
   }
 
   int fd_;

@@ -83,8 +83,8 @@ class PrivateFolders {
  public:
   PrivateFolders() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
-                          "/qmr7-bench-start-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/qmr7-bench-start-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) Fail("no temporary folder");
     root_ = pattern;
     std::filesystem::create_directory(root_ / "config");
