@@ -13,9 +13,14 @@ if(QMR7_SANITIZE)
 endif()
 
 # Our own targets get the strict warnings; third-party headers come in as system includes.
+# qmr7_strict(target [MOC]): MOC for a target with Q_OBJECT classes, the only ones that need moc,
+# which otherwise scans every source of every target at each build.
 function(qmr7_strict target)
+  cmake_parse_arguments(S "MOC" "" "" ${ARGN})
   target_compile_options(${target} PRIVATE ${QMR7_WARNINGS})
-  set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  if(S_MOC)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  endif()
 endfunction()
 
 # qmr7_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [THREADED] [LABELS l ...] [LAUNCHER cmd ...])

@@ -14,20 +14,34 @@ namespace {
 constexpr std::uint32_t kRates[] = {0,     50,    75,    110,   150,   300,    600,    1200,  1800,
                                     2000,  2400,  3600,  4800,  7200,  9600,   10400,  14400, 15625,
                                     19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
+// The members' ordinals are the published values of the settings, so they are pinned as well.
 static_assert(std::size(kRates) == brCustom);
+static_assert(br9600 == 14 && kRates[br9600] == 9600);
+static_assert(br115200 == 23 && kRates[br115200] == 115200);
+static_assert(br256000 == 25 && kRates[br256000] == 256000);
 
 // Field values of the record, indexed by enumeration member; the Default member stands for 0.
 constexpr std::uint8_t kByteSizes[] = {0, 4, 5, 6, 7, 8, 9};
+static_assert(std::size(kByteSizes) == db9 + 1 && db8 == 5 && kByteSizes[db8] == 8);
 constexpr std::uint8_t kParities[] = {0, 0, 1, 2, 3, 4};
+static_assert(std::size(kParities) == paSpace + 1 && paSpace == 5 && kParities[paSpace] == 4);
 constexpr std::uint8_t kStopBits[] = {0, 0, 1, 2};
+static_assert(std::size(kStopBits) == sb2 + 1 && sb2 == 3 && kStopBits[sb2] == 2);
 constexpr std::uint32_t kDtr[] = {0, dcb::DtrDisable, dcb::DtrEnable, dcb::DtrHandshake};
+static_assert(std::size(kDtr) == dcHandshake + 1 && kDtr[dcHandshake] == dcb::DtrHandshake);
 constexpr std::uint32_t kRts[] = {0, dcb::RtsDisable, dcb::RtsEnable, dcb::RtsHandshake,
                                   dcb::RtsToggle};
+static_assert(std::size(kRts) == rcToggle + 1 && rcToggle == 4 && kRts[rcToggle] == dcb::RtsToggle);
 constexpr std::uint32_t kXOnXOff[] = {0, 0, dcb::fInX, dcb::fOutX, dcb::fInX | dcb::fOutX};
 constexpr std::uint32_t kXOnXOffMask = dcb::fInX | dcb::fOutX;
+static_assert(std::size(kXOnXOff) == xcInputOutput + 1 && xcInputOutput == 4 &&
+              kXOnXOff[xcInputOutput] == kXOnXOffMask && kXOnXOff[xcInput] == dcb::fInX);
 constexpr std::uint32_t kOptionFlags[] = {
     dcb::fParity,           dcb::fOutxCtsFlow, dcb::fOutxDsrFlow, dcb::fDsrSensitivity,
     dcb::fTXContinueOnXoff, dcb::fErrorChar,   dcb::fNull,        dcb::fAbortOnError};
+static_assert(std::size(kOptionFlags) == opAbortOnError + 1 && opAbortOnError == 7 &&
+              kOptionFlags[opCheckParity] == dcb::fParity &&
+              kOptionFlags[opAbortOnError] == dcb::fAbortOnError);
 
 // The first member, in declaration order, whose value is `value`; `current` when none is.
 template <typename E, typename V, std::size_t N>
@@ -45,6 +59,7 @@ void ReplaceBits(std::uint32_t& flags, std::uint32_t mask, std::uint32_t bits) {
 // Nice values per process priority class. Linux keeps nice values per thread; set on the UI thread
 // before the worker starts, they also reach the worker, which inherits them.
 constexpr int kClassNice[] = {0, 19, 0, -10, -20};
+static_assert(std::size(kClassNice) == pcRealTime + 1 && kClassNice[pcIdle] == 19);
 
 }  // namespace
 

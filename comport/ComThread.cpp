@@ -85,6 +85,8 @@ void TComWaitState::Stop(SerialDevice* dev) {
 // and the worker keeps the priority it has.
 void ApplyThreadPriority(int tid, TThreadPriority priority) {
   static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -20};
+  static_assert(std::size(kNice) == tpTimeCritical + 1 && tpTimeCritical == 6 &&
+                kNice[tpNormal] == 0 && kNice[tpLowest] == 10);
   if (tid == 0) return;
   [[maybe_unused]] const int result =
       ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[priority]);

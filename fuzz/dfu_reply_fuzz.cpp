@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <span>
+#include <string>
 
 #include "upgrade/DfuEngineCore.h"
 #include "upgrade/DfuProtocol.h"
@@ -118,8 +120,10 @@ namespace {
 
 const std::string& FirmwareFile() {
   static const std::string path = [] {
-    char name[] = "/tmp/dfu-reply-fuzz-XXXXXX";
-    const int fd = ::mkstemp(name);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name =
+        std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/dfu-reply-fuzz-XXXXXX";
+    const int fd = ::mkstemp(name.data());
     dfu::ImageHeader header;
     header.description = "FARPOINT";
     header.firmwareName = "F.xpv";
@@ -131,8 +135,11 @@ const std::string& FirmwareFile() {
       std::abort();
     }
     ::close(fd);
-    return std::string(name);
+    return name;
   }();
+  // The fuzzer ends through exit(): the file goes with it.
+  static const int removal = std::atexit([] { std::remove(FirmwareFile().c_str()); });
+  static_cast<void>(removal);
   return path;
 }
 

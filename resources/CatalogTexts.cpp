@@ -2,11 +2,13 @@
 // Japanese, by text id. The texts are stored exactly as shown to the user: trailing and double
 // spaces, straight and typographic quotes and the inverted exclamation marks are all intended.
 // "\n" is a line feed; no text holds a carriage return.
+#include <algorithm>
+
 #include "resources/TextCatalog.h"
 
 namespace resources {
 
-const std::array<CatalogEntry, kCatalogSize> kCatalog = {{
+constexpr std::array<CatalogEntry, kCatalogSize> kCatalog = {{
     {20000, "English", "Japanese"},
     {20001, "QM-R7 Tool Program", "QM-R7設定ツール"},
     {20101, "Select COM Port", "COMポートを選択"},
@@ -92,5 +94,14 @@ const std::array<CatalogEntry, kCatalogSize> kCatalog = {{
     {30233, "Device address", "デバイスアドレス"},
     {30234, "Elapsed", "経過s"},
 }};
+
+// Looking a text up is a binary search: the ids must rise strictly.
+static_assert(std::adjacent_find(kCatalog.begin(), kCatalog.end(),
+                                 [](const CatalogEntry& a, const CatalogEntry& b) {
+                                   return a.id >= b.id;
+                                 }) == kCatalog.end());
+static_assert(std::all_of(kCatalog.begin(), kCatalog.end(), [](const CatalogEntry& e) {
+  return e.english != nullptr && *e.english != '\0' && e.japanese != nullptr && *e.japanese != '\0';
+}));
 
 }  // namespace resources

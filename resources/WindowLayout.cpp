@@ -61,6 +61,24 @@ constexpr std::array<ControlLayout, 37> kControls = {{
 }};
 // clang-format on
 
+// Within the window and within each page, the tab stops are 0, 1, 2, ... without gaps or repeats.
+constexpr bool TabOrdersAreDense(std::string_view parent) {
+  int stops = 0;
+  int highest = -1;
+  for (const ControlLayout& c : kControls) {
+    if (c.parent != parent || c.tabOrder == kNoTabStop) continue;
+    ++stops;
+    highest = std::max(highest, c.tabOrder);
+    for (const ControlLayout& other : kControls) {
+      if (&other != &c && other.parent == parent && other.tabOrder == c.tabOrder) return false;
+    }
+  }
+  return stops > 0 && highest == stops - 1;
+}
+static_assert(TabOrdersAreDense("") && TabOrdersAreDense(kSpeedDialPage) &&
+              TabOrdersAreDense(kA2dpPage) && TabOrdersAreDense(kGpsPage) &&
+              TabOrdersAreDense(kFirmwarePage));
+
 constexpr std::array<TabSheetLayout, 4> kPages = {{
     {kSpeedDialPage, "Speed Dial Setting", kTextSpeedDialPage},
     {kA2dpPage, "A2DP Audio Setting", kTextA2dpPage},

@@ -1,7 +1,9 @@
 #include "upgrade/DfuNames.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
+#include <string_view>
 
 namespace dfu {
 namespace {
@@ -78,6 +80,43 @@ constexpr std::array<const char*, suboperation::kCount> kSubOperationNames = {
     "transport_usb_check",
     "transport_established",
     "download_processing"};
+
+// A code is a row's position: every row has a name, and each named code is the row it says.
+template <std::size_t N>
+constexpr bool EveryRowNamed(const std::array<const char*, N>& table) {
+  return std::all_of(table.begin(), table.end(), [](const char* n) { return n != nullptr && *n; });
+}
+constexpr bool Is(const char* row, std::string_view name) {
+  return row != nullptr && name == row;
+}
+static_assert(EveryRowNamed(kResultNames) && EveryRowNamed(kOperationNames) &&
+              EveryRowNamed(kSubOperationNames));
+static_assert(Is(kResultNames[result::kSuccess], "success") &&
+              Is(kResultNames[result::kAborted], "aborted") &&
+              Is(kResultNames[result::kFailOs], "fail_os") &&
+              Is(kResultNames[result::kFailNoDownload], "fail_no_download") &&
+              Is(kResultNames[result::kFailFileOpen], "fail_file_open") &&
+              Is(kResultNames[result::kFailFileCrc], "fail_file_crc") &&
+              Is(kResultNames[result::kFailFileProduct], "fail_file_product") &&
+              Is(kResultNames[result::kFailReplyLong], "fail_reply_long") &&
+              Is(kResultNames[result::kFailDfuTarget], "fail_dfu_target") &&
+              Is(kResultNames[result::kFailDfuFirmware], "fail_dfu_firmware") &&
+              Is(kResultNames[result::kFailDfuVendorNum], "fail_dfu_vendor_num") &&
+              Is(kResultNames[result::kFailDfuVendorStr], "fail_dfu_vendor_str") &&
+              Is(kResultNames[result::kFailDfuUnknown], "fail_dfu_unknown") &&
+              Is(kResultNames[result::kFailDfuStalledPkt], "fail_dfu_stalledpkt") &&
+              Is(kResultNames[result::kFailUsbOpen], "fail_usb_open") &&
+              Is(kResultNames[result::kFailUsbNone], "fail_usb_none") &&
+              Is(kResultNames[result::kFailModeNoDfu], "fail_mode_no_dfu") &&
+              Is(kResultNames[result::kFailModeNotManifest], "fail_mode_not_manifest") &&
+              Is(kResultNames[result::kCount - 1], "fail_btw_status_long"));
+static_assert(Is(kOperationNames[operation::kReconfigureConnect], "reconfigure_connect") &&
+              Is(kOperationNames[operation::kDownloadVerify], "download_verify") &&
+              Is(kOperationNames[operation::kManifestFail], "manifest_fail") &&
+              Is(kOperationNames[operation::kCount - 1], "recover_fail"));
+static_assert(Is(kSubOperationNames[suboperation::kUsbWait], "transport_usb_wait") &&
+              Is(kSubOperationNames[suboperation::kEstablished], "transport_established") &&
+              Is(kSubOperationNames[suboperation::kDownloadProcessing], "download_processing"));
 
 std::string NameOf(std::span<const char* const> table, std::uint32_t code) {
   if (code < table.size()) return table[code];

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "tests/support/PumpUntil.h"
 #include "toolkit/qt/Text.h"
 
 namespace app::testing {
@@ -52,13 +53,12 @@ void DeviceTest::OpenAndRead() {
 }
 
 bool DeviceTest::PumpUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    dispatcher.WaitAndPump(5ms);
-    QCoreApplication::processEvents();
-  }
-  return true;
+  return testsupport::PumpUntil(
+      [this] {
+        dispatcher.WaitAndPump(5ms);
+        QCoreApplication::processEvents();
+      },
+      done);
 }
 
 }  // namespace app::testing

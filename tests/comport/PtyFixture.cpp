@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "tests/support/PumpUntil.h"
+#include "tests/support/TempDir.h"
 #include "toolkit/Application.h"
 
 namespace comport::testing {
@@ -77,13 +79,7 @@ PortTest::~PortTest() {
 }
 
 void PortTest::PumpUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + kSafety;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      FAIL() << "condition not reached within the safety time";
-    }
-    ui_.WaitAndPump(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(testsupport::PumpUntil(ui_, done, kSafety));
 }
 
 std::vector<std::string> LogMessages(const std::string& path) {
@@ -102,9 +98,9 @@ std::vector<std::string> LogMessages(const std::string& path) {
 }
 
 std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/qmr7-comport-" +
-                     std::to_string(::getpid()) + "-" + name;
+  // One folder per test program, removed with whatever a failed test left in it.
+  static const testsupport::TempDir dir;
+  const std::string path = dir / name;
   std::remove(path.c_str());
   return path;
 }

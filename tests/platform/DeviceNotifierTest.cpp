@@ -8,12 +8,11 @@
 
 #include "platform/PollingDeviceNotifier.h"
 #include "platform/UdevPortEnumerator.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDir.h"
 
 namespace platform {
 namespace {
-
-using namespace std::chrono_literals;
 
 // A pipe standing in for a device source: each byte written is one event code's low byte.
 class PipeSource final : public EventSource {
@@ -50,10 +49,7 @@ class DeviceNotifierTest : public ::testing::Test {
 
   // Pumps the UI queue until `count` events arrived; fails after a generous bound.
   void PumpUntil(const std::vector<unsigned>& seen, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (seen.size() < count && std::chrono::steady_clock::now() < deadline) {
-      queue_.WaitAndPump(10ms);
-    }
+    EXPECT_TRUE(testsupport::PumpUntil(queue_, [&] { return seen.size() >= count; }));
   }
 
   toolkit::DispatchQueue queue_;

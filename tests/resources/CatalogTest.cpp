@@ -14,16 +14,11 @@ class CatalogTest : public ::testing::Test {
   void TearDown() override { SetLanguage(Language::English); }
 };
 
-TEST_F(CatalogTest, HoldsFiftySevenSortedIdsEachInBothLanguages) {
+// Rising ids and texts in both languages are checked at compile time beside the table.
+TEST_F(CatalogTest, HoldsFiftySevenIds) {
   std::set<TextId> ids;
-  TextId previous = 0;
-  for (const auto& e : kCatalog) {
-    EXPECT_LT(previous, e.id);
-    previous = e.id;
+  for (const auto& e : kCatalog)
     ids.insert(e.id);
-    EXPECT_NE(std::string(e.english), "") << e.id;
-    EXPECT_NE(std::string(e.japanese), "") << e.id;
-  }
   EXPECT_EQ(ids.size(), 57u);
 }
 

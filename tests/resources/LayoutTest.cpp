@@ -13,7 +13,8 @@ TEST(LayoutTest, NamesAreUniqueParentsExistAndTextsAreInTheCatalogue) {
   const auto& layout = MainWindowLayout();
   std::set<std::string_view> names;
   std::set<std::string_view> pages;
-  for (const auto& p : layout.pages) pages.insert(p.name);
+  for (const auto& p : layout.pages)
+    pages.insert(p.name);
   for (const auto& c : layout.controls) {
     EXPECT_TRUE(names.insert(c.name).second) << c.name;
     EXPECT_TRUE(c.parent.empty() || pages.count(c.parent) == 1) << c.name;
@@ -31,22 +32,6 @@ TEST(LayoutTest, NamesAreUniqueParentsExistAndTextsAreInTheCatalogue) {
     // An attached spin control stands at its edit's right edge.
     EXPECT_EQ(buddy->left + buddy->width, upDown->left) << u.name;
     EXPECT_EQ(buddy->top, upDown->top) << u.name;
-  }
-}
-
-TEST(LayoutTest, TabOrdersWithinEachParentAreDistinctAndDense) {
-  const auto& layout = MainWindowLayout();
-  std::vector<std::string_view> parents{""};
-  for (const auto& p : layout.pages) parents.push_back(p.name);
-  for (auto parent : parents) {
-    std::set<int> orders;
-    for (const auto& c : layout.controls) {
-      if (c.parent == parent && c.tabOrder != kNoTabStop) {
-        EXPECT_TRUE(orders.insert(c.tabOrder).second) << c.name;
-      }
-    }
-    ASSERT_FALSE(orders.empty());
-    EXPECT_EQ(*orders.rbegin(), static_cast<int>(orders.size()) - 1) << parent;
   }
 }
 

@@ -4,12 +4,20 @@
 #pragma once
 
 #include <QApplication>
+#include <cstdlib>
 
+#include "tests/support/TempDir.h"
 #include "toolkit/qt/QtApplication.h"
 
 namespace testsupport {
 
 inline void EnsureQtApplication() {
+  // Without a runtime folder Qt makes <temporary folder>/runtime-<user>, which would outlive the
+  // test: this process gets a private one instead, removed at exit.
+  if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
+    static const TempDir runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+  }
   static int argc = 1;
   static char name[] = "qmr7-test";
   static char* argv[] = {name, nullptr};

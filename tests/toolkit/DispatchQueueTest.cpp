@@ -6,18 +6,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/PumpUntil.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dispatcher.h"
 
 namespace toolkit {
 namespace {
 
-using namespace std::chrono_literals;
-
 // Pumps on this (the UI) thread until `done` is set by the worker.
 void PumpUntil(DispatchQueue& queue, const std::atomic<bool>& done) {
-  while (!done.load())
-    queue.WaitAndPump(10ms);
+  EXPECT_TRUE(testsupport::PumpUntil(queue, [&] { return done.load(); }));
 }
 
 TEST(DispatchQueueTest, SynchronizeRunsOnTheUiThreadAndBlocksTheWorkerUntilDone) {
@@ -112,8 +110,7 @@ TEST(DispatchQueueTest, ManyWorkersHandOverConcurrently) {
       ++finished;
     });
   }
-  while (finished.load() < kWorkers)
-    queue.WaitAndPump(10ms);
+  EXPECT_TRUE(testsupport::PumpUntil(queue, [&] { return finished.load() == kWorkers; }));
   for (auto& t : workers)
     t.join();
   EXPECT_EQ(total, kWorkers * kCalls);
