@@ -163,7 +163,7 @@ class TMajorForm final : public QDialog {
   void FormShow();
   void ShowPromptTimerTimer();
   void ExitButtonClick();
-  // Escape closes the window the same way as its close box, through the closing rules.
+  // Escape does not close the tool: it closes only through Exit and its close box.
   void reject() override;
   void FormCloseQuery(bool& canClose);
   void FormClose();
@@ -183,7 +183,12 @@ class TMajorForm final : public QDialog {
   void UpdateControlStates();
 
   // --- Device protocol ------------------------------------------------------------------------
-  void SendDeviceCommand();
+  // Sends the command for PendingCommand and starts the response timer. A line that cannot be
+  // written is reported, leaves no command pending and closes the port; the result says whether
+  // the line went out.
+  bool SendDeviceCommand();
+  // Gives up the pending command: no command pending, no timer running, the port closed.
+  void AbandonDeviceCommand();
   void WriteCommandLine(const std::string& line);
   // Takes every complete line out of RxBuffer and handles it.
   void ComPort1RxChar(toolkit::Component* sender);
@@ -239,6 +244,8 @@ class TMajorForm final : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the focused button; no button is pressed for Enter elsewhere.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();

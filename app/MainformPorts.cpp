@@ -119,6 +119,7 @@ void TMajorForm::PreselectUsbPort() {
     }
   }
   ComPortListBox->setCurrentRow(-1);
+  ComPortListBox->clearSelection();
 }
 
 bool TMajorForm::OpenComPort(const std::string& name) {
@@ -158,8 +159,11 @@ bool TMajorForm::OpenComPort(const std::string& name) {
 }
 
 void TMajorForm::OpenComPortButtonClick() {
-  const int i = ComPortListBox->currentRow();
-  // No line chosen (no port looked like the headset's): ask for one rather than guess.
+  // The highlighted line, not the current one: the list makes a line current without selecting it
+  // when it takes the focus. No line chosen (no port looked like the headset's): ask for one
+  // rather than guess.
+  const QList<QListWidgetItem*> chosen = ComPortListBox->selectedItems();
+  const int i = chosen.isEmpty() ? -1 : ComPortListBox->row(chosen.front());
   if (i < 0 || i >= PortCount) {
     ShowMessage(kTextSelectAndOpenPort, kTextCaptionNote, mb::kOk | mb::kIconInformation);
     return;

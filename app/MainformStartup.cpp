@@ -1,6 +1,7 @@
 // Start-up, the first-show prompt, the language's font, the settings file and the closing rules.
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QShowEvent>
 #include <cstdio>
 
@@ -52,7 +53,13 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   FormCreate();
 }
 
-TMajorForm::~TMajorForm() = default;
+// The port closes with the window. Its handlers and the device notification are unbound first, so
+// that closing the port or a late notification does not run into a window being torn down.
+TMajorForm::~TMajorForm() {
+  DeviceNotification.reset();
+  ComPort1->SetAfterClose({});
+  ComPort1.reset();
+}
 
 void TMajorForm::ResetFirstShowForTesting() {
   gFirstShow = true;
@@ -165,8 +172,9 @@ void TMajorForm::FormCreate() {
   RefreshComPortList();
   PreselectUsbPort();
 
-  // 13.
+  // 13. The task-bar text: the window's icon name, which task bars and window lists show.
   ApplicationTitle = LoadText(kTextAppTitle);
+  setWindowIconText(Q(ApplicationTitle));
 
   // 14. A failure, for instance because the folder exists, is of no consequence here.
   std::string folder = services_.appDataFolder;
@@ -228,8 +236,17 @@ void TMajorForm::ExitButtonClick() {
   close();
 }
 
-void TMajorForm::reject() {
-  close();
+void TMajorForm::reject() {}
+
+void TMajorForm::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && button != nullptr && button->isEnabled() && button->isVisible()) {
+    button->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TMajorForm::FormCloseQuery(bool& canClose) {
@@ -255,8 +272,10 @@ void TMajorForm::FormClose() {
   CheckUSBConnectionTimer->Stop();
   ProgressTimer->Stop();
   BlinkHintTextTimer->Stop();
+  // A path the settings file cannot hold is not remembered rather than remembered cut.
+  const bool storable = platform::IniFile::CanHold(FirmwareFilePath);
   platform::IniFile(SettingsFilePath)
-      .WriteString(kSettingsSection, kFirmwareFileKey, FirmwareFilePath);
+      .WriteString(kSettingsSection, kFirmwareFileKey, storable ? FirmwareFilePath : std::string());
 }
 
 void TMajorForm::closeEvent(QCloseEvent* event) {
