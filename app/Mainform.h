@@ -13,9 +13,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/DeviceProtocol.h"
@@ -229,6 +231,9 @@ class TMajorForm final : public QDialog {
   // A modal box with catalogue texts; returns the button pressed.
   int ShowMessage(resources::TextId text, resources::TextId caption, unsigned flags);
   void FitLabelText(QLabel* label, const std::string& text);
+  // The labels whose text changes while the window runs, each with the longest texts it shows;
+  // their fonts are fitted to these.
+  std::vector<std::pair<QLabel*, QStringList>> ChangingLabelTexts() const;
 
   // The process-wide first-show flag, set again for a test that needs a first show.
   static void ResetFirstShowForTesting();
@@ -253,6 +258,7 @@ class TMajorForm final : public QDialog {
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();
+  void FitTextsToControls();
 
   MajorFormServices services_;
   std::vector<std::unique_ptr<toolkit::Timer>> timers_;

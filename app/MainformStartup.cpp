@@ -12,6 +12,7 @@
 #include "resources/Version.h"
 #include "toolkit/Application.h"
 #include "toolkit/qt/Text.h"
+#include "toolkit/qt/TextFit.h"
 
 namespace app {
 namespace {
@@ -167,6 +168,7 @@ void TMajorForm::FormCreate() {
 
   // 11.
   ApplyLanguageFont();
+  FitTextsToControls();
 
   // 12.
   RefreshComPortList();
@@ -214,6 +216,31 @@ void TMajorForm::ApplyLanguageFont() {
   }
   f.setFamily(FontFamilyFor(FontCharset));
   setFont(f);
+}
+
+std::vector<std::pair<QLabel*, QStringList>> TMajorForm::ChangingLabelTexts() const {
+  QStringList info;
+  for (TextId phase : {kTextReconfiguring, kTextDownloading, kTextVerifying}) {
+    info << Q(LoadText(phase) + " 100%, " + LoadText(kTextAlmostDone));
+  }
+  const QString address = Q(LoadText(kTextDeviceAddressField) + " : 00:00:00:00:00:00");
+  return {
+      {FWVerLabel, {Q(LoadText(kTextFirmwareVersion) + " V99.99")}},
+      {InfoLabel, info},
+      {ElapsedLabel, {Q(LoadText(kTextElapsed) + ": 99:59")}},
+      {BdAddrInfoLabel, {address}},
+      {DeviceBdAddrInfoLabel, {address}},
+  };
+}
+
+// The layout's sizes were made for one font; the language's font may need more room. A text that
+// would run past its control gets a narrower, at worst a smaller, font of its own.
+void TMajorForm::FitTextsToControls() {
+  for (QPushButton* button : findChildren<QPushButton*>())
+    toolkit::qt::FitControlFont(button, {button->text()});
+  toolkit::qt::FitControlFont(SelectComPortLabel, {SelectComPortLabel->text()});
+  for (const auto& [label, texts] : ChangingLabelTexts())
+    toolkit::qt::FitControlFont(label, texts);
 }
 
 void TMajorForm::showEvent(QShowEvent* event) {
