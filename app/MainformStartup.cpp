@@ -54,8 +54,9 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   FormCreate();
 }
 
-// The port closes with the window. Its handlers and the device notification are unbound first, so
-// that closing the port or a late notification does not run into a window being torn down.
+// The port closes with the window. Its close handler and the device notification are unbound
+// first, so that closing the port or a late notification does not run into a window being torn
+// down.
 TMajorForm::~TMajorForm() {
   DeviceNotification.reset();
   ComPort1->SetAfterClose({});
