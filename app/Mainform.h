@@ -13,9 +13,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/DeviceProtocol.h"
@@ -163,7 +165,7 @@ class TMajorForm final : public QDialog {
   void FormShow();
   void ShowPromptTimerTimer();
   void ExitButtonClick();
-  // Escape closes the window the same way as its close box, through the closing rules.
+  // Escape does not close the tool: it closes only through Exit and its close box.
   void reject() override;
   void FormCloseQuery(bool& canClose);
   void FormClose();
@@ -183,7 +185,12 @@ class TMajorForm final : public QDialog {
   void UpdateControlStates();
 
   // --- Device protocol ------------------------------------------------------------------------
-  void SendDeviceCommand();
+  // Sends the command for PendingCommand and starts the response timer. A line that cannot be
+  // written is reported, leaves no command pending and closes the port; the result says whether
+  // the line went out.
+  bool SendDeviceCommand();
+  // Gives up the pending command: no command pending, no timer running, the port closed.
+  void AbandonDeviceCommand();
   void WriteCommandLine(const std::string& line);
   // Takes every complete line out of RxBuffer and handles it.
   void ComPort1RxChar(toolkit::Component* sender);
@@ -224,6 +231,9 @@ class TMajorForm final : public QDialog {
   // A modal box with catalogue texts; returns the button pressed.
   int ShowMessage(resources::TextId text, resources::TextId caption, unsigned flags);
   void FitLabelText(QLabel* label, const std::string& text);
+  // The labels whose text changes while the window runs, each with the longest texts it shows;
+  // their fonts are fitted to these.
+  std::vector<std::pair<QLabel*, QStringList>> ChangingLabelTexts() const;
 
   // The process-wide first-show flag, set again for a test that needs a first show.
   static void ResetFirstShowForTesting();
@@ -239,6 +249,8 @@ class TMajorForm final : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the focused button; no button is pressed for Enter elsewhere.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();
@@ -246,6 +258,7 @@ class TMajorForm final : public QDialog {
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();
+  void FitTextsToControls();
 
   MajorFormServices services_;
   std::vector<std::unique_ptr<toolkit::Timer>> timers_;

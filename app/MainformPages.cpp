@@ -71,25 +71,27 @@ void TMajorForm::SaveSpeedDialSettingButtonClick() {
     return;
   }
   PendingCommand = cmd::WriteSpeedDial1;
-  SendDeviceCommand();
-  SpeedDialChanged = false;
+  if (SendDeviceCommand()) SpeedDialChanged = false;
 }
 
 void TMajorForm::SaveA2dpAudioSettingButtonClick() {
   PendingCommand = cmd::WriteA2dpPercentage;
-  SendDeviceCommand();
-  A2dpChanged = false;
+  if (SendDeviceCommand()) A2dpChanged = false;
 }
 
 void TMajorForm::SaveGPSAudioSettingButtonClick() {
   PendingCommand = cmd::WriteGpsAudio;
-  SendDeviceCommand();
-  GpsChanged = false;
+  if (SendDeviceCommand()) GpsChanged = false;
 }
 
 void TMajorForm::RestoreDefaultButtonClick() {
   if (ShowMessage(kTextConfirmRestore, kTextCaptionNote,
                   mb::kYesNo | mb::kIconWarning | mb::kDefButton2) == mb::kIdNo) {
+    return;
+  }
+  // While the question was open the port may have closed (the device left, a time-out).
+  if (!PortReady) {
+    ShowMessage(kTextSelectAndOpenPort, kTextCaptionNote, mb::kOk | mb::kIconInformation);
     return;
   }
   RestorePending = true;

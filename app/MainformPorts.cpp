@@ -1,11 +1,13 @@
 // COM ports: the list of ports with their descriptions and the enabled state of the controls.
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <cctype>
 
 #include "app/Mainform.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
+#include "toolkit/qt/TextFit.h"
 
 namespace app {
 namespace {
@@ -98,10 +100,16 @@ void TMajorForm::RefreshComPortList() {
   SortPorts(PortNames, PortDescriptions, PortCount);
 
   ComPortListBox->clear();
+  QStringList lines;
   for (int i = 0; i < PortCount; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    ComPortListBox->addItem(Q(PortNames[k] + "  -  " + PortDescriptions[k]));
+    lines << Q(PortNames[k] + "  -  " + PortDescriptions[k]);
   }
+  ComPortListBox->addItems(lines);
+  // Fitted as the captions are, so that the usual lines show whole; a line too long for any
+  // fitting font is cut short as before.
+  const auto fitted = toolkit::qt::FitFont(font(), lines, toolkit::qt::TextRoomOf(ComPortListBox));
+  ComPortListBox->setFont(fitted.fits ? fitted.font : font());
 }
 
 void TMajorForm::ScanComPorts() {
@@ -119,6 +127,7 @@ void TMajorForm::PreselectUsbPort() {
     }
   }
   ComPortListBox->setCurrentRow(-1);
+  ComPortListBox->clearSelection();
 }
 
 bool TMajorForm::OpenComPort(const std::string& name) {
@@ -158,8 +167,11 @@ bool TMajorForm::OpenComPort(const std::string& name) {
 }
 
 void TMajorForm::OpenComPortButtonClick() {
-  const int i = ComPortListBox->currentRow();
-  // No line chosen (no port looked like the headset's): ask for one rather than guess.
+  // The highlighted line, not the current one: the list makes a line current without selecting it
+  // when it takes the focus. No line chosen (no port looked like the headset's): ask for one
+  // rather than guess.
+  const QList<QListWidgetItem*> chosen = ComPortListBox->selectedItems();
+  const int i = chosen.isEmpty() ? -1 : ComPortListBox->row(chosen.front());
   if (i < 0 || i >= PortCount) {
     ShowMessage(kTextSelectAndOpenPort, kTextCaptionNote, mb::kOk | mb::kIconInformation);
     return;

@@ -6,6 +6,8 @@
 #include "app/DeviceProtocol.h"
 #include "app/Mainform.h"
 #include "resources/TextCatalog.h"
+#include "toolkit/Application.h"
+#include "toolkit/Exception.h"
 #include "toolkit/qt/Text.h"
 
 namespace app {
@@ -57,7 +59,7 @@ std::string VersionText(int n) {
 
 }  // namespace
 
-void TMajorForm::SendDeviceCommand() {
+bool TMajorForm::SendDeviceCommand() {
   std::string line;
   switch (PendingCommand) {
     case cmd::WriteSpeedDial1:
@@ -87,10 +89,27 @@ void TMajorForm::SendDeviceCommand() {
       break;
   }
   OkReceived = false;
-  WriteCommandLine(line);
+  try {
+    WriteCommandLine(line);
+  } catch (const comport::EComError& e) {
+    // Nothing will answer a line that never left: a command left pending with no timer to end
+    // it would keep the window from closing until a port opened again.
+    AbandonDeviceCommand();
+    toolkit::HandleException(std::make_exception_ptr(
+        toolkit::Exception("Unable to write to " + ComPort1->DeviceName() + ": " + e.what())));
+    return false;
+  }
   // A running timer keeps counting from the earlier send: the device has 1000 ms in all.
   UartRespTimeoutTimer->SetInterval(kResponseTimeoutMs);
   UartRespTimeoutTimer->Start();
+  return true;
+}
+
+void TMajorForm::AbandonDeviceCommand() {
+  UartRespTimeoutTimer->Stop();
+  PendingCommand = kIdleCommand;
+  RestorePending = false;
+  CloseComPort();
 }
 
 }  // namespace app
@@ -207,11 +226,8 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
 }
 
 void TMajorForm::UartRespTimeoutTimerTimer() {
-  UartRespTimeoutTimer->Stop();
-  PendingCommand = kIdleCommand;
   // A restore that got no answer did not happen; the next plain reconnect must not report it.
-  RestorePending = false;
-  CloseComPort();
+  AbandonDeviceCommand();
   ShowMessage(kTextDeviceTimeout, kTextCaptionError, mb::kOk | mb::kIconWarning);
 }
 

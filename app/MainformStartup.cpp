@@ -1,6 +1,7 @@
 // Start-up, the first-show prompt, the language's font, the settings file and the closing rules.
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QShowEvent>
 #include <cstdio>
 
@@ -11,6 +12,7 @@
 #include "resources/Version.h"
 #include "toolkit/Application.h"
 #include "toolkit/qt/Text.h"
+#include "toolkit/qt/TextFit.h"
 
 namespace app {
 namespace {
@@ -52,7 +54,14 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   FormCreate();
 }
 
-TMajorForm::~TMajorForm() = default;
+// The port closes with the window. Its close handler and the device notification are unbound
+// first, so that closing the port or a late notification does not run into a window being torn
+// down.
+TMajorForm::~TMajorForm() {
+  DeviceNotification.reset();
+  ComPort1->SetAfterClose({});
+  ComPort1.reset();
+}
 
 void TMajorForm::ResetFirstShowForTesting() {
   gFirstShow = true;
@@ -160,13 +169,15 @@ void TMajorForm::FormCreate() {
 
   // 11.
   ApplyLanguageFont();
+  FitTextsToControls();
 
   // 12.
   RefreshComPortList();
   PreselectUsbPort();
 
-  // 13.
+  // 13. The task-bar text: the window's icon name, which task bars and window lists show.
   ApplicationTitle = LoadText(kTextAppTitle);
+  setWindowIconText(Q(ApplicationTitle));
 
   // 14. A failure, for instance because the folder exists, is of no consequence here.
   std::string folder = services_.appDataFolder;
@@ -208,6 +219,31 @@ void TMajorForm::ApplyLanguageFont() {
   setFont(f);
 }
 
+std::vector<std::pair<QLabel*, QStringList>> TMajorForm::ChangingLabelTexts() const {
+  QStringList info;
+  for (TextId phase : {kTextReconfiguring, kTextDownloading, kTextVerifying}) {
+    info << Q(LoadText(phase) + " 100%, " + LoadText(kTextAlmostDone));
+  }
+  const QString address = Q(LoadText(kTextDeviceAddressField) + " : 00:00:00:00:00:00");
+  return {
+      {FWVerLabel, {Q(LoadText(kTextFirmwareVersion) + " V99.99")}},
+      {InfoLabel, info},
+      {ElapsedLabel, {Q(LoadText(kTextElapsed) + ": 99:59")}},
+      {BdAddrInfoLabel, {address}},
+      {DeviceBdAddrInfoLabel, {address}},
+  };
+}
+
+// The layout's sizes were made for one font; the language's font may need more room. A text that
+// would run past its control gets a narrower, at worst a smaller, font of its own.
+void TMajorForm::FitTextsToControls() {
+  for (QPushButton* button : findChildren<QPushButton*>())
+    toolkit::qt::FitControlFont(button, {button->text()});
+  toolkit::qt::FitControlFont(SelectComPortLabel, {SelectComPortLabel->text()});
+  for (const auto& [label, texts] : ChangingLabelTexts())
+    toolkit::qt::FitControlFont(label, texts);
+}
+
 void TMajorForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) FormShow();
@@ -228,8 +264,17 @@ void TMajorForm::ExitButtonClick() {
   close();
 }
 
-void TMajorForm::reject() {
-  close();
+void TMajorForm::reject() {}
+
+void TMajorForm::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && button != nullptr && button->isEnabled() && button->isVisible()) {
+    button->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TMajorForm::FormCloseQuery(bool& canClose) {
@@ -255,8 +300,10 @@ void TMajorForm::FormClose() {
   CheckUSBConnectionTimer->Stop();
   ProgressTimer->Stop();
   BlinkHintTextTimer->Stop();
+  // A path the settings file cannot hold is not remembered rather than remembered cut.
+  const bool storable = platform::IniFile::CanHold(FirmwareFilePath);
   platform::IniFile(SettingsFilePath)
-      .WriteString(kSettingsSection, kFirmwareFileKey, FirmwareFilePath);
+      .WriteString(kSettingsSection, kFirmwareFileKey, storable ? FirmwareFilePath : std::string());
 }
 
 void TMajorForm::closeEvent(QCloseEvent* event) {

@@ -1,4 +1,5 @@
 // qmr7-tool: reads and changes the settings of a QM-R7 headset and upgrades its firmware.
+#include <QGuiApplication>
 #include <QLocale>
 #include <cstdlib>
 
@@ -16,6 +17,8 @@
 
 int main(int argc, char** argv) {
   toolkit::qt::QtApplication application(argc, argv);
+  // Desktops name the tool's windows from its desktop entry, in the user's language.
+  QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
   resources::SetLanguage(platform::DetectUiLanguage(
       [](const char* name) { return std::getenv(name); }, QLocale::system().name().toStdString()));
 

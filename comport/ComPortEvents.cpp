@@ -1,4 +1,6 @@
 // The event mask, the worker's start and stop, and the delivery of line events.
+#include <cstdio>
+
 #include "comport/ComPort.h"
 #include "comport/ComThread.h"
 #include "toolkit/Application.h"
@@ -22,6 +24,18 @@ constexpr LineEventInfo kLineEvents[] = {
     {ev::TxEmpty, "TxEmpty event"},
 };
 static_assert(std::size(kLineEvents) == TCustomComPort::kLineEventCount);
+
+// The report shows a message box, which only the UI thread may do: a handler's exception on the
+// worker is handed over. The dispatcher serves the worker until it is stopped; a worker stopped
+// meanwhile (its handler closed the port) can only leave the report on standard error.
+void ReportFromWorker(TComWaitState& state, std::exception_ptr error) {
+  std::lock_guard post(state.postMutex);
+  if (state.Stopped()) {
+    std::fprintf(stderr, "%s\n", toolkit::ExceptionReportText(error).c_str());
+    return;
+  }
+  state.ui.Post([error] { toolkit::HandleException(error); });
+}
 
 }  // namespace
 
@@ -94,7 +108,11 @@ void TCustomComPort::ThreadDoEvent(std::uint32_t events,
     }
   } catch (...) {
     // Every exception, not only the framework's, is reported, and the worker goes on waiting.
-    toolkit::HandleException(std::current_exception());
+    if (onUi) {
+      toolkit::HandleException(std::current_exception());
+    } else {
+      ReportFromWorker(*state, std::current_exception());
+    }
   }
   // From here on only a port that is still there is touched.
   if (onUi && state->port == this) dispatching_ = outer;

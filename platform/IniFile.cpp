@@ -72,7 +72,24 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+bool IsQuote(char c) {
+  return c == '"' || c == '\'';
+}
+
+// The value as the line holds it, so that reading it (blanks trimmed, one pair of surrounding
+// quotes stripped) gives it back.
+std::string Stored(std::string_view value) {
+  const bool blankEnd = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+  const bool quoted = value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front();
+  if (blankEnd || quoted) return "\"" + std::string(value) + "\"";
+  return std::string(value);
+}
+
 }  // namespace
+
+bool IniFile::CanHold(std::string_view value) {
+  return value.find_first_of("\r\n") == std::string_view::npos;
+}
 
 std::optional<std::string> IniFile::Read(std::string_view section, std::string_view key) const {
   const auto text = Slurp(path_);
@@ -104,10 +121,14 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) const {
+  if (!CanHold(value)) {
+    throw toolkit::Exception("Unable to write to " + path_ + ": the value of " + std::string(key) +
+                             " holds a line break");
+  }
   const std::string old = Slurp(path_).value_or(std::string());
   const bool crlf = old.find("\r\n") != std::string::npos;
   const std::string eol = crlf ? "\r\n" : "\n";
-  const std::string newLine = std::string(key) + "=" + std::string(value);
+  const std::string newLine = std::string(key) + "=" + Stored(value);
 
   std::vector<std::string> lines;
   for (std::string_view line : SplitLines(old)) {

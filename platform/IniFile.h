@@ -39,7 +39,14 @@ class IniFile {
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view fallback = {}) const;
 
+  // Writes the value so that Read gives it back exactly: a value with blanks at either end, or
+  // one that a pair of quotes surrounds, is written in double quotes. A value the format cannot
+  // hold (see CanHold) throws toolkit::Exception and leaves the file as it was.
   void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
+
+  // False for a value holding a line break: it would split into lines of its own and read back
+  // cut. (A Linux file name may hold one.)
+  static bool CanHold(std::string_view value);
 
  private:
   std::string path_;

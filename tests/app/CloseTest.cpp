@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QTimer>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -83,6 +84,17 @@ TEST_F(MainformTest, ClosingWritesTheFirmwareFileKeyEvenWhenEmptyAndKeepsTheRest
   next->FormClose();  // a second close finds no engine to destroy
 }
 
+// A Linux file name may hold a line break; the settings file cannot. Such a file is simply not
+// remembered, rather than remembered as another, cut name.
+TEST_F(MainformTest, AFirmwarePathWithALineBreakIsNotRemembered) {
+  auto form = MakeForm();
+  form->FirmwareFilePath = "/fw/QMR7_a\nb.dfu";
+  form->FormClose();
+  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(platform::IniFile(SettingsFile()).Read("Setting", "DFU_FileName"), "");
+  EXPECT_EQ(MakeForm()->FirmwareFilePath, "");
+}
+
 TEST_F(MainformTest, ClosingStopsTheUpgradeTimersAndEndsTheDeviceNotification) {
   auto form = MakeForm();
   form->ProgressTimer->Start();
@@ -96,13 +108,53 @@ TEST_F(MainformTest, ClosingStopsTheUpgradeTimersAndEndsTheDeviceNotification) {
   EXPECT_FALSE(notifier.Registered());
 }
 
-TEST_F(MainformTest, EscapeGoesThroughTheClosingRules) {
-  auto form = MakeForm();
-  form->show();
-  form->PendingCommand = 8;
-  form->reject();
-  EXPECT_TRUE(form->isVisible());
-  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextCommunicating, kTextCaptionNote, 0x30)}));
+// A line that cannot be written (the device failed before the window heard of it) is answered by
+// nothing: it must not stay pending, or every close would be refused as "communicating".
+TEST_F(MainformTest, ACommandThatCannotBeWrittenIsReportedAndLeftBehind) {
+  struct Case {
+    const char* name;
+    std::function<void(TMajorForm&)> send;
+    bool TMajorForm::*changeFlag;  // stays set: nothing was saved
+  };
+  const Case cases[] = {
+      {"next link of the read chain",
+       [](TMajorForm& f) {
+         f.PendingCommand = 7;
+         f.UartRespTimeoutTimer->Start();
+         f.HandleDeviceLine("OK");
+         f.HandleDeviceLine("+FPSTS1=7,89075089");
+       },
+       nullptr},
+      {"save of the A2DP page",
+       [](TMajorForm& f) {
+         f.A2DPAudioMixPercentageUpDown->SetPosition(55);
+         f.SaveA2dpAudioSettingButton->click();
+       },
+       &TMajorForm::A2dpChanged},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    reports.clear();
+    auto form = MakeForm();
+    form->show();
+    form->PortReady = true;  // as the window believes; the port itself cannot write
+    form->UpdateControlStates();
+
+    c.send(*form);
+
+    EXPECT_EQ(form->PendingCommand, kIdleCommand);
+    EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+    EXPECT_FALSE(form->PortReady);
+    EXPECT_TRUE(form->OpenComPortButton->isEnabled());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("Unable to write to COM2: ", 0), 0u) << reports[0];
+    if (c.changeFlag != nullptr) {
+      EXPECT_TRUE((*form).*c.changeFlag);
+    }
+    ui.answers = {mb::kIdYes};  // leave the unsaved edit
+    form->ExitButton->click();
+    EXPECT_FALSE(form->isVisible());
+  }
 }
 
 TEST_F(MainformTest, AnExceptionEscapingAnEventIsReportedAndTheLoopGoesOn) {

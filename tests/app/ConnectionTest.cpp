@@ -1,3 +1,5 @@
+#include <QEvent>
+#include <QObject>
 #include <string>
 #include <vector>
 
@@ -223,6 +225,71 @@ TEST_F(DeviceTest, OpenWithNoLineSelectedAsksForOne) {
   EXPECT_EQ(ui.boxes,
             (std::vector{Box(kTextSelectAndOpenPort, kTextCaptionNote, mb::kIconInformation)}));
   EXPECT_FALSE(form->ComPort1->Active());
+}
+
+// The restore question is modal: while it is open the device may leave or a running chain may time
+// out, and either closes the port. A Yes given after that must leave the window closable.
+TEST_F(DeviceTest, ARestoreAnsweredAfterThePortClosedSendsNothing) {
+  enum class Closer { Unplug, TimeOut };
+  for (Closer closer : {Closer::Unplug, Closer::TimeOut}) {
+    SCOPED_TRACE(closer == Closer::Unplug ? "unplugged" : "timed out");
+    StartHeadset(closer == Closer::TimeOut ? "silent" : "");
+    StartWindow();
+    if (closer == Closer::Unplug) {
+      OpenAndRead();
+    } else {
+      OpenPort();  // command 7 stays unanswered
+    }
+    const std::string question = LoadText(kTextConfirmRestore);
+    ui.answers = {mb::kIdYes};
+    ui.onBox = [&](const toolkit::testing::ShownBox& box) {
+      if (box.text != question) return;
+      if (closer == Closer::Unplug) {
+        headset.reset();
+        notifier.Notify(platform::kDeviceRemoveComplete);
+      } else {
+        clock.Advance(1000);
+      }
+    };
+    form->RestoreDefaultButton->click();
+    ui.onBox = nullptr;
+
+    EXPECT_FALSE(form->PortReady);
+    EXPECT_EQ(form->PendingCommand, kIdleCommand);
+    EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+    EXPECT_FALSE(form->RestorePending);
+    EXPECT_EQ(ui.boxes.back(), Box(kTextSelectAndOpenPort, kTextCaptionNote, mb::kIconInformation));
+    EXPECT_TRUE(reports.empty());
+    form->ExitButton->click();
+    EXPECT_FALSE(form->isVisible());
+
+    form.reset();
+    headset.reset();
+    ui.boxes.clear();
+  }
+}
+
+// Counts the enabled-state changes of the control it watches.
+class EnabledChanges final : public QObject {
+ public:
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::EnabledChange) ++count;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+TEST_F(DeviceTest, DestroyingTheWindowWithThePortOpenRunsNoHandlerIntoIt) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  EnabledChanges changes;
+  form->OpenComPortButton->installEventFilter(&changes);
+  form.reset();
+  EXPECT_EQ(changes.count, 0);  // the close handler would enable the port controls again
+  EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(DeviceTest, ClosingWhileTheFirstReadsRunIsRefused) {

@@ -31,6 +31,7 @@ TEST_F(MainformTest, CaptionTitleAndFontFollowTheLanguage) {
     auto form = MakeForm();
     EXPECT_EQ(S(form->windowTitle()), c.caption);
     EXPECT_EQ(form->ApplicationTitle, c.title);
+    EXPECT_EQ(S(form->windowIconText()), c.title);  // what the task bar shows
     EXPECT_EQ(form->FontCharset, c.charset);
     if (c.language == Language::Japanese) {
       EXPECT_EQ(form->font().pointSize(), 10);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "PtyFixture.h"
+#include "toolkit/Application.h"
 
 namespace comport::testing {
 namespace {
@@ -235,6 +236,32 @@ TEST_F(EventsTest, WithoutSynchronisationHandlersRunOnTheWorkerAndCloseIsHandedT
   PumpUntil([&] { return handled.load(); });
   EXPECT_TRUE(onWorker);
   EXPECT_FALSE(port_->Active());
+}
+
+// The report shows a message box: on the worker it would be a widget off the UI thread.
+TEST_F(EventsTest, WithoutSynchronisationAHandlersExceptionIsReportedOnTheUiThread) {
+  std::atomic<bool> reportedOffUi{false};
+  toolkit::SetExceptionHandler([&](const std::string& text) {
+    if (std::this_thread::get_id() != ui_thread_) {
+      reportedOffUi = true;
+      return;
+    }
+    reports_.push_back(text);
+  });
+  std::atomic<int> calls{0};
+  port_->SetSynchronizeEvents(false);
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    Drain();
+    if (++calls == 1) throw std::runtime_error("handler failed");
+  });
+  port_->Open();
+  pty_.Write("1");
+  PumpUntil([&] { return !reports_.empty() || reportedOffUi; });
+  EXPECT_FALSE(reportedOffUi);
+  EXPECT_EQ(reports_, (std::vector<std::string>{"handler failed."}));
+  pty_.Write("2");  // and the worker goes on waiting
+  PumpUntil([&] { return calls == 2; });
+  EXPECT_TRUE(port_->Active());
 }
 
 TEST_F(EventsTest, Rx80PercFullFiresWhenTheQueueCrossesFourFifthsOfTheInputSize) {

@@ -81,6 +81,46 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
   }
 }
 
+// A file name on Linux may hold blanks at its ends, quotes, even a line break: a value either reads
+// back exactly as written or is refused, never cut.
+TEST(IniFileTest, AValueReadsBackExactlyOrIsRefused) {
+  struct Case {
+    const char* name;
+    std::string value;
+    bool held;
+    const char* line;  // the line written for it
+  };
+  const Case cases[] = {
+      {"plain", "/fw/a.dfu", true, "DFU_FileName=/fw/a.dfu"},
+      {"blank at the end", "/fw/a.dfu ", true, "DFU_FileName=\"/fw/a.dfu \""},
+      {"blank at the start", " a.dfu", true, "DFU_FileName=\" a.dfu\""},
+      {"tab at the end", "a.dfu\t", true, "DFU_FileName=\"a.dfu\t\""},
+      {"surrounded by double quotes", "\"a.dfu\"", true, "DFU_FileName=\"\"a.dfu\"\""},
+      {"surrounded by single quotes", "'a.dfu'", true, "DFU_FileName=\"'a.dfu'\""},
+      {"one quote only", "\"a.dfu", true, "DFU_FileName=\"a.dfu"},
+      {"line feed inside", "/fw/a\nb.dfu", false, nullptr},
+      {"carriage return inside", "/fw/a\rb.dfu", false, nullptr},
+      {"line feed at the end", "/fw/a.dfu\n", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    const std::string before = "[Setting]\nDFU_FileName=/old\n";
+    WriteFile(path, before);
+    EXPECT_EQ(IniFile::CanHold(c.value), c.held);
+    if (c.held) {
+      IniFile(path).WriteString("Setting", "DFU_FileName", c.value);
+      EXPECT_EQ(ReadFile(path), "[Setting]\n" + std::string(c.line) + "\n");
+      EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), c.value);
+    } else {
+      EXPECT_THROW(IniFile(path).WriteString("Setting", "DFU_FileName", c.value),
+                   toolkit::Exception);
+      EXPECT_EQ(ReadFile(path), before);
+    }
+  }
+}
+
 TEST(IniFileTest, AFailedWriteRaisesAndLeavesNoHalfWrittenFile) {
   TempDir dir;
   // A folder where the file should be: the rename at the end cannot replace it.
