@@ -185,8 +185,8 @@ void TMajorForm::FormCreate() {
   FirmwareFilePath = remembered;
 
   // 17.
-  DeviceNotification =
-      services_.deviceNotifier.Register([this](unsigned code) { WMDeviceChange(code); });
+  DeviceNotification = services_.deviceNotifier.Register(
+      [this](const platform::DeviceChange& change) { WMDeviceChange(change.eventCode); });
 
   // 18.
   UpdateControlStates();
