@@ -164,29 +164,37 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents) {
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
 
+  // The first failure is the cause; the clean-up after it must not overwrite errno.
+  int cause = 0;
+  auto step = [&cause](bool ok) {
+    if (!ok && cause == 0) cause = errno != 0 ? errno : EIO;
+    return cause == 0;
+  };
+
   // Keep the mode of the file being replaced; a new file gets the usual one.
   struct stat st {};
   mode_t mode = 0644;
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  bool ok = ::fchmod(fd, mode) == 0;
+  step(::fchmod(fd, mode) == 0);
 
   const char* p = contents.data();
   std::size_t left = contents.size();
-  while (ok && left > 0) {
+  while (cause == 0 && left > 0) {
+    errno = 0;
     const ssize_t n = ::write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
+    if (!step(n > 0)) break;
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  if (cause == 0) step(::fsync(fd) == 0);
+  const bool closed = ::close(fd) == 0;
+  if (cause == 0) step(closed);
+  if (cause == 0) step(::rename(temp.c_str(), path.c_str()) == 0);
+  if (cause == 0) return true;
+  ::unlink(temp.c_str());
+  errno = cause;
+  return false;
 }
 
 }  // namespace platform

@@ -32,7 +32,8 @@ class IniFile {
   std::string path_;
 };
 
-// Writes `contents` to `path` atomically; false on any failure, with the old file untouched.
+// Writes `contents` to `path` atomically; false on any failure, with the old file untouched and
+// errno set to the cause.
 bool WriteFileAtomically(const std::string& path, std::string_view contents);
 
 }  // namespace platform
