@@ -188,6 +188,7 @@ TCustomComPort::TCustomComPort(toolkit::Component* owner, toolkit::UiDispatcher&
 }
 
 TCustomComPort::~TCustomComPort() {
+  StopNotification();
   try {
     Close();
   } catch (...) {
