@@ -20,6 +20,7 @@
 
 #include "app/DeviceProtocol.h"
 #include "comport/ComPort.h"
+#include "comport/ComSignal.h"
 #include "platform/DeviceNotifier.h"
 #include "platform/PortEnumerator.h"
 #include "resources/TextIds.h"
@@ -127,6 +128,8 @@ class TMajorForm final : public QDialog {
 
   // Opened and closed by the window; closes with the window when destroyed.
   std::unique_ptr<comport::TComPort> ComPort1;
+  // Bound to no port and no control: it shows nothing.
+  std::unique_ptr<comport::TComSignal> ComSignal1;
 
   // --- Window state ----------------------------------------------------------------------------
   int PendingCommand = kIdleCommand;
@@ -243,6 +246,7 @@ class TMajorForm final : public QDialog {
  private:
   void BuildControls();
   void BuildTimers();
+  void BuildIndicators();
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();

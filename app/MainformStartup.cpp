@@ -48,6 +48,7 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   ComPort1 = std::make_unique<comport::TComPort>(nullptr, services_.dispatcher);
   ComPort1->SetName("ComPort1");
   ComPort1->SetDeviceName("COM2");
+  BuildIndicators();
   BindEvents();
   FormCreate();
 }
