@@ -22,6 +22,7 @@
 
 #include "app/DeviceProtocol.h"
 #include "comport/ComPort.h"
+#include "comport/ComSignal.h"
 #include "platform/DeviceNotifier.h"
 #include "platform/PortEnumerator.h"
 #include "resources/TextIds.h"
@@ -129,6 +130,8 @@ class TMajorForm final : public QDialog {
 
   // Opened and closed by the window; closes with the window when destroyed.
   std::unique_ptr<comport::TComPort> ComPort1;
+  // Bound to no port and no control: it shows nothing.
+  std::unique_ptr<comport::TComSignal> ComSignal1;
 
   // --- Window state ----------------------------------------------------------------------------
   int PendingCommand = kIdleCommand;
@@ -255,6 +258,7 @@ class TMajorForm final : public QDialog {
  private:
   void BuildControls();
   void BuildTimers();
+  void BuildIndicators();
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();

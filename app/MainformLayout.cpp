@@ -216,4 +216,14 @@ void TMajorForm::BuildTimers() {
   ShowPromptTimer = named("ShowPromptTimer");
 }
 
+void TMajorForm::BuildIndicators() {
+  for (const auto& indicator : resources::MainWindowLayout().indicators) {
+    if (indicator.name != "ComSignal1") continue;
+    ComSignal1 = std::make_unique<comport::TComSignal>(nullptr, services_.clock);
+    ComSignal1->SetName(std::string(indicator.name));
+    ComSignal1->SetDelay(indicator.delay);
+    ComSignal1->SetSignal(static_cast<comport::TSignal>(indicator.signal));
+  }
+}
+
 }  // namespace app

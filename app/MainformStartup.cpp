@@ -50,6 +50,7 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   ComPort1 = std::make_unique<comport::TComPort>(nullptr, services_.dispatcher);
   ComPort1->SetName("ComPort1");
   ComPort1->SetDeviceName("COM2");
+  BuildIndicators();
   BindEvents();
   FormCreate();
 }
@@ -196,8 +197,8 @@ void TMajorForm::FormCreate() {
   FirmwareFilePath = remembered;
 
   // 17.
-  DeviceNotification =
-      services_.deviceNotifier.Register([this](unsigned code) { WMDeviceChange(code); });
+  DeviceNotification = services_.deviceNotifier.Register(
+      [this](const platform::DeviceChange& change) { WMDeviceChange(change.eventCode); });
 
   // 18.
   UpdateControlStates();

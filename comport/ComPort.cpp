@@ -203,6 +203,7 @@ TCustomComPort::TCustomComPort(toolkit::Component* owner, toolkit::UiDispatcher&
 }
 
 TCustomComPort::~TCustomComPort() {
+  StopNotification();
   try {
     Close();
   } catch (...) {

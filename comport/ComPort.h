@@ -17,9 +17,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "comport/ComServices.h"
 #include "comport/ComTypes.h"
 #include "comport/SerialDevice.h"
+#include "platform/DeviceNotifier.h"
 #include "toolkit/Component.h"
 #include "toolkit/Dispatcher.h"
 
@@ -313,10 +316,32 @@ class TCustomComPort : public toolkit::Component {
   void SetOnRxChar(TNotifyEvent value) { SetLineEvent(kRxChar, std::move(value)); }
   void SetOnRxFlag(TNotifyEvent value) { SetLineEvent(kRxFlag, std::move(value)); }
   void SetOnTxEmpty(TNotifyEvent value) { SetLineEvent(kTxEmpty, std::move(value)); }
-  // Device arrival and removal are reported by the port-enumeration part, which comes later; the
-  // handlers are stored.
-  void SetOnDeviceArrival(TDeviceArrivalEvent value) { onDeviceArrival_ = std::move(value); }
-  void SetOnDeviceRemoved(TDeviceRemovedEvent value) { onDeviceRemoved_ = std::move(value); }
+  // Assigning either registers for device notifications, clearing both unregisters.
+  void SetOnDeviceArrival(TDeviceArrivalEvent value);
+  void SetOnDeviceRemoved(TDeviceRemovedEvent value);
+
+  // Enumeration (ComEnum.cpp): each appends to `list` and never clears, sorts, de-duplicates or
+  // raises; what cannot be read adds nothing.
+  void EnumDevices(std::vector<std::string>& list);
+  void EnumComDevices(std::vector<std::string>& list);
+  void EnumComDevicesFromRegistry(std::vector<std::string>& list);
+  void EnumComFriendlyNames(std::vector<std::string>& list);
+
+  // Hot-plug notification (ComNotify.cpp). The hook is installed exactly while a registration
+  // exists; a refused registration leaves neither and returns false.
+  bool StartNotification();
+  bool StopNotification();
+  // Hears every device change while registered; always false, so others hear it too.
+  bool WindowHook(const platform::DeviceChange& change);
+
+  // The line-settings dialog (ComConfigDialog.cpp): true when the user confirmed. ConfigDialog
+  // edits the port's settings (applied at once to an open port), DefaultConfigDialog the port's
+  // default settings in the defaults file.
+  bool ConfigDialog();
+  bool DefaultConfigDialog();
+
+  const TComServices& Services() const { return services_; }
+  void SetServices(TComServices value) { services_ = std::move(value); }
 
   // The line events, in the order one wake-up delivers them.
   enum LineEvent : std::uint8_t {
@@ -347,12 +372,17 @@ class TCustomComPort : public toolkit::Component {
 
   // The device of the open port; null while closed.
   std::unique_ptr<SerialDevice> FHandle;
+  // The device-notification registration; null while unregistered.
+  std::unique_ptr<platform::DeviceNotifier::Registration> FNotification;
 
  private:
   friend class TComThread;
   friend struct TComWaitState;
+  friend class TComSignal;  // reads the modem lines without raising
 
   void SetLineEvent(LineEvent event, TNotifyEvent value);
+  // Registers while a device handler is assigned, unregisters when none is.
+  void DeviceHandlersChanged();
   void ApplyLineSettings() { SetComDCB(); }
   bool Applies() const { return FHandle != nullptr && !Designing(); }
   void CloseFromWorker(TComWaitState& worker);
@@ -388,6 +418,7 @@ class TCustomComPort : public toolkit::Component {
   TBytes FWriteCopy;
 
   toolkit::UiDispatcher& ui_;
+  TComServices services_;
   TThreadPriority threadPriority_ = tpTimeCritical;
   TBaudRate baudRate_ = brDefault;
   TDataBits dataBits_ = dbDefault;

@@ -13,12 +13,13 @@ namespace platform {
 
 class PollingDeviceNotifier::Watch final : public Registration {
  public:
+  // Takes `wake`, an eventfd that ends the watch.
   Watch(toolkit::UiDispatcher& ui, Handler handler,
-        std::vector<std::unique_ptr<EventSource>> sources)
+        std::vector<std::unique_ptr<EventSource>> sources, int wake)
       : ui_(ui),
         handler_(std::make_shared<Handler>(std::move(handler))),
         sources_(std::move(sources)),
-        wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        wake_(wake),
         thread_([this] { Run(); }) {}
 
   ~Watch() override {
@@ -44,15 +45,15 @@ class PollingDeviceNotifier::Watch final : public Registration {
       }
       for (std::size_t i = 1; i < fds.size(); ++i) {
         if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
-        for (unsigned code : sources_[i - 1]->Drain())
-          Deliver(code);
+        for (DeviceChange& change : sources_[i - 1]->Drain())
+          Deliver(std::move(change));
       }
     }
   }
 
-  void Deliver(unsigned code) {
-    ui_.Post([handler = handler_, code] {
-      if (*handler) (*handler)(code);
+  void Deliver(DeviceChange change) {
+    ui_.Post([handler = handler_, change = std::move(change)] {
+      if (*handler) (*handler)(change);
     });
   }
 
@@ -69,10 +70,26 @@ PollingDeviceNotifier::PollingDeviceNotifier(toolkit::UiDispatcher& ui, SourceFa
     : ui_(ui), sources_(std::move(sources)) {}
 
 std::unique_ptr<DeviceNotifier::Registration> PollingDeviceNotifier::Register(Handler handler) {
-  return std::make_unique<Watch>(ui_, std::move(handler), sources_());
+  // Without its wake-up the watch could never be ended.
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) return nullptr;
+  return std::make_unique<Watch>(ui_, std::move(handler), sources_(), wake);
 }
 
 namespace {
+
+// A removal event still carries the node the device had.
+void Describe(udev_device* d, DeviceChange& change) {
+  const char* subsystem = udev_device_get_subsystem(d);
+  const char* node = udev_device_get_devnode(d);
+  if (subsystem != nullptr && std::strcmp(subsystem, "tty") == 0) {
+    change.kind = DeviceKind::Port;
+  } else if (subsystem != nullptr && std::strcmp(subsystem, "usb") == 0) {
+    change.kind = DeviceKind::Interface;
+    if (node == nullptr) node = udev_device_get_syspath(d);
+  }
+  change.name = node != nullptr ? node : "";
+}
 
 class UdevEventSource final : public EventSource {
  public:
@@ -84,17 +101,21 @@ class UdevEventSource final : public EventSource {
 
   int Fd() const override { return udev_monitor_get_fd(monitor_); }
 
-  std::vector<unsigned> Drain() override {
-    std::vector<unsigned> codes;
+  std::vector<DeviceChange> Drain() override {
+    std::vector<DeviceChange> changes;
     while (udev_device* d = udev_monitor_receive_device(monitor_)) {
       const char* action = udev_device_get_action(d);
-      if (action != nullptr && std::strcmp(action, "add") == 0) codes.push_back(kDeviceArrival);
-      if (action != nullptr && std::strcmp(action, "remove") == 0) {
-        codes.push_back(kDeviceRemoveComplete);
+      DeviceChange change;
+      const bool add = action != nullptr && std::strcmp(action, "add") == 0;
+      const bool remove = action != nullptr && std::strcmp(action, "remove") == 0;
+      if (add || remove) {
+        change.eventCode = add ? kDeviceArrival : kDeviceRemoveComplete;
+        Describe(d, change);
+        changes.push_back(std::move(change));
       }
       udev_device_unref(d);
     }
-    return codes;
+    return changes;
   }
 
  private:
@@ -108,13 +129,18 @@ class RegistryEventSource final : public EventSource {
 
   int Fd() const override { return watcher_.Fd(); }
 
-  std::vector<unsigned> Drain() override {
-    std::vector<unsigned> codes;
+  std::vector<DeviceChange> Drain() override {
+    std::vector<DeviceChange> changes;
     for (const VirtualDeviceEvent& e : watcher_.ReadEvents()) {
-      codes.push_back(e.kind == VirtualDeviceEvent::Kind::Arrived ? kDeviceArrival
-                                                                  : kDeviceRemoveComplete);
+      DeviceChange change;
+      change.eventCode =
+          e.kind == VirtualDeviceEvent::Kind::Arrived ? kDeviceArrival : kDeviceRemoveComplete;
+      if (e.device.kind == kSerialKind) change.kind = DeviceKind::Port;
+      if (e.device.kind == kUsbDfuKind) change.kind = DeviceKind::Interface;
+      change.name = e.device.path;
+      changes.push_back(std::move(change));
     }
-    return codes;
+    return changes;
   }
 
  private:

@@ -18,8 +18,8 @@ class EventSource {
  public:
   virtual ~EventSource() = default;
   virtual int Fd() const = 0;
-  // Reads what is pending without blocking; returns kDeviceArrival / kDeviceRemoveComplete codes.
-  virtual std::vector<unsigned> Drain() = 0;
+  // Reads what is pending without blocking: the arrivals and removals, in order.
+  virtual std::vector<DeviceChange> Drain() = 0;
 };
 
 class PollingDeviceNotifier final : public DeviceNotifier {

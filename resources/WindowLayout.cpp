@@ -102,6 +102,10 @@ constexpr std::array<TimerLayout, 7> kTimers = {{
     {"ShowPromptTimer", false, 100},
 }};
 
+constexpr std::array<SignalIndicatorLayout, 1> kIndicators = {{
+    {"ComSignal1", 100, 0},
+}};
+
 constexpr WindowLayout kWindow = {
     837,
     542,
@@ -114,6 +118,7 @@ constexpr WindowLayout kWindow = {
     kPages,
     kUpDowns,
     kTimers,
+    kIndicators,
 };
 
 }  // namespace

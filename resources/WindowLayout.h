@@ -1,5 +1,6 @@
 // The main window as data: every control's name, parent, role, place, size, tab order, design text
-// and the catalogue text it shows once start-up has run, plus the window's timers. The window is
+// and the catalogue text it shows once start-up has run, plus the window's timers and its signal
+// indicator. The window is
 // built from these tables; what each control does lives with its handlers.
 #pragma once
 
@@ -55,6 +56,14 @@ struct TimerLayout {
   unsigned interval;
 };
 
+// A signal indicator: its delay in milliseconds and its signal (the ordinal of its TSignal member,
+// 0 for none). The window's one is bound to no port and no control.
+struct SignalIndicatorLayout {
+  std::string_view name;
+  int delay;
+  int signal;
+};
+
 struct WindowLayout {
   int clientWidth;
   int clientHeight;
@@ -67,6 +76,7 @@ struct WindowLayout {
   std::span<const TabSheetLayout> pages;
   std::span<const UpDownLayout> upDowns;
   std::span<const TimerLayout> timers;
+  std::span<const SignalIndicatorLayout> indicators;
 };
 
 const WindowLayout& MainWindowLayout();

@@ -107,6 +107,23 @@ TEST_F(MainformTest, SpinControlsAndTimersAreDefinedAsTheLayoutSays) {
   }
 }
 
+TEST_F(MainformTest, TheSignalIndicatorIsAsTheLayoutSaysAndBoundToNothing) {
+  auto form = MakeForm();
+  ASSERT_EQ(MainWindowLayout().indicators.size(), 1U);
+  const auto& layout = MainWindowLayout().indicators[0];
+  ASSERT_NE(form->ComSignal1, nullptr);
+  EXPECT_EQ(form->ComSignal1->Name(), layout.name);
+  EXPECT_EQ(form->ComSignal1->Delay(), 100);
+  EXPECT_EQ(form->ComSignal1->Signal(), comport::siNone);
+  EXPECT_EQ(form->ComSignal1->ComPort(), nullptr);
+  EXPECT_EQ(form->ComSignal1->Control(), nullptr);
+  EXPECT_FALSE(form->ComSignal1->SignalValue());
+  // The port keeps the window's own handlers.
+  EXPECT_TRUE(form->ComPort1->AfterClose() ==
+              comport::TOpenCloseEvent::Bind(form.get(), &TMajorForm::ComPort1AfterClose));
+  EXPECT_FALSE(static_cast<bool>(form->ComPort1->AfterOpen()));
+}
+
 // Presses Tab `count` times from the list box and names the controls that take the focus.
 std::vector<std::string> TabWalk(TMajorForm& form, int count) {
   form.show();

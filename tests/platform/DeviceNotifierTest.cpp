@@ -14,18 +14,23 @@
 namespace platform {
 namespace {
 
-// A pipe standing in for a device source: each byte written is one event code's low byte.
+using namespace std::chrono_literals;
+
+// A pipe standing in for a device source: each byte written is one change, 0 the arrival and 1
+// the removal of the port /dev/ttyTEST.
 class PipeSource final : public EventSource {
  public:
   explicit PipeSource(int readFd) : fd_(readFd) {}
   ~PipeSource() override { ::close(fd_); }
   int Fd() const override { return fd_; }
-  std::vector<unsigned> Drain() override {
+  std::vector<DeviceChange> Drain() override {
     unsigned char byte = 0;
-    std::vector<unsigned> codes;
-    while (::read(fd_, &byte, 1) == 1)
-      codes.push_back(byte == 0 ? kDeviceArrival : kDeviceRemoveComplete);
-    return codes;
+    std::vector<DeviceChange> changes;
+    while (::read(fd_, &byte, 1) == 1) {
+      changes.push_back(
+          {byte == 0 ? kDeviceArrival : kDeviceRemoveComplete, DeviceKind::Port, "/dev/ttyTEST"});
+    }
+    return changes;
   }
 
  private:
@@ -60,21 +65,26 @@ TEST_F(DeviceNotifierTest, EventsReachTheHandlerOnTheUiThreadInOrder) {
   auto notifier = MakeNotifier();
   std::vector<unsigned> seen;
   const auto ui = std::this_thread::get_id();
-  auto registration = notifier.Register([&](unsigned code) {
+  std::vector<std::string> names;
+  auto registration = notifier.Register([&](const DeviceChange& change) {
     EXPECT_EQ(std::this_thread::get_id(), ui);
-    seen.push_back(code);
+    EXPECT_EQ(change.kind, DeviceKind::Port);
+    seen.push_back(change.eventCode);
+    names.push_back(change.name);
   });
   Send(0);
   Send(1);
   Send(0);
   PumpUntil(seen, 3);
   EXPECT_EQ(seen, (std::vector<unsigned>{kDeviceArrival, kDeviceRemoveComplete, kDeviceArrival}));
+  EXPECT_EQ(names, std::vector<std::string>(3, "/dev/ttyTEST"));
 }
 
 TEST_F(DeviceNotifierTest, NothingArrivesAfterTheRegistrationEnds) {
   auto notifier = MakeNotifier();
   std::vector<unsigned> seen;
-  auto registration = notifier.Register([&](unsigned code) { seen.push_back(code); });
+  auto registration =
+      notifier.Register([&](const DeviceChange& change) { seen.push_back(change.eventCode); });
   Send(0);
   // Whether the watcher already handed the event over or not, ending the registration first
   // means the handler never runs.
@@ -93,7 +103,11 @@ TEST_F(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
     return sources;
   });
   std::vector<unsigned> seen;
-  auto registration = notifier.Register([&](unsigned code) { seen.push_back(code); });
+  std::vector<DeviceChange> changes;
+  auto registration = notifier.Register([&](const DeviceChange& change) {
+    seen.push_back(change.eventCode);
+    changes.push_back(change);
+  });
 
   VirtualDevice device;
   device.kind = kSerialKind;
@@ -109,10 +123,45 @@ TEST_F(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
     EXPECT_EQ(ports.back().description, "USB Serial Device (QM-R7 virtual headset)");
   }
   PumpUntil(seen, 2);
-  EXPECT_EQ(seen, (std::vector<unsigned>{kDeviceArrival, kDeviceRemoveComplete}));
+  EXPECT_EQ(changes, (std::vector<DeviceChange>{
+                         {kDeviceArrival, DeviceKind::Port, "/dev/pts/99"},
+                         {kDeviceRemoveComplete, DeviceKind::Port, "/dev/pts/99"},
+                     }));
   for (const auto& port : SystemPortEnumerator(registry).Enumerate()) {
     EXPECT_NE(port.name, "/dev/pts/99");
   }
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST(ManualDeviceNotifierTest, EveryRegistrationHearsEachChangeUntilItEnds) {
+  ManualDeviceNotifier notifier;
+  std::vector<std::string> heard;
+  auto first = notifier.Register([&](const DeviceChange& c) { heard.push_back("1 " + c.name); });
+  auto second = notifier.Register([&](const DeviceChange& c) { heard.push_back("2 " + c.name); });
+  EXPECT_EQ(notifier.Registrations(), 2U);
+  notifier.Notify({kDeviceArrival, DeviceKind::Port, "/dev/ttyACM0"});
+  first.reset();
+  notifier.Notify({kDeviceRemoveComplete, DeviceKind::Port, "/dev/ttyACM0"});
+  EXPECT_EQ(heard,
+            (std::vector<std::string>{"1 /dev/ttyACM0", "2 /dev/ttyACM0", "2 /dev/ttyACM0"}));
+  second.reset();
+  EXPECT_FALSE(notifier.Registered());
+}
+
+TEST(ManualDeviceNotifierTest, AHandlerThatEndsAnotherRegistrationKeepsItFromBeingCalled) {
+  ManualDeviceNotifier notifier;
+  std::unique_ptr<DeviceNotifier::Registration> second;
+  int secondCalls = 0;
+  auto first = notifier.Register([&](const DeviceChange&) { second.reset(); });
+  second = notifier.Register([&](const DeviceChange&) { ++secondCalls; });
+  notifier.Notify(kDeviceArrival);
+  EXPECT_EQ(secondCalls, 0);
+  EXPECT_EQ(notifier.Registrations(), 1U);
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 // other threads use to end the wait. Linux has no notification for modem-line changes that another
 // thread can interrupt, nor for line errors or an empty transmitter: while such events are asked
 // for, the wait also samples the lines and the error counters every few milliseconds. Provider
-// events 1 and 2 and printer errors do not exist on Linux ttys: they can be asked for and never
-// come.
+// events 1 and 2 and printer errors do not exist on Linux ttys, and whether the event character
+// came in could only be seen by reading the input, which belongs to the application: these can be
+// asked for and never come.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
@@ -163,10 +164,6 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   Error SetEventMask(std::uint32_t mask) override {
-    constexpr const char* kOp = "set the event mask";
-    // Whether the event character came in can only be seen by reading the input, which belongs
-    // to the application.
-    if ((mask & ev::RxFlag) != 0) return Fail(EOPNOTSUPP, kOp);
     epoll_event tty{EPOLLET, {}};
     tty.data.fd = fd_;
     if ((mask & kInputEvents) != 0) tty.events |= EPOLLIN;

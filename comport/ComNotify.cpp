@@ -1,0 +1,59 @@
+// Hot-plug notification: the port hears device changes through the application's notifier while
+// an arrival or removal handler is assigned.
+#include "comport/ComPort.h"
+
+namespace comport {
+
+void TCustomComPort::SetOnDeviceArrival(TDeviceArrivalEvent value) {
+  if (value == onDeviceArrival_) return;
+  onDeviceArrival_ = std::move(value);
+  DeviceHandlersChanged();
+}
+
+void TCustomComPort::SetOnDeviceRemoved(TDeviceRemovedEvent value) {
+  if (value == onDeviceRemoved_) return;
+  onDeviceRemoved_ = std::move(value);
+  DeviceHandlersChanged();
+}
+
+void TCustomComPort::DeviceHandlersChanged() {
+  if (Designing()) return;
+  if (onDeviceArrival_ || onDeviceRemoved_) {
+    StartNotification();
+  } else {
+    StopNotification();
+  }
+}
+
+bool TCustomComPort::StartNotification() {
+  if (FNotification != nullptr) return true;
+  if (services_.notifier == nullptr) return false;
+  // The registration is the hook: it ends with it.
+  FNotification = services_.notifier->Register(
+      [this](const platform::DeviceChange& change) { WindowHook(change); });
+  return FNotification != nullptr;
+}
+
+bool TCustomComPort::StopNotification() {
+  if (FNotification == nullptr) return true;
+  FNotification.reset();
+  return true;
+}
+
+bool TCustomComPort::WindowHook(const platform::DeviceChange& change) {
+  const TDeviceArrivalEvent* handler = nullptr;
+  if (change.eventCode == platform::kDeviceArrival) handler = &onDeviceArrival_;
+  if (change.eventCode == platform::kDeviceRemoveComplete) handler = &onDeviceRemoved_;
+  if (handler == nullptr) return false;
+  if (change.kind != platform::DeviceKind::Port && change.kind != platform::DeviceKind::Interface) {
+    return false;
+  }
+  if (*handler) {
+    // A copy, so that a handler that clears or replaces itself does not end itself while it runs.
+    const TDeviceArrivalEvent call = *handler;
+    call(this, change.name);
+  }
+  return false;
+}
+
+}  // namespace comport
