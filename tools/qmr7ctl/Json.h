@@ -17,24 +17,8 @@
 namespace qmr7ctl::json {
 
 class Value;
+class Object;
 using Array = std::vector<Value>;
-using Member = std::pair<std::string, Value>;
-
-class Object {
- public:
-  Object() = default;
-  Object(std::initializer_list<Member> members);
-
-  // Adds a member; a second one of the same name replaces the first in place.
-  Object& Set(std::string name, Value value);
-  const Value* Find(std::string_view name) const;
-  const std::vector<Member>& Members() const { return members_; }
-
-  friend bool operator==(const Object&, const Object&) = default;
-
- private:
-  std::vector<Member> members_;
-};
 
 class Value {
  public:
@@ -45,8 +29,8 @@ class Value {
   Value(std::int64_t n) : v_(n) {}
   Value(std::string s) : v_(std::move(s)) {}
   Value(const char* s) : v_(std::string(s)) {}
-  Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
-  Value(Object o) : v_(std::make_shared<Object>(std::move(o))) {}
+  Value(Array a);
+  Value(Object o);
 
   bool IsNull() const { return std::holds_alternative<std::monostate>(v_); }
   const bool* AsBool() const { return std::get_if<bool>(&v_); }
@@ -65,6 +49,27 @@ class Value {
                std::shared_ptr<Object>>
       v_;
 };
+
+using Member = std::pair<std::string, Value>;
+
+class Object {
+ public:
+  Object() = default;
+  Object(std::initializer_list<Member> members);
+
+  // Adds a member; a second one of the same name replaces the first in place.
+  Object& Set(std::string name, Value value);
+  const Value* Find(std::string_view name) const;
+  const std::vector<Member>& Members() const { return members_; }
+
+  friend bool operator==(const Object&, const Object&) = default;
+
+ private:
+  std::vector<Member> members_;
+};
+
+inline Value::Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
+inline Value::Value(Object o) : v_(std::make_shared<Object>(std::move(o))) {}
 
 inline constexpr int kMaxDepth = 32;
 
