@@ -383,11 +383,14 @@ TEST_F(CtlTest, SetRefusesToSendBackAValueTheHeadsetCannotHold) {
   odd.gpsPercentage = 0;  // as a faulty headset might report it
   headset = sim::Headset(sim::HeadsetState{odd, {}});
   EXPECT_EQ(Ctl({"set", "gps-sharing=yes"}), 4);
-  EXPECT_EQ(err, "qmr7ctl: gps-percentage: a whole number from 1 to 100 is allowed.\n");
+  EXPECT_EQ(err, "qmr7ctl: The headset reports gps-percentage=0, which it cannot hold.\n");
   EXPECT_EQ(headset.State().settings.gpsSharing, 0);
   // Another page is saved all the same.
   EXPECT_EQ(Ctl({"set", "a2dp-percentage=33"}), 0) << err;
   EXPECT_EQ(headset.State().settings.a2dpPercentage, 33);
+  // Nor is such a value kept in a backup.
+  EXPECT_EQ(Ctl({"backup", tmp / "odd.json"}), 4);
+  EXPECT_FALSE(std::filesystem::exists(tmp / "odd.json"));
 }
 
 TEST_F(CtlTest, RestoreDefaultsResetsAndReadsEverythingAgain) {

@@ -304,8 +304,14 @@ class Command {
       checked.gpsPercentage = app::kMinMixPercentage;
       checked.gpsSharing = 0;
     }
-    if (const std::string problem = CheckSettings(checked); !problem.empty()) {
-      throw Failure(Exit::Refused, problem);
+    RefuseInvalid(checked);
+  }
+
+  // The headset reported a value it should not hold; sending it back or keeping it would spread it.
+  static void RefuseInvalid(const DeviceSettings& settings) {
+    if (const auto bad = FirstInvalid(settings)) {
+      throw Failure(Exit::Refused,
+                    Format(Text::DeviceValueOutOfRange, {KeyName(bad->first), bad->second}));
     }
   }
 
@@ -342,9 +348,7 @@ class Command {
     DeviceSession& session = Connect();
     const DeviceSettings settings = session.ReadSettings();
     // A backup that restore would refuse helps nobody.
-    if (const std::string problem = CheckSettings(settings); !problem.empty()) {
-      throw Failure(Exit::Refused, problem);
-    }
+    RefuseInvalid(settings);
     const int error = WriteFileInPlace(file, BackupText(info_, settings), o_.force);
     if (error == EEXIST && !o_.force) UsageError(Format(Text::FileExists, {file}));
     if (error != 0) {

@@ -167,6 +167,24 @@ std::string CheckSettings(const DeviceSettings& settings) {
   return {};
 }
 
+std::optional<std::pair<SettingKey, std::string>> FirstInvalid(const DeviceSettings& settings) {
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (app::CheckSpeedDial(settings.speedDials[i]) != app::SpeedDialFault::None) {
+      return std::pair{kAllSettings[i], settings.speedDials[i]};
+    }
+  }
+  if (!app::IsMixPercentage(settings.a2dpPercentage)) {
+    return std::pair{SettingKey::A2dpPercentage, std::to_string(settings.a2dpPercentage)};
+  }
+  if (!app::IsMixPercentage(settings.gpsPercentage)) {
+    return std::pair{SettingKey::GpsPercentage, std::to_string(settings.gpsPercentage)};
+  }
+  if (!app::IsGpsSharing(settings.gpsSharing)) {
+    return std::pair{SettingKey::GpsSharing, std::to_string(settings.gpsSharing)};
+  }
+  return std::nullopt;
+}
+
 json::Value SettingsJson(const DeviceSettings& settings) {
   json::Object object;
   for (std::size_t i = 0; i < 3; ++i)

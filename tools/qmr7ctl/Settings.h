@@ -88,6 +88,10 @@ std::string ParseValue(SettingKey key, std::string_view text, SettingChanges& ch
 // Whether every value is one the window would send; the first problem otherwise.
 std::string CheckSettings(const DeviceSettings& settings);
 
+// The first value the window would not send, with the text of that value; for values the headset
+// reported.
+std::optional<std::pair<SettingKey, std::string>> FirstInvalid(const DeviceSettings& settings);
+
 json::Value SettingsJson(const DeviceSettings& settings);
 json::Value DeviceJson(const DeviceInfo& info);
 
