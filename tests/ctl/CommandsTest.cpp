@@ -313,6 +313,17 @@ TEST_F(CtlTest, InfoShowsTheIdentityVersionModelAndAddress) {
   EXPECT_EQ(err, "");
 }
 
+TEST_F(CtlTest, DeviceTextsCannotSteerTheTerminal) {
+  sim::HeadsetState state;
+  state.info.modelName = "QMR7\x1b]0;owned\x07\x1b[2J";
+  headset = sim::Headset(state);
+  EXPECT_EQ(Ctl({"info"}), 0) << err;
+  EXPECT_NE(out.find("Model:             QMR7?]0;owned??[2J\n"), std::string::npos) << out;
+  EXPECT_EQ(Ctl({"info", "--json"}), 0) << err;
+  EXPECT_NE(out.find("\"model\": \"QMR7\\u001b]0;owned\\u0007\\u001b[2J\""), std::string::npos)
+      << out;
+}
+
 TEST_F(CtlTest, GetShowsEverySetting) {
   headset = sim::Headset(sim::HeadsetState{BackupSettings(), {}});
   EXPECT_EQ(Ctl({"get"}), 0) << err;

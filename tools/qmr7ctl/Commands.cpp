@@ -185,7 +185,14 @@ std::size_t DisplayWidth(std::string_view text) {
 // "Label: value" lines with the values in one column.
 class Report {
  public:
-  void Add(const std::string& label, const std::string& value) { rows_.push_back({label, value}); }
+  // Texts from the headset or a file reach the terminal: control characters (escape sequences
+  // among them) are shown as '?'.
+  void Add(const std::string& label, std::string value) {
+    for (char& c : value) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    rows_.push_back({label, std::move(value)});
+  }
   std::string Text() const {
     std::size_t widest = 0;
     for (const auto& row : rows_)
