@@ -330,7 +330,7 @@ TEST_F(CtlTest, GetShowsEverySetting) {
   EXPECT_EQ(out,
             "Port:                 /dev/ttyACM0\n"
             "Speed dial 1:         0312\n"
-            "Speed dial 2:         \n"
+            "Speed dial 2:\n"
             "Speed dial 3:         5551234\n"
             "A2DP music share (%): 45\n"
             "GPS audio share (%):  70\n"

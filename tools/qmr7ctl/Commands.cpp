@@ -201,7 +201,9 @@ class Report {
     for (const auto& [label, value] : rows_) {
       const bool hasColon = label.ends_with(":");
       out += label + (hasColon ? "" : ":");
-      out += std::string(widest - DisplayWidth(label) + (hasColon ? 2 : 1), ' ');
+      // No blanks at the end of a line with nothing to show.
+      if (!value.empty())
+        out += std::string(widest - DisplayWidth(label) + (hasColon ? 2 : 1), ' ');
       out += value + "\n";
     }
     return out;
