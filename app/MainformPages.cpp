@@ -1,6 +1,7 @@
 // The settings pages: unsaved-change tracking, the GPS sharing toggle, the Save and Restore
 // requests, and the guard against leaving a page with unsaved edits.
 #include "app/Mainform.h"
+#include "app/SettingRules.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 
@@ -11,17 +12,6 @@ using namespace resources;
 using toolkit::qt::Q;
 using toolkit::qt::S;
 namespace mb = toolkit::mb;
-
-constexpr int kMaxSpeedDialDigits = 16;
-
-enum class SpeedDialFault { None, NotDigits, TooLong };
-
-SpeedDialFault CheckSpeedDial(const std::string& number) {
-  for (char c : number) {
-    if (c < '0' || c > '9') return SpeedDialFault::NotDigits;
-  }
-  return number.size() > kMaxSpeedDialDigits ? SpeedDialFault::TooLong : SpeedDialFault::None;
-}
 
 enum Page { kSpeedDialPage = 0, kA2dpPage = 1, kGpsPage = 2 };
 

@@ -2,9 +2,10 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
-#include <cctype>
+#include <span>
 
 #include "app/Mainform.h"
+#include "app/PortRules.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 #include "toolkit/qt/TextFit.h"
@@ -16,56 +17,12 @@ using namespace resources;
 using toolkit::qt::Q;
 namespace mb = toolkit::mb;
 
-// Ports sort by name with a trailing number compared as a number, so COM3 < COM4 < COM10 and
-// /dev/ttyACM2 < /dev/ttyACM10.
-struct PortKey {
-  std::string prefix;
-  unsigned long number = 0;
-  bool hasNumber = false;
-
-  explicit PortKey(const std::string& name) {
-    std::size_t end = name.size();
-    while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1])) != 0)
-      --end;
-    prefix = name.substr(0, end);
-    for (char& c : prefix)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    hasNumber = end < name.size() && name.size() - end <= 9;
-    if (hasNumber) number = std::stoul(name.substr(end));
-  }
-
-  bool operator<(const PortKey& o) const {
-    if (prefix != o.prefix) return prefix < o.prefix;
-    if (hasNumber != o.hasNumber) return !hasNumber;
-    return number < o.number;
-  }
-};
-
-bool StartsWithUsb(const std::string& description) {
-  if (description.size() < 3) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (std::toupper(static_cast<unsigned char>(description[i])) != "USB"[i]) return false;
-  }
-  return true;
-}
+static_assert(kMaxPorts == static_cast<int>(kMaxListedPorts) && kMaxFixedText == kMaxPortText);
 
 void SortPorts(std::array<std::string, kMaxPorts>& names,
                std::array<std::string, kMaxPorts>& descriptions, int count) {
-  for (int i = 0; i + 1 < count; ++i) {
-    for (int j = i + 1; j < count; ++j) {
-      const auto a = static_cast<std::size_t>(i);
-      const auto b = static_cast<std::size_t>(j);
-      if (PortKey(names[b]) < PortKey(names[a])) {
-        std::swap(names[a], names[b]);
-        std::swap(descriptions[a], descriptions[b]);
-      }
-    }
-  }
-}
-
-// The second way to name a port: the device path, where a name alone may not open.
-std::string DevicePathForm(const std::string& name) {
-  return name.rfind('/', 0) == 0 ? name : "/dev/" + name;
+  const auto n = static_cast<std::size_t>(count);
+  SortPortTable(std::span(names).first(n), std::span(descriptions).first(n));
 }
 
 constexpr int kOpenPasses = 2;
@@ -78,11 +35,10 @@ bool TMajorForm::EnumerateComPorts(int& count, std::array<std::string, kMaxPorts
   count = 0;
   for (const auto& port : services_.ports.Enumerate()) {
     if (count == kMaxPorts) break;
-    // A name too long for its slot could not be opened as shown; leave such a port out.
-    if (resources::CharCount(port.name) > kMaxFixedText) continue;
-    names[static_cast<std::size_t>(count)] = port.name;
-    descriptions[static_cast<std::size_t>(count)] =
-        resources::TruncateChars(port.description, kMaxFixedText);
+    const auto entry = PortTableEntry(port);
+    if (!entry) continue;
+    names[static_cast<std::size_t>(count)] = entry->name;
+    descriptions[static_cast<std::size_t>(count)] = entry->description;
     ++count;
   }
   return count >= 1;
@@ -103,7 +59,7 @@ void TMajorForm::RefreshComPortList() {
   QStringList lines;
   for (int i = 0; i < PortCount; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    lines << Q(PortNames[k] + "  -  " + PortDescriptions[k]);
+    lines << Q(PortListLine(PortNames[k], PortDescriptions[k]));
   }
   ComPortListBox->addItems(lines);
   // Fitted as the captions are, so that the usual lines show whole; a line too long for any
@@ -120,14 +76,10 @@ void TMajorForm::ScanComPorts() {
 }
 
 void TMajorForm::PreselectUsbPort() {
-  for (int i = 0; i < PortCount; ++i) {
-    if (StartsWithUsb(PortDescriptions[static_cast<std::size_t>(i)])) {
-      ComPortListBox->setCurrentRow(i);
-      return;
-    }
-  }
-  ComPortListBox->setCurrentRow(-1);
-  ComPortListBox->clearSelection();
+  const int row =
+      PreselectedPort(std::span(PortDescriptions).first(static_cast<std::size_t>(PortCount)));
+  ComPortListBox->setCurrentRow(row);
+  if (row < 0) ComPortListBox->clearSelection();
 }
 
 bool TMajorForm::OpenComPort(const std::string& name) {

@@ -1,7 +1,9 @@
 // qmr7-tool: reads and changes the settings of a QM-R7 headset and upgrades its firmware.
 #include <QGuiApplication>
 #include <QLocale>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/Mainform.h"
 #include "platform/Folders.h"
@@ -9,6 +11,7 @@
 #include "platform/UdevPortEnumerator.h"
 #include "platform/UiLanguage.h"
 #include "resources/TextCatalog.h"
+#include "resources/Version.h"
 #include "toolkit/Application.h"
 #include "toolkit/qt/QtApplication.h"
 #include "toolkit/qt/QtClock.h"
@@ -16,6 +19,11 @@
 #include "toolkit/qt/QtUiServices.h"
 
 int main(int argc, char** argv) {
+  // For package checks and bug reports; answered before any display is needed.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("qmr7-tool %s\n", resources::kFileVersion);
+    return 0;
+  }
   toolkit::qt::QtApplication application(argc, argv);
   // Desktops name the tool's windows from its desktop entry, in the user's language.
   QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));

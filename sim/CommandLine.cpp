@@ -35,6 +35,7 @@ std::string UsageText() {
          "      no-return       never come back after manifestation\n"
          "      (status, stall and disconnect happen once, in the first download reaching B)\n"
          "  --help              show this text\n"
+         "  --version           show the version\n"
          "\n"
          "Command 20 (firmware upgrade) takes the port away; the headset then shows up as\n"
          "a USB DFU device (blocks count from 0) and takes a firmware file. Once it runs\n"
@@ -55,6 +56,10 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
     }
     if (option == "--help" || option == "-h") {
       commandLine.help = true;
+      continue;
+    }
+    if (option == "--version") {
+      commandLine.version = true;
       continue;
     }
     if (option != "--state" && option != "--description" && option != "--fault" &&

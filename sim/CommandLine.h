@@ -16,6 +16,7 @@ struct CommandLine {
   DfuDeviceConfig dfuConfig;
   DfuFaults dfuFaults;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name. Returns an error text, empty on success.

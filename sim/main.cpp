@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/VirtualDeviceRegistry.h"
+#include "resources/Version.h"
 #include "sim/CommandLine.h"
 #include "sim/DfuSide.h"
 #include "sim/StateFile.h"
@@ -114,6 +115,10 @@ int main(int argc, char** argv) {
   if (!error.empty()) {
     std::fprintf(stderr, "qmr7-sim: %s\nTry 'qmr7-sim --help'.\n", error.c_str());
     return 2;
+  }
+  if (commandLine.version) {
+    std::printf("qmr7-sim %s\n", resources::kFileVersion);
+    return 0;
   }
   if (commandLine.help) {
     std::fputs(sim::UsageText().c_str(), stdout);

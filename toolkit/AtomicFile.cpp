@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace toolkit {
 namespace {
@@ -75,9 +76,20 @@ int SyncFolder(const std::string& folder) {
   return error == EINVAL || error == EROFS ? 0 : error;
 }
 
+// Puts the finished temporary file in place without replacing anything: a hard link fails when
+// the name exists; file systems without hard links (FAT) may still rename without replacing.
+int LinkInPlace(const std::string& temp, const std::string& path) {
+  if (::link(temp.c_str(), path.c_str()) == 0) return 0;
+  const int error = errno;
+  if (error != EPERM && error != EOPNOTSUPP) return error;
+  return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0 ? -1
+                                                                                            : errno;
+}
+
 }  // namespace
 
-Error WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode) {
+Error WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode,
+                          Existing existing) {
   TempFile temp(path);
   if (temp.OpenError() != 0) return ErrnoError(temp.OpenError(), "create " + temp.Path());
 
@@ -87,10 +99,16 @@ Error WriteFileAtomically(const std::string& path, std::string_view contents, mo
   if (const int e = WriteAll(temp.Fd(), contents)) return ErrnoError(e, "write " + temp.Path());
   if (::fsync(temp.Fd()) != 0) return ErrnoError(errno, "flush " + temp.Path());
   if (const int e = temp.Close()) return ErrnoError(e, "close " + temp.Path());
-  if (::rename(temp.Path().c_str(), path.c_str()) != 0) {
-    return ErrnoError(errno, "rename " + temp.Path() + " to " + path);
+  if (existing == Existing::Keep) {
+    const int e = LinkInPlace(temp.Path(), path);
+    if (e > 0) return ErrnoError(e, "link " + temp.Path() + " to " + path);
+    if (e < 0) temp.Renamed();
+  } else {
+    if (::rename(temp.Path().c_str(), path.c_str()) != 0) {
+      return ErrnoError(errno, "rename " + temp.Path() + " to " + path);
+    }
+    temp.Renamed();
   }
-  temp.Renamed();
   if (const int e = SyncFolder(temp.Folder()))
     return ErrnoError(e, "flush the folder " + temp.Folder());
   return {};

@@ -18,8 +18,11 @@
 
 namespace toolkit {
 
-// ErrorKind::None on success. Does not create missing folders.
+enum class Existing { Replace, Keep };
+
+// ErrorKind::None on success. Does not create missing folders. With Existing::Keep a file already
+// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST.
 Error WriteFileAtomically(const std::string& path, std::string_view contents,
-                          mode_t newFileMode = 0644);
+                          mode_t newFileMode = 0644, Existing existing = Existing::Replace);
 
 }  // namespace toolkit

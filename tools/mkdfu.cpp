@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/Version.h"
 #include "upgrade/DfuFile.h"
 
 namespace {
@@ -122,6 +123,10 @@ int Info(const std::string& path) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("a command is needed");
+  if (args[0] == "--version") {
+    std::printf("mkdfu %s\n", resources::kFileVersion);
+    return 0;
+  }
   if (args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);
     return 0;

@@ -1,31 +1,17 @@
 // The firmware file: choosing it, checking it with the engine and the product-family marker, and
 // matching its name to the connected model.
-#include <algorithm>
 #include <cstdint>
 
 #include "app/Mainform.h"
 #include "resources/TextCatalog.h"
 #include "resources/WindowLayout.h"
+#include "upgrade/FirmwareRules.h"
 
 namespace app {
 namespace {
 
 using namespace resources;
 namespace mb = toolkit::mb;
-
-#ifdef _WIN32
-constexpr char kPathSeparators[] = "\\/";
-#else
-constexpr char kPathSeparators[] = "/";
-#endif
-
-// Only ASCII letters change: the texts are compared without regard to ASCII case and nothing else.
-std::string AsciiUpper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  });
-  return text;
-}
 
 }  // namespace
 
@@ -53,8 +39,7 @@ void TMajorForm::ValidateFirmwareFile() {
     return;
   }
   description[DFUENGINE_DESCRIPTION_SIZE - 1] = '\0';  // whatever engine filled it
-  const std::string text = AsciiUpper(description);
-  if (text.find("FARPOINT") != std::string::npos || text.find("FAR POINT") != std::string::npos) {
+  if (dfu::HasProductFamilyMarker(description)) {
     FitLabelText(DFUFileNameLabel, FirmwareFilePath);
     UpdateControlStates();
     return;
@@ -66,11 +51,7 @@ void TMajorForm::ValidateFirmwareFile() {
 }
 
 bool TMajorForm::FirmwareMatchesModel() {
-  const std::string path = AsciiUpper(FirmwareFilePath);
-  const auto separator = path.find_last_of(kPathSeparators);
-  const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-  const std::string prefix = AsciiUpper(DeviceModelName + "_");
-  return name.compare(0, prefix.size(), prefix) == 0;
+  return dfu::FileNameMatchesModel(FirmwareFilePath, DeviceModelName);
 }
 
 }  // namespace app

@@ -81,5 +81,18 @@ TEST(AtomicFileTest, AFailedRenameRemovesTheTemporaryFileAndKeepsTheOldOne) {
   EXPECT_EQ(ReadFile(dir / "target/inside"), "old");
 }
 
+TEST(AtomicFileTest, KeepingAnExistingFileRefusesToReplaceItAndLeavesNothingBehind) {
+  TempDir dir;
+  const std::string path = dir / "backup.json";
+  ASSERT_FALSE(WriteFileAtomically(path, "first", 0644, Existing::Keep));
+  EXPECT_EQ(ReadFile(path), "first");
+
+  const Error e = WriteFileAtomically(path, "second", 0644, Existing::Keep);
+  EXPECT_EQ(e.code, EEXIST);
+  EXPECT_EQ(e.op.rfind("link ", 0), 0u) << e.op;
+  EXPECT_EQ(ReadFile(path), "first");
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"backup.json"});
+}
+
 }  // namespace
 }  // namespace toolkit

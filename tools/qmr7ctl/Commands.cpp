@@ -1,0 +1,547 @@
+#include "tools/qmr7ctl/Commands.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "app/PortRules.h"
+#include "app/SettingRules.h"
+#include "resources/TextCatalog.h"
+#include "resources/Version.h"
+#include "toolkit/Utf.h"
+#include "tools/qmr7ctl/Failure.h"
+#include "tools/qmr7ctl/Files.h"
+#include "tools/qmr7ctl/Json.h"
+#include "tools/qmr7ctl/Ports.h"
+#include "tools/qmr7ctl/Settings.h"
+#include "tools/qmr7ctl/Texts.h"
+#include "upgrade/DfuFile.h"
+#include "upgrade/FirmwareRules.h"
+
+namespace qmr7ctl {
+namespace {
+
+// A backup is a few hundred bytes; anything much larger is not one.
+constexpr std::size_t kMaxBackupSize = 64 * 1024;
+
+constexpr char kUsage[] =
+    "Usage: qmr7ctl [--port PORT] [--json] COMMAND [ARGUMENT]...\n"
+    "Reads and changes the settings of a QM-R7 headset over its serial port.\n"
+    "\n"
+    "Commands:\n"
+    "  ports             list the serial ports; * marks the one the tool preselects\n"
+    "  info              check the headset and show its firmware version, model, address\n"
+    "  get               show every setting\n"
+    "  set KEY=VALUE...  change settings (keys below)\n"
+    "  restore-defaults  restore the headset's default settings\n"
+    "  backup FILE       save every setting to FILE (never replaces FILE without --force)\n"
+    "  restore FILE      send every setting saved in FILE\n"
+    "  firmware FILE     show what a firmware file holds and whether it suits the headset\n"
+    "  help [COMMAND]    show this text, or the text of one command\n"
+    "\n"
+    "Options:\n"
+    "  --port PORT       the headset's port (default: the one USB serial port)\n"
+    "  --json            print the result as JSON\n"
+    "  --force           (backup) replace an existing file\n"
+    "  --help            show help; after a command, that command's help\n"
+    "  --version         show the version\n"
+    "\n"
+    "Settings: speed-dial-1, speed-dial-2, speed-dial-3 (0 to 16 digits),\n"
+    "a2dp-percentage, gps-percentage (1 to 100), gps-sharing (yes or no).\n"
+    "\n"
+    "Exit status: 0 success, 1 other failure, 2 wrong command line, 3 no headset,\n"
+    "4 refused by the device, 5 time-out, 6 invalid file, 7 upgrade failed.\n";
+
+struct CommandInfo {
+  const char* name;
+  int minOperands;
+  int maxOperands;  // -1: any number
+  bool usesPort;
+  const char* operands;  // for messages
+  const char* help;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"ports", 0, 0, false, "no arguments",
+     "Usage: qmr7ctl ports [--json]\n"
+     "Lists the serial ports as the QM-R7 Tool Program lists them, in its order, and marks\n"
+     "with * the port it preselects (the first USB port).\n"},
+    {"info", 0, 0, true, "no arguments",
+     "Usage: qmr7ctl info [--port PORT] [--json]\n"
+     "Checks that the port has a QM-R7 headset (its identity) and shows the firmware\n"
+     "version as the tool shows it, the model name and the Bluetooth device address.\n"},
+    {"get", 0, 0, true, "no arguments",
+     "Usage: qmr7ctl get [--port PORT] [--json]\n"
+     "Shows every setting: the three speed dials, the A2DP and GPS shares of the mixed\n"
+     "audio and whether GPS audio is shared.\n"},
+    {"set", 1, -1, true, "KEY=VALUE arguments",
+     "Usage: qmr7ctl set [--port PORT] [--json] KEY=VALUE...\n"
+     "Changes settings. Every value is checked first; if one is wrong nothing is sent.\n"
+     "  speed-dial-1, speed-dial-2, speed-dial-3   0 to 16 digits (empty clears it)\n"
+     "  a2dp-percentage, gps-percentage            1 to 100\n"
+     "  gps-sharing                                yes or no (also 1 or 0)\n"
+     "Each page of the tool is saved whole: the values not given are sent as the\n"
+     "headset has them.\n"},
+    {"restore-defaults", 0, 0, true, "no arguments",
+     "Usage: qmr7ctl restore-defaults [--port PORT] [--json]\n"
+     "Restores the headset's default settings and shows them.\n"},
+    {"backup", 1, 1, true, "one FILE",
+     "Usage: qmr7ctl backup [--port PORT] [--json] [--force] FILE\n"
+     "Saves every setting to FILE (JSON, format \"qmr7-settings\", version 1). The file is\n"
+     "written whole or not at all; an existing FILE is kept unless --force is given.\n"},
+    {"restore", 1, 1, true, "one FILE",
+     "Usage: qmr7ctl restore [--port PORT] [--json] FILE\n"
+     "Sends every setting saved in FILE by 'qmr7ctl backup'. The whole file is checked\n"
+     "first; if any value is wrong nothing is sent.\n"},
+    {"firmware", 1, 1, true, "one FILE",
+     "Usage: qmr7ctl firmware [--port PORT] [--json] FILE\n"
+     "Shows what a firmware (.dfu) file holds and whether it passes the tool's checks:\n"
+     "the file itself, the product family, and the model of the connected headset.\n"
+     "Exits with 6 when a check fails.\n"},
+    // The firmware upgrade from the command line comes with the upgrade controller.
+    {"upgrade", 1, 1, true, "one FILE", nullptr},
+    {"help", 0, 1, false, "at most one COMMAND", nullptr},
+};
+
+const CommandInfo* FindCommand(std::string_view name) {
+  for (const auto& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+struct Options {
+  std::optional<std::string> port;
+  bool json = false;
+  bool force = false;
+  bool help = false;
+  bool version = false;
+  std::string command;
+  std::vector<std::string> operands;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  throw Failure(Exit::Usage, message);
+}
+
+Options ParseArguments(const std::vector<std::string>& args) {
+  Options options;
+  bool operandsOnly = false;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (operandsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+      words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      operandsOnly = true;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--force") {
+      options.force = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--port" || arg.starts_with("--port=")) {
+      std::string value;
+      if (arg == "--port") {
+        if (i + 1 >= args.size()) UsageError(Format(Text::OptionNeedsValue, {"--port"}));
+        value = args[++i];
+      } else {
+        value = arg.substr(7);
+      }
+      if (value.empty()) UsageError(Format(Text::OptionNeedsValue, {"--port"}));
+      options.port = value;
+    } else {
+      UsageError(Format(Text::UnknownOption, {arg}));
+    }
+  }
+  if (!words.empty()) {
+    options.command = words.front();
+    options.operands.assign(words.begin() + 1, words.end());
+  }
+  return options;
+}
+
+// --- Output --------------------------------------------------------------------------------------
+
+// Columns a text takes in a terminal: East Asian wide characters take two.
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = toolkit::Utf8CharSize(text, i);
+    width += length >= 3 ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
+// "Label: value" lines with the values in one column.
+class Report {
+ public:
+  // Texts from the headset or a file reach the terminal: control characters (escape sequences
+  // among them) are shown as '?'.
+  void Add(const std::string& label, std::string value) {
+    for (char& c : value) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    rows_.push_back({label, std::move(value)});
+  }
+  std::string Text() const {
+    std::size_t widest = 0;
+    for (const auto& row : rows_)
+      widest = std::max(widest, DisplayWidth(row.first));
+    std::string out;
+    for (const auto& [label, value] : rows_) {
+      const bool hasColon = label.ends_with(":");
+      out += label + (hasColon ? "" : ":");
+      // No blanks at the end of a line with nothing to show.
+      if (!value.empty())
+        out += std::string(widest - DisplayWidth(label) + (hasColon ? 2 : 1), ' ');
+      out += value + "\n";
+    }
+    return out;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> rows_;
+};
+
+std::string YesNo(int sharing) {
+  return sharing == 0 ? Get(Text::No) : sharing == 1 ? Get(Text::Yes) : std::to_string(sharing);
+}
+
+void AddSettings(Report& report, const DeviceSettings& s) {
+  report.Add(Get(Text::LabelSpeedDial1), s.speedDials[0]);
+  report.Add(Get(Text::LabelSpeedDial2), s.speedDials[1]);
+  report.Add(Get(Text::LabelSpeedDial3), s.speedDials[2]);
+  report.Add(Get(Text::LabelA2dp), std::to_string(s.a2dpPercentage));
+  report.Add(Get(Text::LabelGps), std::to_string(s.gpsPercentage));
+  report.Add(Get(Text::LabelSharing), YesNo(s.gpsSharing));
+}
+
+// --- Commands ------------------------------------------------------------------------------------
+
+class Command {
+ public:
+  Command(Options options, Environment& env) : o_(std::move(options)), env_(env) {}
+
+  void Run() {
+    const std::string& c = o_.command;
+    if (c == "ports") return Ports();
+    if (c == "info") return Info();
+    if (c == "get") return GetSettings();
+    if (c == "set") return SetSettings();
+    if (c == "restore-defaults") return RestoreDefaults();
+    if (c == "backup") return Backup();
+    if (c == "restore") return Restore();
+    if (c == "firmware") return Firmware();
+  }
+
+ private:
+  void Print(const json::Value& value, const std::string& text) {
+    env_.out << (o_.json ? json::Write(value) : text);
+  }
+  void Say(const std::string& message) { env_.err << message << "\n"; }
+
+  // Opens the port and runs the window's read chain from its start: the identity first.
+  DeviceSession& Connect() {
+    port_ = o_.port ? *o_.port : ChoosePort(ListPorts(env_.ports));
+    link_ = env_.connect(port_);
+    session_.emplace(*link_, port_);
+    info_ = session_->Identify();
+    return *session_;
+  }
+
+  void Ports() {
+    const PortTable table = ListPorts(env_.ports);
+    json::Array ports;
+    std::string text;
+    for (std::size_t i = 0; i < table.ports.size(); ++i) {
+      const auto& port = table.ports[i];
+      const bool preselected = static_cast<int>(i) == table.preselected;
+      ports.push_back(json::Object{
+          {"name", port.name}, {"description", port.description}, {"preselected", preselected}});
+      text += (preselected ? "* " : "  ") + app::PortListLine(port.name, port.description) + "\n";
+    }
+    if (table.ports.empty() && !o_.json) Say(Get(Text::NoPortsListed));
+    Print(json::Object{{"ports", std::move(ports)}}, text);
+  }
+
+  void Info() {
+    Connect();
+    Report report;
+    report.Add(Get(Text::LabelPort), port_);
+    report.Add(Get(Text::LabelIdentity), std::to_string(info_.identity));
+    report.Add(Get(Text::LabelFirmwareVersion), VersionText(info_.firmwareVersion));
+    report.Add(Get(Text::LabelModel), info_.model);
+    report.Add(Get(Text::LabelAddress), info_.address);
+    Print(json::Object{{"port", port_},
+                       {"identity", info_.identity},
+                       {"firmware-version", info_.firmwareVersion},
+                       {"firmware-version-text", VersionText(info_.firmwareVersion)},
+                       {"model", info_.model},
+                       {"address", info_.address}},
+          report.Text());
+  }
+
+  void PrintSettings(const DeviceSettings& settings) {
+    Report report;
+    report.Add(Get(Text::LabelPort), port_);
+    AddSettings(report, settings);
+    Print(json::Object{{"port", port_}, {"settings", SettingsJson(settings)}}, report.Text());
+  }
+
+  void GetSettings() {
+    DeviceSession& session = Connect();
+    PrintSettings(session.ReadSettings());
+  }
+
+  // The values a page keeps from the headset must be ones the window would send back.
+  void CheckPagesToSend(const SettingChanges& changes, const DeviceSettings& settings) {
+    DeviceSettings checked = settings;
+    // Pages that are not saved keep whatever the headset has.
+    if (!changes.TouchesSpeedDials()) checked.speedDials = {};
+    if (!changes.a2dpPercentage) checked.a2dpPercentage = app::kMinMixPercentage;
+    if (!changes.gpsPercentage && !changes.gpsSharing) {
+      checked.gpsPercentage = app::kMinMixPercentage;
+      checked.gpsSharing = 0;
+    }
+    RefuseInvalid(checked);
+  }
+
+  // The headset reported a value it should not hold; sending it back or keeping it would spread it.
+  static void RefuseInvalid(const DeviceSettings& settings) {
+    if (const auto bad = FirstInvalid(settings)) {
+      throw Failure(Exit::Refused,
+                    Format(Text::DeviceValueOutOfRange, {KeyName(bad->first), bad->second}));
+    }
+  }
+
+  void SetSettings() {
+    SettingChanges changes;
+    if (const std::string problem = ParseAssignments(o_.operands, changes); !problem.empty()) {
+      UsageError(problem);
+    }
+    DeviceSession& session = Connect();
+    const DeviceSettings settings = changes.AppliedTo(session.ReadSettings());
+    CheckPagesToSend(changes, settings);
+    session.SavePages(changes, settings);
+    Say(Get(Text::Saved));
+    PrintSettings(settings);
+  }
+
+  void RestoreDefaults() {
+    DeviceSession& session = Connect();
+    session.ReadSettings();
+    session.RestoreDefaults();
+    // As in the window: the whole read chain follows, from the identity on.
+    info_ = session.Identify();
+    const DeviceSettings settings = session.ReadSettings();
+    Say(Get(Text::DefaultsRestored));
+    PrintSettings(settings);
+  }
+
+  void Backup() {
+    const std::string& file = o_.operands[0];
+    // Before the headset is asked anything: the answer would be lost.
+    struct stat st {};
+    if (!o_.force && ::lstat(file.c_str(), &st) == 0) UsageError(Format(Text::FileExists, {file}));
+
+    DeviceSession& session = Connect();
+    const DeviceSettings settings = session.ReadSettings();
+    // A backup that restore would refuse helps nobody.
+    RefuseInvalid(settings);
+    const int error = WriteFileInPlace(file, BackupText(info_, settings), o_.force);
+    if (error == EEXIST && !o_.force) UsageError(Format(Text::FileExists, {file}));
+    if (error != 0) {
+      throw Failure(Exit::Failure, Format(Text::CannotWrite, {file, std::strerror(error)}));
+    }
+    Say(Format(Text::BackedUp, {file}));
+    Report report;
+    report.Add(Get(Text::LabelFile), file);
+    report.Add(Get(Text::LabelPort), port_);
+    AddSettings(report, settings);
+    Print(json::Object{{"file", file},
+                       {"port", port_},
+                       {"device", DeviceJson(info_)},
+                       {"settings", SettingsJson(settings)}},
+          report.Text());
+  }
+
+  void Restore() {
+    const std::string& file = o_.operands[0];
+    std::string text;
+    if (const std::string reason = ReadSmallFile(file, kMaxBackupSize, text); !reason.empty()) {
+      throw Failure(Exit::FileInvalid, Format(Text::CannotRead, {file, reason}));
+    }
+    DeviceSettings settings;
+    std::optional<std::int64_t> newer;
+    if (const std::string problem = ReadBackup(text, settings, newer); !problem.empty()) {
+      if (newer) {
+        throw Failure(Exit::FileInvalid,
+                      Format(Text::BackupFromNewerVersion, {file, std::to_string(*newer)}));
+      }
+      throw Failure(Exit::FileInvalid, Format(Text::NotABackup, {file, problem}));
+    }
+    DeviceSession& session = Connect();
+    session.ReadSettings();
+    session.SaveAll(settings);
+    Say(Format(Text::Restored, {file}));
+    PrintSettings(settings);
+  }
+
+  void Firmware();
+
+  Options o_;
+  Environment& env_;
+  std::string port_;
+  std::unique_ptr<DeviceLink> link_;
+  std::optional<DeviceSession> session_;
+  DeviceInfo info_;
+};
+
+void Command::Firmware() {
+  const std::string& file = o_.operands[0];
+  dfu::FileInfo info;
+  // The window holds at most 255 characters of a path and refuses a longer one whole.
+  const dfu::FileFault fault = resources::CharCount(file) > app::kMaxPortText
+                                   ? dfu::FileFault::Open
+                                   : dfu::CheckFile(file, info);
+  const bool fileOk = fault == dfu::FileFault::None;
+  const bool familyOk = fileOk && dfu::HasProductFamilyMarker(info.header.description);
+  std::optional<bool> modelOk;
+  if (familyOk) {
+    Connect();
+    modelOk = dfu::FileNameMatchesModel(file, info_.model);
+  }
+
+  auto check = [](std::optional<bool> ok) { return ok ? json::Value(*ok) : json::Value(); };
+  auto checkText = [](std::optional<bool> ok) {
+    return ok ? Get(*ok ? Text::Passed : Text::Failed) : std::string("-");
+  };
+  const bool passes = modelOk.value_or(false);
+  auto orNull = [&](auto value) { return fileOk ? json::Value(value) : json::Value(); };
+  json::Object ids;
+  if (fileOk) {
+    ids = json::Object{{"vendor", static_cast<int>(info.suffix.idVendor)},
+                       {"product", static_cast<int>(info.suffix.idProduct)},
+                       {"device", static_cast<int>(info.suffix.bcdDevice)}};
+  }
+  const json::Value document = json::Object{
+      {"file", file},
+      {"description", orNull(info.header.description)},
+      {"firmware-version", orNull(static_cast<std::int64_t>(info.header.firmwareVersion))},
+      {"firmware-name", orNull(info.header.firmwareName)},
+      {"psr-name", orNull(info.header.psrName)},
+      {"image-size", orNull(static_cast<std::int64_t>(info.imageSize))},
+      {"usb-ids", fileOk ? json::Value(ids) : json::Value()},
+      {"fault", fileOk ? json::Value() : json::Value(dfu::FileFaultText(fault))},
+      {"port", modelOk ? json::Value(port_) : json::Value()},
+      {"model", modelOk ? json::Value(info_.model) : json::Value()},
+      {"checks",
+       json::Object{{"file", fileOk},
+                    {"product-family", check(fileOk ? std::optional(familyOk) : std::nullopt)},
+                    {"model", check(modelOk)}}},
+      {"passes", passes}};
+
+  Report report;
+  report.Add(Get(Text::LabelFile), file);
+  if (fileOk) {
+    char usb[64];
+    std::snprintf(usb, sizeof usb, "%04x:%04x %04x", info.suffix.idVendor, info.suffix.idProduct,
+                  info.suffix.bcdDevice);
+    report.Add(Get(Text::LabelDescription), info.header.description);
+    report.Add(Get(Text::LabelFirmwareVersion),
+               VersionText(static_cast<int>(info.header.firmwareVersion)));
+    report.Add(Get(Text::LabelFirmwareName), info.header.firmwareName);
+    report.Add(Get(Text::LabelPsrName), info.header.psrName);
+    report.Add(Get(Text::LabelImageSize), std::to_string(info.imageSize));
+    report.Add(Get(Text::LabelUsbIds), usb);
+  }
+  report.Add(Get(Text::LabelEngineCheck), checkText(fileOk));
+  report.Add(Get(Text::LabelFamilyCheck),
+             checkText(fileOk ? std::optional(familyOk) : std::nullopt));
+  report.Add(Get(Text::LabelModelCheck),
+             modelOk ? checkText(modelOk) + " (" + info_.model + ")" : checkText(modelOk));
+  Print(document, report.Text());
+
+  if (!fileOk) {
+    throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
+  }
+  if (!familyOk) throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
+  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
+  Say(Format(Text::FirmwarePasses, {info_.model}));
+}
+
+int Fail(Environment& env, const Failure& failure, const std::string& command) {
+  env.err << "qmr7ctl: " << failure.what() << "\n";
+  if (failure.Code() == Exit::Usage) {
+    env.err << Format(Text::TryHelp, {command.empty() ? "" : command + " "}) << "\n";
+  }
+  return static_cast<int>(failure.Code());
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Environment& env) {
+  std::string commandName;
+  try {
+    Options options = ParseArguments(args);
+    if (options.version) {
+      env.out << "qmr7ctl " << resources::kFileVersion << "\n";
+      return 0;
+    }
+    if (options.command.empty()) {
+      if (options.help) {
+        env.out << kUsage;
+        return 0;
+      }
+      env.err << kUsage;
+      return static_cast<int>(Exit::Usage);
+    }
+    const CommandInfo* command = FindCommand(options.command);
+    if (command == nullptr) UsageError(Format(Text::UnknownCommand, {options.command}));
+    commandName = command->name;
+    if (commandName == "help" || options.help) {
+      const std::string topic = commandName == "help"
+                                    ? (options.operands.empty() ? "" : options.operands[0])
+                                    : commandName;
+      if (topic.empty()) {
+        env.out << kUsage;
+        return 0;
+      }
+      const CommandInfo* about = FindCommand(topic);
+      if (about == nullptr) UsageError(Format(Text::UnknownCommand, {topic}));
+      env.out << (about->help != nullptr ? about->help : kUsage);
+      return 0;
+    }
+    if (command->help == nullptr) {
+      commandName.clear();  // its help would not help
+      UsageError(Format(Text::NotAvailable, {command->name}));
+    }
+    const int count = static_cast<int>(options.operands.size());
+    if (count < command->minOperands ||
+        (command->maxOperands >= 0 && count > command->maxOperands)) {
+      UsageError(Format(Text::WrongArgumentCount, {commandName, command->operands}));
+    }
+    if (options.port && !command->usesPort) {
+      UsageError(Format(Text::OptionNotForCommand, {"--port", commandName}));
+    }
+    if (options.force && commandName != "backup") {
+      UsageError(Format(Text::OptionNotForCommand, {"--force", commandName}));
+    }
+    Command(std::move(options), env).Run();
+    return 0;
+  } catch (const Failure& failure) {
+    return Fail(env, failure, commandName);
+  }
+}
+
+}  // namespace qmr7ctl

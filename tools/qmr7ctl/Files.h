@@ -1,0 +1,19 @@
+// The files qmr7ctl reads and writes: small ones, whole, with the platform's reason on failure.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qmr7ctl {
+
+// Reads a regular file of at most `limit` bytes. Returns the reason it could not, empty on success.
+std::string ReadSmallFile(const std::string& path, std::size_t limit, std::string& contents);
+
+// Writes `contents` atomically: a temporary file in the same folder, flushed, then put in place.
+// Without `replace`, an existing file is never touched, also one that appears meanwhile: the new
+// file is linked in place, which fails when the name exists. Returns the errno of the failure,
+// EEXIST when the file exists, 0 on success.
+int WriteFileInPlace(const std::string& path, std::string_view contents, bool replace);
+
+}  // namespace qmr7ctl

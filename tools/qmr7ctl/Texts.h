@@ -1,0 +1,100 @@
+// qmr7ctl's own texts in English and Japanese: its messages, errors and output labels. The
+// language is the window's choice (platform::DetectUiLanguage), made once at start.
+//
+// A text may hold %1 to %9, replaced by Format's arguments, so a translation can put them in
+// the order its language needs.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "resources/TextCatalog.h"
+
+namespace qmr7ctl {
+
+enum class Text {
+  // Command line
+  UnknownCommand,
+  UnknownOption,
+  OptionNeedsValue,
+  OptionNotForCommand,
+  WrongArgumentCount,
+  NotAnAssignment,
+  UnknownSetting,
+  SettingTwice,
+  NothingToSet,
+  TryHelp,
+  NotAvailable,
+  // Setting values
+  SpeedDialDigitsOnly,
+  SpeedDialTooLong,
+  PercentageRange,
+  SharingYesNo,
+  // Ports
+  NoPorts,
+  NoHeadsetPort,
+  SeveralHeadsetPorts,
+  CannotOpenPort,
+  // The headset
+  Timeout,
+  WrongIdentity,
+  CommandRefused,
+  DeviceGone,
+  DeviceValueOutOfRange,
+  // Files
+  FileExists,
+  CannotWrite,
+  CannotRead,
+  NotABackup,
+  BackupFromNewerVersion,
+  BackupBadValue,
+  BadFirmwareFile,
+  WrongProductFamily,
+  WrongModel,
+  // Results
+  Saved,
+  DefaultsRestored,
+  BackedUp,
+  Restored,
+  FirmwarePasses,
+  // Labels
+  LabelPort,
+  LabelIdentity,
+  LabelFirmwareVersion,
+  LabelModel,
+  LabelAddress,
+  LabelSpeedDial1,
+  LabelSpeedDial2,
+  LabelSpeedDial3,
+  LabelA2dp,
+  LabelGps,
+  LabelSharing,
+  Yes,
+  No,
+  NoPortsListed,
+  LabelFile,
+  LabelDescription,
+  LabelFirmwareName,
+  LabelPsrName,
+  LabelImageSize,
+  LabelUsbIds,
+  LabelEngineCheck,
+  LabelFamilyCheck,
+  LabelModelCheck,
+  Passed,
+  Failed,
+  kCount
+};
+
+void SetLanguage(resources::Language language);
+resources::Language Language();
+
+std::string Get(Text id);
+std::string Format(Text id, std::initializer_list<std::string_view> args);
+
+// The texts of one language, for the catalogue test.
+std::string_view EnglishText(Text id);
+std::string_view JapaneseText(Text id);
+
+}  // namespace qmr7ctl

@@ -1,0 +1,37 @@
+// qmr7ctl: the QM-R7 headset's settings from scripts and terminals.
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "platform/UdevPortEnumerator.h"
+#include "platform/UiLanguage.h"
+#include "platform/VirtualDeviceRegistry.h"
+#include "tools/qmr7ctl/Commands.h"
+#include "tools/qmr7ctl/Failure.h"
+#include "tools/qmr7ctl/SerialLink.h"
+#include "tools/qmr7ctl/Texts.h"
+
+int main(int argc, char** argv) {
+  // The window asks Qt for the system locale last; without Qt the environment decides alone, as it
+  // does for Qt on Linux.
+  qmr7ctl::SetLanguage(
+      platform::DetectUiLanguage([](const char* name) { return std::getenv(name); }, ""));
+  try {
+    const platform::VirtualDeviceRegistry registry;
+    platform::SystemPortEnumerator ports(registry);
+    qmr7ctl::Environment env{std::cout, std::cerr, ports,
+                             [](const std::string& port) -> std::unique_ptr<qmr7ctl::DeviceLink> {
+                               return std::make_unique<qmr7ctl::SerialLink>(
+                                   port, [](std::uint32_t ms) {
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                                   });
+                             }};
+    const int code = qmr7ctl::Run({argv + 1, argv + argc}, env);
+    std::cout.flush();
+    return std::cout.good() ? code : static_cast<int>(qmr7ctl::Exit::Failure);
+  } catch (const std::exception& e) {
+    std::cerr << "qmr7ctl: " << e.what() << "\n";
+    return static_cast<int>(qmr7ctl::Exit::Failure);
+  }
+}
