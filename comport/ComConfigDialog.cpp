@@ -222,6 +222,10 @@ toolkit::Error SetDefaultCommConfig(const std::string& name, const TCommConfig& 
 
 namespace {
 
+// A port given no dialog service (the tool itself never shows these dialogs).
+const toolkit::Error kNoDialog{toolkit::ErrorKind::NotSupported, 0,
+                               "Can't show a configuration dialog", "show a configuration dialog"};
+
 std::string DefaultsFileOf(const TComServices& services) {
   return services.defaultsFile.empty() ? DefaultCommConfigPath() : services.defaultsFile;
 }
@@ -229,7 +233,7 @@ std::string DefaultsFileOf(const TComServices& services) {
 }  // namespace
 
 bool TCustomComPort::ConfigDialog() {
-  if (services_.dialogs == nullptr) RaiseError(0, "Can't show a configuration dialog");
+  if (services_.dialogs == nullptr) RaiseError(kNoDialog);
   const std::string name = ShortDeviceName();
   TCommConfig config;
   config.dwSize = kCommConfigSize;
@@ -242,7 +246,7 @@ bool TCustomComPort::ConfigDialog() {
 }
 
 bool TCustomComPort::DefaultConfigDialog() {
-  if (services_.dialogs == nullptr) RaiseError(0, "Can't show a configuration dialog");
+  if (services_.dialogs == nullptr) RaiseError(kNoDialog);
   const std::string name = ShortDeviceName();
   const std::string file = DefaultsFileOf(services_);
   TCommConfig config;

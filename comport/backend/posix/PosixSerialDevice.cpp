@@ -164,6 +164,9 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   Error SetEventMask(std::uint32_t mask) override {
+    constexpr const char* kOp = "set the event mask";
+    // The event character's arrival could only be seen by reading the input, which belongs to the
+    // application: ev::RxFlag is accepted and never reported.
     epoll_event tty{EPOLLET, {}};
     tty.data.fd = fd_;
     if ((mask & kInputEvents) != 0) tty.events |= EPOLLIN;
