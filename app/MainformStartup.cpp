@@ -52,7 +52,9 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
   FormCreate();
 }
 
-TMajorForm::~TMajorForm() = default;
+TMajorForm::~TMajorForm() {
+  ReleaseEngine();
+}
 
 void TMajorForm::ResetFirstShowForTesting() {
   gFirstShow = true;
@@ -90,6 +92,7 @@ void TMajorForm::BindEvents() {
   ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
   UartRespTimeoutTimer->OnTimer = [this] { UartRespTimeoutTimerTimer(); };
   connect(OpenDfuFileButton, &QPushButton::clicked, this, [this] { OpenDfuFileButtonClick(); });
+  BindUpgradeEvents();
 }
 
 void TMajorForm::FormCreate() {
@@ -134,7 +137,7 @@ void TMajorForm::FormCreate() {
   PendingCommand = kIdleCommand;
 
   // 7.
-  EngineHandle = DFUEngine_Create();
+  EngineHandle = Engine().Create();
 
   // 8.
   InfoLabel->hide();
@@ -248,8 +251,9 @@ void TMajorForm::FormCloseQuery(bool& canClose) {
 }
 
 void TMajorForm::FormClose() {
+  closed_ = true;
   if (EngineHandle != 0) {
-    DFUEngine_Destroy(EngineHandle);
+    Engine().Destroy(EngineHandle);
     EngineHandle = 0;
   }
   CheckUSBConnectionTimer->Stop();

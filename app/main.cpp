@@ -14,6 +14,16 @@
 #include "toolkit/qt/QtDispatcher.h"
 #include "toolkit/qt/QtUiServices.h"
 
+namespace {
+
+// Until the USB tree walk is wired in, no configuration string is found: the firmware page then
+// shows no firmware and PSR names, and the upgrade itself is not affected.
+std::string NoUsbTreeWalk() {
+  return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   toolkit::qt::QtApplication application(argc, argv);
   resources::SetLanguage(platform::DetectUiLanguage(
@@ -42,7 +52,7 @@ int main(int argc, char** argv) {
   try {
     app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
                           platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
-                          platform::UserAppDataFolder()});
+                          platform::UserAppDataFolder(), nullptr, NoUsbTreeWalk});
     title = form.ApplicationTitle;
     ui.SetOwner(&form);
     form.show();

@@ -1,7 +1,6 @@
 // qmr7-window-shot LANG OUT.png [PAGE]: draws the main window as it looks after start-up, in
 // English (en) or Japanese (ja), with two sample ports listed and page PAGE (0 to 3) in front. Runs
 // on any Qt platform, offscreen included; it touches no device and no settings of the user.
-#include "toolkit/qt/QtApplication.h"
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "platform/PortEnumerator.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/Dispatcher.h"
+#include "toolkit/qt/QtApplication.h"
 #include "toolkit/testing/ManualClock.h"
 #include "toolkit/testing/ScriptedUiServices.h"
 
@@ -33,8 +33,15 @@ int main(int argc, char** argv) {
       {{"/dev/ttyS0", "Serial Port (ttyS0)"},
        {"/dev/ttyACM0", "USB Serial Device (QM-R7 virtual headset)"}});
   platform::ManualDeviceNotifier notifier;
-  app::TMajorForm form(
-      {clock, ui, dispatcher, ports, notifier, "qmr7-tool", settings.path().toStdString()});
+  app::TMajorForm form({clock,
+                        ui,
+                        dispatcher,
+                        ports,
+                        notifier,
+                        "qmr7-tool",
+                        settings.path().toStdString(),
+                        nullptr,
+                        {}});
   if (argc == 4) form.PageControl1->SetActivePageIndex(std::atoi(argv[3]));
   form.show();
   QApplication::processEvents();
