@@ -184,10 +184,8 @@ void TMajorForm::OnEngineReport(std::uint32_t kind, const DFUEngineReport& repor
 void TMajorForm::ShowProgress(std::uint32_t percent, std::uint32_t operation) {
   InfoLabel->setText(Q(UpgradeProgressText(UpgradePhase, percent, operation)));
   const int position = static_cast<int>(std::min<std::uint32_t>(percent, 100));
-  if (UpgradeProgressBar->value() != position) {
-    UpgradeProgressBar->setValue(position);
-    UpgradeProgressBar->repaint();
-  }
+  // The bar repaints itself at once when its position changes, and only then.
+  if (UpgradeProgressBar->value() != position) UpgradeProgressBar->setValue(position);
 }
 
 void TMajorForm::ShowPhase(TextId text) {

@@ -23,6 +23,7 @@ void DeviceTest::StartHeadset(const std::string& faults, sim::Settings settings)
   }
   options.registry = &registry;
   options.pacer = pacer.Pacer();
+  options.upgradeMode = upgradeMode;
   sim::HeadsetState state;
   state.settings = std::move(settings);
   headset = std::make_unique<sim::VirtualHeadset>(state, options);
