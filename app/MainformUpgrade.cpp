@@ -129,6 +129,8 @@ void TMajorForm::DFUCloseComPortTimerTimer() {
 void TMajorForm::StartDFUTimerTimer() {
   StartDFUTimer->Stop();
   services_.ui.SetCursor(SavedCursor);
+  // Closed in the second before the start: the engine is gone, and nobody waits for a run.
+  if (closed_) return;
   StartUpgrade();
 }
 

@@ -160,6 +160,43 @@ TEST_F(UpgradeRunTest, ReconnectWaitsUpToFifteenSecondsForThePort) {
   }
 }
 
+// The window may close in the second before the run starts and while it waits for the port; it
+// then starts nothing and opens nothing.
+TEST_F(UpgradeRunTest, AWindowClosedBeforeTheStartOrDuringTheReconnectDoesNothingMore) {
+  for (const bool beforeStart : {true, false}) {
+    SCOPED_TRACE(beforeStart ? "before the start" : "during the reconnect");
+    TearDown();
+    SetUp();
+    StartAll();
+    RequestUpgrade();
+    if (beforeStart) {
+      form->ExitButton->click();
+      EXPECT_EQ(form->EngineHandle, 0u);
+      clock.Advance(1000);
+      EXPECT_FALSE(form->StartDFUTimer->Enabled());
+      EXPECT_EQ(form->UpgradePhase, TUpgradePhase::Idle);
+      EXPECT_EQ(form->UsbDeviceName, "");
+      EXPECT_TRUE(ui.boxes.empty());
+      EXPECT_EQ(ui.cursor, toolkit::Cursor::Default);
+      continue;
+    }
+    bool closing = false;
+    ui.onBox = [&](const toolkit::testing::ShownBox& box) { closing = box == SuccessBox(); };
+    clock.SetMessageHook([&] {
+      dispatcher.Pump();
+      if (!closing) return;
+      closing = false;
+      form->ExitButton->click();
+      LetHeadsetReturn();
+    });
+    ASSERT_TRUE(RunUntil([&] { return Shown(SuccessBox()); }));
+    EXPECT_EQ(ui.boxes, std::vector{SuccessBox()});
+    EXPECT_FALSE(form->PortReady);
+    EXPECT_EQ(form->PendingCommand, kIdleCommand);
+    EXPECT_EQ(ui.cursor, toolkit::Cursor::Default);
+  }
+}
+
 struct FaultCase {
   std::string name;
   sim::DfuDeviceConfig config;
