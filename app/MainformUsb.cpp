@@ -1,7 +1,5 @@
 // Finding the headset on USB as a DFU device, and showing which firmware and PSR files it says it
 // runs (its configuration string, found by the USB tree walk).
-#include <cstring>
-
 #include "app/Mainform.h"
 #include "app/UsbConfiguration.h"
 #include "resources/TextCatalog.h"
@@ -45,7 +43,7 @@ void TMajorForm::DetectUsbDevice() {
     return;
   }
 
-  // The buffer stays NUL-terminated: the engine ends its list with an empty name.
+  // Whatever engine filled the buffer, the name ends inside it.
   names[DFUENGINE_NAMES_SIZE - 1] = '\0';
   UsbDeviceName = names;
   DfuDeviceLabel->setText(Q(UsbDeviceName));

@@ -2,6 +2,8 @@
 // engine on the simulated DFU device, the outcome, and the port afterwards.
 #include <gtest/gtest.h>
 
+#include <QString>
+
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "tests/upgrade/WindowUpgradeFixture.h"
@@ -68,8 +70,17 @@ class UpgradeRunTest : public WindowUpgradeTest {
 };
 
 TEST_F(UpgradeRunTest, FromTheStartButtonToTheReopenedPortWithTheNewVersion) {
+  // The USB walk finds the headset's configuration string, in upper case.
+  scanUsbTree = [this] {
+    return QString::fromStdString(simulated->transport->Device().ConfigurationString())
+        .toUpper()
+        .toStdString();
+  };
   StartAll();
   ASSERT_EQ(S(form->FWVerLabel->text()), "Firmware version: V1.23");
+  // Code 10 of the read chain looked the device up on USB.
+  EXPECT_EQ(S(form->DeviceInfoLabel->text()),
+            "Firmware file : QMR7_123.xpv/.xdv        psr file : QMR7_123.psr");
   ASSERT_TRUE(form->StartDFUUpgradeButton->isEnabled());
   RequestUpgrade();
   // Confirmed: the wait cursor until the run starts, the port closed a millisecond later.
@@ -101,6 +112,9 @@ TEST_F(UpgradeRunTest, FromTheStartButtonToTheReopenedPortWithTheNewVersion) {
                                                 TUpgradePhase::Idle}));
   EXPECT_LT(clock.TickCount() - startedAt, kRunBoundMs);
   EXPECT_EQ(S(form->DfuDeviceLabel->text()), "sim:1");
+  EXPECT_EQ(S(form->ConfigInfoLabel->text()),
+            "Firmware file : QMR7_123.xpv/.xdv        psr file : QMR7_123.psr");
+  EXPECT_EQ(S(form->BdAddrInfoLabel->text()), "Device address : 00:0B:24:52:37:19");
   EXPECT_TRUE(form->CallbackRegistered);
 
   // Reopened at once: the same description, the query chain under way.
@@ -111,6 +125,8 @@ TEST_F(UpgradeRunTest, FromTheStartButtonToTheReopenedPortWithTheNewVersion) {
   EXPECT_EQ(ui.cursor, toolkit::Cursor::Default);
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(S(form->FWVerLabel->text()), "Firmware version: V1.24");
+  EXPECT_EQ(S(form->DeviceInfoLabel->text()),
+            "Firmware file : QMR7_124.xpv/.xdv        psr file : QMR7_124.psr");
   EXPECT_EQ(headset->State().info.firmwareVersion, 124);
   EXPECT_EQ(ui.boxes, std::vector{SuccessBox()});
 }
