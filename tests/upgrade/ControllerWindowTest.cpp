@@ -285,6 +285,20 @@ TEST_F(ControllerWindowTest, TheSamePercentageRedrawsTheBarOnce) {
   form->UpgradePhase = TUpgradePhase::Idle;
 }
 
+TEST_F(ControllerWindowTest, TheElapsedTimeFollowsTheResultPoll) {
+  form->UpgradePhase = TUpgradePhase::Reconfigure;
+  form->UpgradeStartTick = clock.TickCount();
+  form->ProgressTimer->Start();
+  clock.Advance(59900);
+  EXPECT_EQ(S(form->ElapsedLabel->text()), "Elapsed: 0:59");
+  clock.Advance(125000 - 59900);
+  EXPECT_EQ(S(form->ElapsedLabel->text()), "Elapsed: 2:05");
+  // Still in its phase while no end report came.
+  EXPECT_EQ(form->UpgradePhase, TUpgradePhase::Reconfigure);
+  form->ProgressTimer->Stop();
+  form->UpgradePhase = TUpgradePhase::Idle;
+}
+
 TEST_F(ControllerWindowTest, TheHintBlinksOnlyWhenThereIsOne) {
   EXPECT_TRUE(form->BlinkHintTextTimer->Enabled());
   clock.Advance(10000);
