@@ -1,7 +1,8 @@
 // The main window: one fixed-size dialog whose handlers hold all of the tool's logic. Its methods
 // are defined by concern: start-up and closing (MainformStartup.cpp), building the controls from
 // the layout (MainformLayout.cpp), COM ports (MainformPorts.cpp), the settings pages
-// (MainformPages.cpp).
+// (MainformPages.cpp), the firmware file (MainformFirmware.cpp), finding the headset on USB
+// (MainformUsb.cpp) and the firmware upgrade (MainformUpgrade.cpp).
 //
 // Everything here runs on the UI thread. The platform reaches the window only through the
 // services it is given, so tests drive it with a manual clock and scripted answers.
@@ -15,12 +16,16 @@
 #include <QPushButton>
 #include <QStringList>
 #include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/DeviceProtocol.h"
+#include "app/UpgradeEngine.h"
 #include "comport/ComPort.h"
 #include "comport/ComSignal.h"
 #include "platform/DeviceNotifier.h"
@@ -54,9 +59,22 @@ struct MajorFormServices {
   platform::DeviceNotifier& deviceNotifier;
   std::string programPath;    // names the settings file
   std::string appDataFolder;  // the per-user application-data folder
+  // The firmware upgrade engine; null: the system's.
+  UpgradeEngine* engine = nullptr;
+  // The walk of the USB tree: the configuration string of an attached device that names both its
+  // firmware ("FW:") and its PSR ("PSR:") file, in upper case, or empty. Unset: nothing is found.
+  std::function<std::string()> scanUsbTree;
 };
 
 enum class TUpgradePhase : int { Idle = 0, Reconfigure = 1, Download = 2, Manifest = 3 };
+
+// What the firmware page shows of a run: a progress report's line, the time since the run began,
+// and the message for an engine failure with its three code names.
+std::string UpgradeProgressText(TUpgradePhase phase, std::uint32_t percent,
+                                std::uint32_t operation);
+std::string ElapsedText(std::uint32_t elapsedMs);
+std::string UpgradeFailureText(std::uint32_t result, std::uint32_t operation,
+                               std::uint32_t subOperation);
 
 inline constexpr int kIdleCommand = 9999;
 inline constexpr int kMaxPorts = 64;
@@ -147,7 +165,6 @@ class TMajorForm final : public QDialog {
   std::string FirmwareFilePath;
   DFUEngineHandle EngineHandle = 0;
   std::unique_ptr<platform::DeviceNotifier::Registration> DeviceNotification;
-  bool ReportNoDevice = false;
   TUpgradePhase UpgradePhase = TUpgradePhase::Idle;
 
   std::array<std::string, kMaxPorts> PortNames;
@@ -230,6 +247,40 @@ class TMajorForm final : public QDialog {
   void PageControl1Changing(bool& allowChange);
   void PaintBox1Click();
 
+  // --- USB detection ---------------------------------------------------------------------------
+  // Waits up to 30 s for a DFU device (the UI is blocked meanwhile) and shows what it runs.
+  void DetectUsbDevice();
+  void ScanUsbTree();
+  void CheckUSBConnectionTimerTimer();
+  void RefreshUSBConnectionButtonClick();
+
+  std::string UsbDeviceName;
+  bool UsbDeviceFound = false;
+  // Whether DetectUsbDevice tells the user that nothing was found.
+  bool ReportNoDevice = false;
+  std::string UsbConfigText;
+
+  // --- Firmware upgrade ------------------------------------------------------------------------
+  void StartDFUUpgradeButtonClick();
+  void DFUCloseComPortTimerTimer();
+  void StartDFUTimerTimer();
+  void StartUpgrade();
+  void ProgressTimerTimer();
+  void BlinkHintTextTimerTimer();
+  // The body of the engine's report callback; may run on the engine's thread. It never blocks:
+  // progress goes to the UI thread through the dispatcher, the end of an operation through
+  // ResultArrived.
+  void OnEngineReport(std::uint32_t kind, const DFUEngineReport& report);
+
+  // Set on the engine's thread after the three codes, read by ProgressTimerTimer on the UI thread.
+  std::atomic<bool> ResultArrived{false};
+  std::uint32_t LastResult = 0;
+  std::uint32_t LastOperation = 0;
+  std::uint32_t LastSubOperation = 0;
+  std::uint32_t UpgradeStartTick = 0;
+  bool CallbackRegistered = false;
+  std::string HintText;
+
   // --- Texts ----------------------------------------------------------------------------------
   // A modal box with catalogue texts; returns the button pressed.
   int ShowMessage(resources::TextId text, resources::TextId caption, unsigned flags);
@@ -263,6 +314,24 @@ class TMajorForm final : public QDialog {
   void SetTabOrder();
   void ApplyLanguageFont();
   void FitTextsToControls();
+  void BindUpgradeEvents();
+  void ReleaseEngine();
+  UpgradeEngine& Engine() const;
+  // The phase's text with the percentage, as progress reports show it.
+  void ShowProgress(std::uint32_t percent, std::uint32_t operation);
+  void ShowPhase(resources::TextId text);
+  void EndUpgradeWithSuccess();
+  void EndUpgradeWithFailure();
+  void ReconnectComPort();
+  void ShowConfiguration(QLabel* label);
+
+  // Operations whose end report the UI thread has taken, and (on the engine's thread) whose end
+  // report came: a progress report queued before an end but handled after it is stale.
+  std::uint64_t operationsTaken_ = 0;
+  std::atomic<std::uint64_t> operationsEnded_{0};
+  // Tells queued progress whether the window still exists.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  bool closed_ = false;  // FormClose has run
 
   MajorFormServices services_;
   std::vector<std::unique_ptr<toolkit::Timer>> timers_;

@@ -185,8 +185,6 @@ void TMajorForm::WriteCommandLine(const std::string& line) {
   ComPort1->WriteString(line);
 }
 
-void TMajorForm::RefreshDeviceInfoLabel() {}
-
 void TMajorForm::UpdateControlStates() {
   if (UpgradePhase != TUpgradePhase::Idle) {
     for (QWidget* w : std::initializer_list<QWidget*>{

@@ -57,8 +57,9 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
 
 // The port closes with the window. Its close handler and the device notification are unbound
 // first, so that closing the port or a late notification does not run into a window being torn
-// down.
+// down; the engine goes before them, so no report reaches a window half gone.
 TMajorForm::~TMajorForm() {
+  ReleaseEngine();
   DeviceNotification.reset();
   ComPort1->SetAfterClose({});
   ComPort1.reset();
@@ -100,6 +101,7 @@ void TMajorForm::BindEvents() {
   ShowPromptTimer->OnTimer = [this] { ShowPromptTimerTimer(); };
   UartRespTimeoutTimer->OnTimer = [this] { UartRespTimeoutTimerTimer(); };
   connect(OpenDfuFileButton, &QPushButton::clicked, this, [this] { OpenDfuFileButtonClick(); });
+  BindUpgradeEvents();
 }
 
 void TMajorForm::FormCreate() {
@@ -144,7 +146,7 @@ void TMajorForm::FormCreate() {
   PendingCommand = kIdleCommand;
 
   // 7.
-  EngineHandle = DFUEngine_Create();
+  EngineHandle = Engine().Create();
 
   // 8.
   InfoLabel->hide();
@@ -294,8 +296,9 @@ void TMajorForm::FormCloseQuery(bool& canClose) {
 }
 
 void TMajorForm::FormClose() {
+  closed_ = true;
   if (EngineHandle != 0) {
-    DFUEngine_Destroy(EngineHandle);
+    Engine().Destroy(EngineHandle);
     EngineHandle = 0;
   }
   CheckUSBConnectionTimer->Stop();

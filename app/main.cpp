@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/Mainform.h"
+#include "app/SystemUsb.h"
 #include "platform/Folders.h"
 #include "platform/PollingDeviceNotifier.h"
 #include "platform/UdevPortEnumerator.h"
@@ -49,11 +50,12 @@ int main(int argc, char** argv) {
     }
     return sources;
   });
+  app::SystemUpgradeEngine engine;
   int code = 0;
   try {
     app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
                           platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
-                          platform::UserAppDataFolder()});
+                          platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree});
     title = form.ApplicationTitle;
     ui.SetOwner(&form);
     form.show();

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   ::fcntl(w->master, F_SETFL, O_NONBLOCK);
   w->ports.ports = {{name, "USB Serial Device (fuzz)"}};
   w->form = std::make_unique<app::TMajorForm>(app::MajorFormServices{
-      w->clock, w->ui, w->dispatcher, w->ports, w->notifier, "fuzz", "/nonexistent"});
+      w->clock, w->ui, w->dispatcher, w->ports, w->notifier, "fuzz", "/nonexistent", nullptr, {}});
   if (!w->form->OpenComPort(name)) std::abort();
   gWorld = w;
   return 0;

@@ -1,8 +1,9 @@
 // qmr7-window-shot: pictures of the main window.
 //
-//   qmr7-window-shot LANG OUT.png [PAGE]
+//   qmr7-window-shot LANG OUT.png [PAGE|upgrade]
 //     the window as it looks after start-up, in English (en) or Japanese (ja), with two sample
-//     ports listed and page PAGE (0 to 3) in front. It touches no device and no settings of the
+//     ports listed and page PAGE (0 to 3) in front; or, with "upgrade", in the middle of a
+//     firmware download driven by a scripted engine. It touches no device and no settings of the
 //     user.
 //   qmr7-window-shot --headset OUT.png
 //     the window working: the virtual headset runs as a program of its own (qmr7-sim); this waits
@@ -11,6 +12,7 @@
 //     answered as their default button would be and written to standard error.
 //
 // Runs on any Qt platform, offscreen included; the settings file goes to a temporary folder.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLocale>
@@ -25,6 +27,7 @@
 
 #include "app/Mainform.h"
 #include "platform/DeviceNotifier.h"
+#include "platform/IniFile.h"
 #include "platform/PortEnumerator.h"
 #include "platform/UdevPortEnumerator.h"
 #include "platform/UiLanguage.h"
@@ -48,7 +51,7 @@ constexpr auto kReadLimit = 15s;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: qmr7-window-shot en|ja OUT.png [PAGE]\n"
+               "usage: qmr7-window-shot en|ja OUT.png [PAGE|upgrade]\n"
                "       qmr7-window-shot --headset OUT.png\n");
   return 2;
 }
@@ -89,6 +92,43 @@ bool ListsAHeadset(platform::PortEnumerator& ports) {
   return false;
 }
 
+// An engine that answers at once: the device is there, reconfiguring ends well, and the download
+// reports the progress the picture shows.
+class ScriptedEngine final : public app::UpgradeEngine {
+ public:
+  DFUEngineHandle Create() override { return 1; }
+  void Destroy(DFUEngineHandle) override {}
+  std::uint32_t GetUSBDeviceNames(DFUEngineHandle, char* names) override {
+    std::strcpy(names, "usb:1-2");
+    return 1;
+  }
+  void SetCallback(DFUEngineHandle, DFUEngineCallback callback) override { callback_ = callback; }
+  bool CreateUSB(DFUEngineHandle, const std::string&) override { return true; }
+  bool StartReconfigure(DFUEngineHandle, std::uint32_t, std::uint32_t,
+                        const std::string&) override {
+    const DFUEngineReport end{28, 100, 4, 0, 0, 0, 0};
+    callback_(DFUENGINE_REPORT_RESULT, &end);
+    return true;
+  }
+  bool StartDownload(DFUEngineHandle, const std::string&) override {
+    const DFUEngineReport progress{28, 57, 9, 0, 0, 0, 0};
+    callback_(DFUENGINE_REPORT_PROGRESS, &progress);
+    return true;
+  }
+
+ private:
+  DFUEngineCallback callback_ = nullptr;
+};
+
+// Start, one poll into the download, and 83 s on the clock.
+void DriveToDownload(app::TMajorForm& form, toolkit::testing::ManualClock& clock,
+                     toolkit::DispatchQueue& dispatcher) {
+  form.PageControl1->SetActivePageIndex(3);
+  form.StartUpgrade();
+  clock.Advance(83000);
+  dispatcher.Pump();
+}
+
 int SampleShot(const char* language, const char* out, const char* page) {
   resources::SetLanguage(std::strcmp(language, "ja") == 0 ? resources::Language::Japanese
                                                           : resources::Language::English);
@@ -100,10 +140,24 @@ int SampleShot(const char* language, const char* out, const char* page) {
       {{"/dev/ttyS0", "Serial Port (ttyS0)"},
        {"/dev/ttyACM0", "USB Serial Device (QM-R7 virtual headset)"}});
   platform::ManualDeviceNotifier notifier;
-  app::TMajorForm form(
-      {clock, ui, dispatcher, ports, notifier, "qmr7-tool", settings.path().toStdString()});
-  if (page != nullptr) form.PageControl1->SetActivePageIndex(std::atoi(page));
+  const bool upgrade = page != nullptr && std::strcmp(page, "upgrade") == 0;
+  ScriptedEngine engine;
+  if (upgrade) {
+    // The firmware file a previous run chose, as the settings file remembers it.
+    const std::string folder = settings.path().toStdString() + "/FPBFU";
+    QDir().mkpath(QString::fromStdString(folder));
+    platform::IniFile(folder + "/qmr7-tool.INI")
+        .WriteString("Setting", "DFU_FileName", "/home/user/firmware/QMR7_124.dfu");
+  }
+  app::TMajorForm form({clock, ui, dispatcher, ports, notifier, "qmr7-tool",
+                        settings.path().toStdString(), upgrade ? &engine : nullptr,
+                        [] { return std::string("FW:QMR7_123.XPV PSR:QMR7_123.PSR"); }});
   form.show();
+  if (upgrade) {
+    DriveToDownload(form, clock, dispatcher);
+  } else if (page != nullptr) {
+    form.PageControl1->SetActivePageIndex(std::atoi(page));
+  }
   QApplication::processEvents();
   return Save(form, out);
 }
@@ -130,8 +184,15 @@ int HeadsetShot(const char* out) {
   }
   int status = 0;
   {
-    app::TMajorForm form(
-        {clock, ui, dispatcher, ports, notifier, "qmr7-tool", settings.path().toStdString()});
+    app::TMajorForm form({clock,
+                          ui,
+                          dispatcher,
+                          ports,
+                          notifier,
+                          "qmr7-tool",
+                          settings.path().toStdString(),
+                          nullptr,
+                          {}});
     form.show();
     auto* open = form.findChild<QPushButton*>(QStringLiteral("OpenComPortButton"));
     auto* version = form.findChild<QLabel*>(QStringLiteral("FWVerLabel"));

@@ -80,7 +80,8 @@ std::vector<double> Window(const std::string& path, int runs) {
   toolkit::testing::ScriptedUiServices ui;
   platform::FixedPortEnumerator ports({{path, sim::kDefaultDescription}});
   platform::ManualDeviceNotifier notifier;
-  app::TMajorForm form({clock, ui, dispatcher, ports, notifier, "bench", "/nonexistent"});
+  app::TMajorForm form(
+      {clock, ui, dispatcher, ports, notifier, "bench", "/nonexistent", nullptr, {}});
   if (!form.OpenComPort(path)) std::abort();
   std::vector<double> times;
   for (int r = 0; r < runs; ++r) {

@@ -5,6 +5,7 @@
 
 #include "ReadyReport.h"
 #include "app/Mainform.h"
+#include "app/SystemUsb.h"
 #include "platform/Folders.h"
 #include "platform/PollingDeviceNotifier.h"
 #include "platform/UdevPortEnumerator.h"
@@ -41,11 +42,12 @@ int main(int argc, char** argv) {
     }
     return sources;
   });
+  app::SystemUpgradeEngine engine;
   int code = 0;
   try {
     app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
                           platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
-                          platform::UserAppDataFolder()});
+                          platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree});
     title = form.ApplicationTitle;
     ui.SetOwner(&form);
     bench::ReadyReport report(form, fd);

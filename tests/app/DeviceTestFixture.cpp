@@ -24,14 +24,16 @@ void DeviceTest::StartHeadset(const std::string& faults, sim::Settings settings)
   }
   options.registry = &registry;
   options.pacer = pacer.Pacer();
+  options.upgradeMode = upgradeMode;
   sim::HeadsetState state;
   state.settings = std::move(settings);
   headset = std::make_unique<sim::VirtualHeadset>(state, options);
 }
 
 void DeviceTest::StartWindow() {
-  form = std::make_unique<TMajorForm>(MajorFormServices{
-      clock, ui, dispatcher, systemPorts, notifier, "/usr/bin/qmr7-tool", appDataFolder});
+  form = std::make_unique<TMajorForm>(MajorFormServices{clock, ui, dispatcher, systemPorts,
+                                                        notifier, "/usr/bin/qmr7-tool",
+                                                        appDataFolder, engine, scanUsbTree});
   form->show();
   // Past the first-show prompt, so the boxes a test sees are its own.
   clock.Advance(100);

@@ -39,6 +39,8 @@ class DeviceTest : public MainformTest {
   platform::VirtualDeviceRegistry registry{appData / "registry"};
   platform::SystemPortEnumerator systemPorts{registry};
   sim::testing::GatedPacer pacer;
+  // What the headset does in upgrade mode (after command 20); unset: stays away for a while.
+  std::function<void(const sim::UpgradeContext&)> upgradeMode;
   std::unique_ptr<sim::VirtualHeadset> headset;
   std::unique_ptr<TMajorForm> form;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,9 @@ class MainformTest : public ::testing::Test {
   testsupport::TempDir appData;
   std::string appDataFolder = appData.Path();
   std::vector<std::string> reports;  // the standard exception report
+  // The engine and USB walk the window gets; none: the system's engine, and no walk.
+  UpgradeEngine* engine = nullptr;
+  std::function<std::string()> scanUsbTree;
 };
 
 }  // namespace app::testing

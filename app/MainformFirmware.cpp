@@ -29,8 +29,8 @@ void TMajorForm::OpenDfuFileButtonClick() {
 void TMajorForm::ValidateFirmwareFile() {
   char description[DFUENGINE_DESCRIPTION_SIZE] = {};
   std::uint32_t version = 0, usbIds = 0, imageSize = 0;
-  const bool valid = DFUEngine_IsDFUFileValid(EngineHandle, FirmwareFilePath.c_str(), description,
-                                              &version, &usbIds, &imageSize) != 0;
+  const bool valid = Engine().IsDFUFileValid(EngineHandle, FirmwareFilePath, description, &version,
+                                             &usbIds, &imageSize);
   if (!valid) {
     UpdateControlStates();
     FirmwareFilePath.clear();

@@ -1,0 +1,294 @@
+// The firmware upgrade, from the Start button to the headset back on its COM port: command 20,
+// closing the port, finding the device on USB, the engine's three operations with their progress,
+// the outcome, and reopening the port.
+//
+// The engine reports on its own thread. Progress is handed to the UI thread through the
+// dispatcher, in order; the end of an operation is three codes and a flag that the 100 ms
+// ProgressTimer polls. Nothing on the engine's thread waits for the UI thread.
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "app/Mainform.h"
+#include "resources/TextCatalog.h"
+#include "toolkit/qt/Text.h"
+#include "upgrade/DfuNames.h"
+
+namespace app {
+namespace {
+
+using namespace resources;
+using toolkit::qt::Q;
+namespace mb = toolkit::mb;
+
+constexpr std::uint32_t kReconnectLimitMs = 15000;
+constexpr int kMessageRoundsPerLook = 100;
+constexpr std::uint32_t kHintShownMs = 3000;
+constexpr std::uint32_t kHintHiddenMs = 600;
+
+// The callback has no context argument: the window that lives receives the reports. The lock
+// keeps the window from going away in the middle of a report; a report takes microseconds.
+std::mutex gReceiverMutex;
+TMajorForm* gReceiver = nullptr;
+
+void DFUENGINE_CALL DFUEngineCallback(std::uint32_t kind, const DFUEngineReport* report) {
+  std::lock_guard lock(gReceiverMutex);
+  if (gReceiver != nullptr && report != nullptr) gReceiver->OnEngineReport(kind, *report);
+}
+
+// A catalogue text with its "%s" fields filled in order; fields without a value stay as they are.
+std::string FillFields(const std::string& pattern, std::initializer_list<std::string> values) {
+  std::string out;
+  auto value = values.begin();
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (value != values.end() && pattern.compare(i, 2, "%s") == 0) {
+      out += *value++;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string UpgradeProgressText(TUpgradePhase phase, std::uint32_t percent,
+                                std::uint32_t operation) {
+  TextId id = kTextReconfiguring;
+  if (phase == TUpgradePhase::Download) id = kTextDownloading;
+  if (phase == TUpgradePhase::Manifest) id = kTextVerifying;
+  std::string text = LoadText(id) + " " + std::to_string(percent) + "%";
+  if (operation == dfu::operation::kDownloadVerify) text += ", " + LoadText(kTextAlmostDone);
+  return text;
+}
+
+std::string ElapsedText(std::uint32_t elapsedMs) {
+  const std::uint32_t s = elapsedMs / 1000;
+  char clock[32];
+  std::snprintf(clock, sizeof clock, ": %u:%02u", s / 60, s % 60);
+  return LoadText(kTextElapsed) + clock;
+}
+
+std::string UpgradeFailureText(std::uint32_t result, std::uint32_t operation,
+                               std::uint32_t subOperation) {
+  return FillFields(LoadText(kTextUpgradeFailedDetail),
+                    {dfu::ResultName(result), dfu::OperationName(operation),
+                     dfu::SubOperationName(subOperation)});
+}
+
+UpgradeEngine& UpgradeEngine::System() {
+  static UpgradeEngine engine;
+  return engine;
+}
+
+UpgradeEngine& TMajorForm::Engine() const {
+  return services_.engine != nullptr ? *services_.engine : UpgradeEngine::System();
+}
+
+void TMajorForm::BindUpgradeEvents() {
+  connect(StartDFUUpgradeButton, &QPushButton::clicked, this,
+          [this] { StartDFUUpgradeButtonClick(); });
+  DFUCloseComPortTimer->OnTimer = [this] { DFUCloseComPortTimerTimer(); };
+  StartDFUTimer->OnTimer = [this] { StartDFUTimerTimer(); };
+  ProgressTimer->OnTimer = [this] { ProgressTimerTimer(); };
+  BlinkHintTextTimer->OnTimer = [this] { BlinkHintTextTimerTimer(); };
+  CheckUSBConnectionTimer->OnTimer = [this] { CheckUSBConnectionTimerTimer(); };
+  std::lock_guard lock(gReceiverMutex);
+  gReceiver = this;
+}
+
+void TMajorForm::ReleaseEngine() {
+  {
+    std::lock_guard lock(gReceiverMutex);
+    if (gReceiver == this) gReceiver = nullptr;
+  }
+  if (EngineHandle != 0) {
+    Engine().Destroy(EngineHandle);
+    EngineHandle = 0;
+  }
+}
+
+void TMajorForm::StartDFUUpgradeButtonClick() {
+  ValidateFirmwareFile();
+  if (FirmwareFilePath.empty()) return;
+  if (!FirmwareMatchesModel()) {
+    ShowMessage(kTextWrongModel, kTextCaptionError, mb::kOk | mb::kIconError);
+    return;
+  }
+  PendingCommand = 20;
+  SendDeviceCommand();
+}
+
+void TMajorForm::DFUCloseComPortTimerTimer() {
+  DFUCloseComPortTimer->Stop();
+  CloseComPort();
+  PortOpenedByUser = false;
+}
+
+void TMajorForm::StartDFUTimerTimer() {
+  StartDFUTimer->Stop();
+  services_.ui.SetCursor(SavedCursor);
+  // Closed in the second before the start: the engine is gone, and nobody waits for a run.
+  if (closed_) return;
+  StartUpgrade();
+}
+
+void TMajorForm::StartUpgrade() {
+  DetectUsbDevice();
+  if (!UsbDeviceFound) return;  // the user has been told
+  CloseComPort();
+  PortOpenedByUser = false;
+  if (!CallbackRegistered) {
+    Engine().SetCallback(EngineHandle, &DFUEngineCallback);
+    CallbackRegistered = true;
+  }
+  bool ok = Engine().CreateUSB(EngineHandle, UsbDeviceName);
+  if (ok) {
+    ShowPhase(kTextReconfiguring);
+    ElapsedLabel->setText(QString());
+    ElapsedLabel->show();
+    UpgradePhase = TUpgradePhase::Reconfigure;
+    ProgressTimer->Start();
+    UpgradeStartTick = services_.clock.TickCount();
+    LastResult = 0;
+    LastOperation = 0;
+    LastSubOperation = 0;
+    ResultArrived.store(false, std::memory_order_relaxed);
+    ok = Engine().StartReconfigure(EngineHandle, 0, 1, FirmwareFilePath);
+  }
+  UpdateControlStates();
+  if (ok) return;
+  ProgressTimer->Stop();
+  ShowMessage(kTextUpgradeStartFailed, kTextCaptionError, mb::kOk | mb::kIconError);
+  EndUpgradeWithFailure();
+}
+
+void TMajorForm::OnEngineReport(std::uint32_t kind, const DFUEngineReport& report) {
+  if (kind == DFUENGINE_REPORT_PROGRESS) {
+    const std::uint64_t operation = operationsEnded_.load(std::memory_order_relaxed);
+    services_.dispatcher.Post([this, alive = std::weak_ptr<int>(alive_), operation,
+                               percent = report.percent, code = report.operation] {
+      if (alive.expired()) return;
+      // Progress of an operation whose end was already taken, or of no run, shows nothing.
+      if (operation != operationsTaken_ || UpgradePhase == TUpgradePhase::Idle) return;
+      ShowProgress(percent, code);
+    });
+  } else if (kind == DFUENGINE_REPORT_RESULT) {
+    LastResult = report.result;
+    LastOperation = report.operation;
+    LastSubOperation = report.subOperation;
+    operationsEnded_.fetch_add(1, std::memory_order_relaxed);
+    ResultArrived.store(true, std::memory_order_release);
+  }
+}
+
+void TMajorForm::ShowProgress(std::uint32_t percent, std::uint32_t operation) {
+  InfoLabel->setText(Q(UpgradeProgressText(UpgradePhase, percent, operation)));
+  const int position = static_cast<int>(std::min<std::uint32_t>(percent, 100));
+  // The bar repaints itself at once when its position changes, and only then.
+  if (UpgradeProgressBar->value() != position) UpgradeProgressBar->setValue(position);
+}
+
+void TMajorForm::ShowPhase(TextId text) {
+  InfoLabel->setText(Q(LoadText(text)));
+  InfoLabel->show();
+  UpgradeProgressBar->setValue(0);
+  UpgradeProgressBar->show();
+}
+
+void TMajorForm::ProgressTimerTimer() {
+  if (UpgradePhase != TUpgradePhase::Idle) {
+    ElapsedLabel->setText(Q(ElapsedText(services_.clock.TickCount() - UpgradeStartTick)));
+  }
+  if (!ResultArrived.load(std::memory_order_acquire)) return;
+  if (UpgradePhase == TUpgradePhase::Idle) return;  // no run takes it
+  ++operationsTaken_;
+  if (LastResult != 0) {
+    ProgressTimer->Stop();
+    services_.ui.ShowMessageBox(UpgradeFailureText(LastResult, LastOperation, LastSubOperation),
+                                LoadText(kTextCaptionError), mb::kOk | mb::kIconError);
+    EndUpgradeWithFailure();
+    return;
+  }
+  bool ok = false;
+  switch (UpgradePhase) {
+    case TUpgradePhase::Reconfigure:
+      ShowPhase(kTextDownloading);
+      UpgradePhase = TUpgradePhase::Download;
+      ResultArrived.store(false, std::memory_order_relaxed);
+      ok = Engine().StartDownload(EngineHandle, FirmwareFilePath);
+      break;
+    case TUpgradePhase::Download:
+      ShowPhase(kTextVerifying);
+      UpgradePhase = TUpgradePhase::Manifest;
+      ResultArrived.store(false, std::memory_order_relaxed);
+      ok = Engine().StartManifest(EngineHandle);
+      break;
+    case TUpgradePhase::Manifest:
+      EndUpgradeWithSuccess();
+      return;
+    case TUpgradePhase::Idle:
+      return;
+  }
+  UpdateControlStates();
+  if (ok) return;
+  ProgressTimer->Stop();
+  ShowMessage(kTextUpgradeStartFailed, kTextCaptionError, mb::kOk | mb::kIconError);
+  EndUpgradeWithFailure();
+}
+
+void TMajorForm::EndUpgradeWithSuccess() {
+  ProgressTimer->Stop();
+  InfoLabel->setText(Q(LoadText(kTextVerifying) + " 100%"));
+  UpgradeProgressBar->setValue(100);
+  ShowMessage(kTextUpgradeComplete, kTextCaptionNote, mb::kOk | mb::kIconInformation);
+  UpgradePhase = TUpgradePhase::Idle;
+  UpdateControlStates();
+  ReconnectComPort();
+}
+
+void TMajorForm::ReconnectComPort() {
+  SavedCursor = services_.ui.CurrentCursor();
+  services_.ui.SetCursor(toolkit::Cursor::Wait);
+  const std::uint32_t start = services_.clock.TickCount();
+  // The window stays responsive: arrivals refresh the port list while it waits. A window closed
+  // meanwhile opens nothing.
+  while (!closed_ && services_.clock.TickCount() - start < kReconnectLimitMs) {
+    for (int round = 0; round < kMessageRoundsPerLook && !closed_; ++round)
+      services_.clock.ProcessMessages();
+    if (closed_) break;
+    services_.ui.SetCursor(toolkit::Cursor::Wait);
+    const auto first = PortDescriptions.begin();
+    const auto match = std::find(first, first + PortCount, OpenPortDescription);
+    if (match != first + PortCount) {
+      ComPortListBox->setCurrentRow(static_cast<int>(match - first));
+      OpenComPortButtonClick();
+      break;
+    }
+  }
+  services_.ui.SetCursor(SavedCursor);
+}
+
+void TMajorForm::EndUpgradeWithFailure() {
+  UpgradePhase = TUpgradePhase::Idle;
+  ReportNoDevice = false;
+  UpdateControlStates();
+  DetectUsbDevice();
+  UpdateControlStates();
+  ReportNoDevice = true;
+}
+
+void TMajorForm::BlinkHintTextTimerTimer() {
+  if (HintText.empty()) return;
+  if (!HintLabel->isHidden()) {
+    BlinkHintTextTimer->SetInterval(kHintHiddenMs);
+    HintLabel->hide();
+  } else {
+    BlinkHintTextTimer->SetInterval(kHintShownMs);
+    HintLabel->setText(Q(HintText));
+    HintLabel->show();
+  }
+}
+
+}  // namespace app

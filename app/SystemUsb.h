@@ -1,0 +1,20 @@
+// The window's USB services on this machine: the walk of the USB tree and an engine that lists and
+// binds only the device that walk finds. A DFU device of any other maker, or any other DFU device
+// that does not say which firmware it runs, is never listed, bound or sent a request.
+#pragma once
+
+#include <string>
+
+#include "app/UpgradeEngine.h"
+
+namespace app {
+
+class SystemUpgradeEngine final : public UpgradeEngine {
+ public:
+  std::uint32_t GetUSBDeviceNames(DFUEngineHandle handle, char* names) override;
+};
+
+// The configuration string the walk finds (upper case), or empty.
+std::string ScanSystemUsbTree();
+
+}  // namespace app
