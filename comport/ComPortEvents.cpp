@@ -58,7 +58,7 @@ void TCustomComPort::SetComEventMask() {
 void TCustomComPort::CreateThread() {
   if (FThread != nullptr) return;
   FThread = std::make_shared<TComWaitState>(this, FHandle.get(), ui_, synchronizeEvents_);
-  FThread->priority.store(threadPriority_, std::memory_order_release);
+  FThread->SetPriority(threadPriority_);
   if (!TComThread::Start(FThread)) {
     FThread.reset();
     RaiseError(0, "Can't create thread");

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "comport/ComTypes.h"
+#include "comport/Scheduling.h"
 #include "comport/SerialDevice.h"
 #include "toolkit/Dispatcher.h"
 
@@ -51,6 +52,12 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
 
   bool Stopped() const { return terminated.load(std::memory_order_acquire); }
 
+  // The worker's priority. Both sides apply it under one lock, so the last value set is the one the
+  // worker has, and none is given to a worker that has ended (whose thread id may be reused).
+  void SetPriority(TThreadPriority value);
+  void WorkerStarted();
+  void WorkerEnding();
+
   toolkit::UiDispatcher& ui;
   const bool synchronize;
   // Read and cleared on the UI thread; read by the worker only under `use` (unsynchronised events).
@@ -62,18 +69,15 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
   std::unique_lock<std::mutex> workerLock{use, std::defer_lock};
 
   std::atomic<bool> terminated{false};
-  std::atomic<std::thread::id> workerId{};
-  std::atomic<int> workerTid{0};
-  std::atomic<TThreadPriority> priority{tpNormal};
+
+  std::mutex priorityMutex;
+  TThreadHandle workerThread = 0;  // guarded by priorityMutex; 0 before start and after the end
+  TThreadPriority priority = tpNormal;  // guarded by priorityMutex
 
   std::mutex handMutex;
   std::condition_variable handDone;
   std::mutex postMutex;  // held by the worker while it posts a hand-over
 };
-
-// Applies a thread priority to a thread of this process, as far as Linux lets an unprivileged
-// process go (see the definition).
-void ApplyThreadPriority(int tid, TThreadPriority priority);
 
 class TComThread {
  public:
