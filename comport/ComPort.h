@@ -367,6 +367,7 @@ class TCustomComPort : public toolkit::Component {
 
   // The two requests.
   void WaitForCompletion(bool read);
+  int RequestCount(std::size_t size);
   TComStat QueueStatus(std::uint32_t queues);
   void LineControl(TLineControl function);
 
