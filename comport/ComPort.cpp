@@ -189,7 +189,7 @@ TCustomComPort::~TCustomComPort() {
   }
   FreeHandle();
   // A handler that destroys its port ends the dispatch it runs in.
-  if (dispatching_ != nullptr) dispatching_->port = nullptr;
+  *alive_ = false;
   timeouts_.reset();
   bufferSizes_.reset();
   characters_.reset();

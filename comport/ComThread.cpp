@@ -132,12 +132,12 @@ bool TComThread::ThreadProc() {
 
 void TComThread::Dispatch(std::uint32_t events) {
   if (!state_->synchronize) {
-    state_->port->ThreadDoEvent(events, state_);
+    state_->port->ThreadDoEvent(events, state_.get());
     return;
   }
   state_->workerLock.unlock();
   state_->HandOver([state = state_, events] {
-    if (state->port != nullptr) state->port->ThreadDoEvent(events, state);
+    if (state->port != nullptr) state->port->ThreadDoEvent(events, state.get());
   });
   state_->workerLock.lock();
 }
