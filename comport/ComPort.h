@@ -21,6 +21,11 @@
 // port, a handler's exception reported and the next events delivered. Close and destruction never
 // wait for a worker that is blocked in a hand-over; with SynchronizeEvents false they wait for a
 // handler running on the worker to return. The dispatcher must outlive the port.
+//
+// Events are waited for, not sampled: on Linux received characters wake the wait directly, modem
+// lines through a helper thread in TIOCMIWAIT, the transmitter's drain through one waiting for it,
+// line errors with the byte each comes with. Only a driver without TIOCMIWAIT has its modem lines
+// sampled (every 10 ms, while such events are asked for), since Linux offers nothing else there.
 #pragma once
 
 #include <cstddef>
@@ -186,6 +191,8 @@ class TCustomComPort : public toolkit::Component {
   void SetStopBits(TStopBits value);
   bool SynchronizeEvents() const { return synchronizeEvents_; }
   void SetSynchronizeEvents(bool value);
+  // The worker's priority, taken by a running worker at once. Events watched by the UI thread's
+  // loop have no worker; the UI thread's own priority is left alone.
   TThreadPriority ThreadPriority() const { return threadPriority_; }
   void SetThreadPriority(TThreadPriority value);
   TFlowControl& FlowControl() { return *flowControl_; }

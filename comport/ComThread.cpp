@@ -70,10 +70,12 @@ void TComWaitState::Stop(SerialDevice* dev) {
     // A handler on the worker itself stops it: the worker holds `use` and checks the stop flag
     // before it uses the device again.
     device = nullptr;
+    port = nullptr;
     return;
   }
   std::lock_guard lock(use);
   device = nullptr;
+  port = nullptr;
 }
 
 void TComWaitState::SetPriority(TThreadPriority value) {

@@ -11,8 +11,8 @@
 //   call that runs after the stop does nothing; after the stop the worker posts nothing more, so
 //   the dispatcher need only outlive the port;
 // - the worker touches the port object only on the UI thread (inside hand-overs), or, with
-//   SynchronizeEvents false, under `use`; a port destroyed by one of its own handlers clears
-//   `port`, which ends that dispatch.
+//   SynchronizeEvents false, under `use`; stopping the worker clears `port` as well, and a port
+//   destroyed by one of its own handlers stops its worker first, so nothing reaches it afterwards.
 // The worker frees itself when it ends, after a stop or after a failed wait.
 #pragma once
 
@@ -60,7 +60,7 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
 
   toolkit::UiDispatcher& ui;
   const bool synchronize;
-  // Read and cleared on the UI thread; read by the worker only under `use` (unsynchronised events).
+  // Read on the UI thread and by the worker under `use`; cleared by Stop under `use`.
   TCustomComPort* port;
 
   std::mutex use;
