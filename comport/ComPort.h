@@ -28,6 +28,7 @@
 // sampled (every 10 ms, while such events are asked for), since Linux offers nothing else there.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -397,7 +398,7 @@ class TCustomComPort : public toolkit::Component {
   // Deliveries on the UI thread in progress, and whether the port still exists, which a delivery
   // holds on to in case a handler destroys the port.
   int delivering_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   // Synchronised events watched by the UI thread's loop in place of a worker. Deferred: a nested
   // loop inside a handler found the device ready; Ended: a wait failed.
   enum class WatchState : std::uint8_t { None, Watching, Deferred, Ended };

@@ -124,7 +124,7 @@ void TCustomComPort::DeviceReady() {
 void TCustomComPort::WatchFailed(int code, bool deviceGone) {
   ui_.Watcher()->Unwatch(watchedFd_);
   watch_ = WatchState::Ended;
-  const std::shared_ptr<bool> alive = alive_;
+  const std::shared_ptr<std::atomic<bool>> alive = alive_;
   ++delivering_;
   try {
     RaiseThreadError(code);
@@ -149,7 +149,7 @@ void TCustomComPort::WatchFailed(int code, bool deviceGone) {
 bool TCustomComPort::ThreadDoEvent(std::uint32_t events, const TComWaitState* worker) {
   FEventMask = events;
   const bool onUi = worker == nullptr || worker->synchronize;
-  const std::shared_ptr<bool> alive = alive_;
+  const std::shared_ptr<std::atomic<bool>> alive = alive_;
   if (onUi) ++delivering_;
   try {
     for (int event = 0; event < kLineEventCount; ++event) {

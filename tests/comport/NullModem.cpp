@@ -1,8 +1,7 @@
 #include "NullModem.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -25,6 +24,7 @@ struct State {
   int changes[2] = {-1, -1};  // a byte per change wakes the waiters
   int waiters = 0;
   int waitedLines = 0;
+  int waitsBegun = 0;
 };
 
 State& Modem() {
@@ -55,6 +55,7 @@ int WaitForChange(State& s, int lines) {
   std::unique_lock lock(s.mutex);
   const serial_icounter_struct start = s.counts;
   ++s.waiters;
+  ++s.waitsBegun;
   s.waitedLines = lines;
   int result = 0;
   while (!Moved(start, s.counts, lines)) {
@@ -140,6 +141,12 @@ int NullModem::Waiters() const {
   State& s = Modem();
   std::lock_guard lock(s.mutex);
   return s.waiters;
+}
+
+int NullModem::WaitsBegun() const {
+  State& s = Modem();
+  std::lock_guard lock(s.mutex);
+  return s.waitsBegun;
 }
 
 int NullModem::WaitedLines() const {

@@ -20,9 +20,11 @@ class NullModem {
   // A framing error counted by the driver (the byte it came with is the test's to send).
   void CountFrameError();
 
-  // How many threads wait in TIOCMIWAIT now, and the lines the last one waited for.
+  // How many threads wait in TIOCMIWAIT now, the lines the last one waited for, and how many
+  // waits have begun so far.
   int Waiters() const;
   int WaitedLines() const;
+  int WaitsBegun() const;
 };
 
 }  // namespace comport::testing

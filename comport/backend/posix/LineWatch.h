@@ -6,6 +6,10 @@
 // waits for, or stopping it, interrupts it with SIGURG, for which a handler that does nothing is
 // installed once (unless the program has its own), without SA_RESTART so that the call returns.
 //
+// TIOCMIWAIT waits for a change after it began, and reading the line counters cannot be joined
+// with it: the counters are compared before each wait, but a change in the microseconds between
+// that and the wait's start is reported only with the next change of a watched line.
+//
 // A driver without TIOCMIWAIT but with readable lines has them sampled every 10 ms instead: there
 // is no other way to see them change.
 #pragma once
