@@ -1,12 +1,10 @@
 // Settings, their mapping onto the device-control record, opening and closing, errors.
 #include "comport/ComPort.h"
 
-#include <sys/resource.h>
-
-#include <cerrno>
 #include <utility>
 
 #include "comport/ComThread.h"
+#include "comport/Scheduling.h"
 
 namespace comport {
 namespace {
@@ -55,11 +53,6 @@ E MemberOf(const V (&values)[N], V value, E current) {
 void ReplaceBits(std::uint32_t& flags, std::uint32_t mask, std::uint32_t bits) {
   flags = (flags & ~mask) | bits;
 }
-
-// Nice values per process priority class. Linux keeps nice values per thread; set on the UI thread
-// before the worker starts, they also reach the worker, which inherits them.
-constexpr int kClassNice[] = {0, 19, 0, -10, -20};
-static_assert(std::size(kClassNice) == pcRealTime + 1 && kClassNice[pcIdle] == 19);
 
 }  // namespace
 
@@ -211,7 +204,7 @@ TCustomComPort::~TCustomComPort() {
   }
   FreeHandle();
   // A handler that destroys its port ends the dispatch it runs in.
-  if (dispatching_ != nullptr) dispatching_->port = nullptr;
+  *alive_ = false;
   timeouts_.reset();
   bufferSizes_.reset();
   characters_.reset();
@@ -306,17 +299,14 @@ void TCustomComPort::FreeHandle() {
   RestorePriorityClass();
 }
 
+// A class the platform would not let us undo at Close is not applied (the backend says so with
+// -1), so the UI thread never stays lowered after the port has gone.
 void TCustomComPort::ApplyPriorityClass() {
-  if (priorityClass_ == pcDefault) return;
-  errno = 0;
-  const int nice = ::getpriority(PRIO_PROCESS, 0);
-  FSavedPriorityClass = errno == 0 ? nice + 20 : -1;  // -1 stays "nothing changed"
-  [[maybe_unused]] const int result = ::setpriority(PRIO_PROCESS, 0, kClassNice[priorityClass_]);
+  FSavedPriorityClass = ChangePriorityClass(priorityClass_);
 }
 
 void TCustomComPort::RestorePriorityClass() {
-  if (FSavedPriorityClass == -1) return;
-  [[maybe_unused]] const int result = ::setpriority(PRIO_PROCESS, 0, FSavedPriorityClass - 20);
+  comport::RestorePriorityClass(FSavedPriorityClass);
   FSavedPriorityClass = -1;
 }
 
@@ -428,10 +418,7 @@ void TCustomComPort::SetSynchronizeEvents(bool value) {
 void TCustomComPort::SetThreadPriority(TThreadPriority value) {
   if (value == threadPriority_) return;
   threadPriority_ = value;
-  if (FThread == nullptr) return;
-  // Whichever comes second, the worker's start or this, applies the new value.
-  FThread->priority.store(value, std::memory_order_release);
-  ApplyThreadPriority(FThread->workerTid.load(std::memory_order_acquire), value);
+  if (FThread != nullptr) FThread->SetPriority(value);
 }
 
 // The device-control record.

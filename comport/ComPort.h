@@ -5,14 +5,30 @@
 // it). Settings changed while closed are applied at the next open, while open at once.
 //
 // Threads: every public operation runs on the UI thread, the thread of the UiDispatcher given at
-// construction. While the port is open and a line-event handler is assigned, a worker thread waits
-// for line events and hands each wake-up to the UI thread, blocking until the handlers have run
-// (SynchronizeEvents true, the default) or runs them itself (false: the application synchronises).
-// Close and destruction never wait for a worker that is blocked in a hand-over, so Close and even
-// destruction of the port are allowed inside a handler; with SynchronizeEvents false they wait for
-// a handler running on the worker to return. The dispatcher must outlive the port.
+// construction. While the port is open and a line-event handler is assigned, line events are
+// delivered in one of two ways:
+// - SynchronizeEvents true (the default), with a dispatcher that watches descriptors and a device
+//   that offers one (Linux): the UI thread's own event loop watches the device and runs the
+//   handlers when it is ready. No worker thread exists; each event costs one thread wake-up.
+// - Otherwise a worker thread waits for line events and either hands each wake-up to the UI thread,
+//   blocking until the handlers have run (SynchronizeEvents true: a dispatcher or device that
+//   cannot watch, as on Windows), or runs the handlers itself (false: the application
+//   synchronises).
+// Both keep the same rules: events of one wake-up in table order, one delivery at a time (a nested
+// message loop inside a handler delivers nothing of the same port until the handler returns),
+// Close and even destruction of the port allowed inside a handler, a failed wait reported through
+// OnError, after which events stop until the port is opened again, a device gone closing the
+// port, a handler's exception reported and the next events delivered. Close and destruction never
+// wait for a worker that is blocked in a hand-over; with SynchronizeEvents false they wait for a
+// handler running on the worker to return. The dispatcher must outlive the port.
+//
+// Events are waited for, not sampled: on Linux received characters wake the wait directly, modem
+// lines through a helper thread in TIOCMIWAIT, the transmitter's drain through one waiting for it,
+// line errors with the byte each comes with. Only a driver without TIOCMIWAIT has its modem lines
+// sampled (every 10 ms, while such events are asked for), since Linux offers nothing else there.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -182,6 +198,8 @@ class TCustomComPort : public toolkit::Component {
   void SetStopBits(TStopBits value);
   bool SynchronizeEvents() const { return synchronizeEvents_; }
   void SetSynchronizeEvents(bool value);
+  // The worker's priority, taken by a running worker at once. Events watched by the UI thread's
+  // loop have no worker; the UI thread's own priority is left alone.
   TThreadPriority ThreadPriority() const { return threadPriority_; }
   void SetThreadPriority(TThreadPriority value);
   TFlowControl& FlowControl() { return *flowControl_; }
@@ -395,18 +413,31 @@ class TCustomComPort : public toolkit::Component {
   std::uint32_t EventMask() const;
   void CreateThread();
   void DestroyThread();
-  void ThreadDoEvent(std::uint32_t events, const std::shared_ptr<TComWaitState>& state);
+  bool StartWatching();
+  void StopWatching();
+  void DeviceReady();
+  void WatchFailed(const toolkit::Error& error);
+  bool ThreadDoEvent(std::uint32_t events, const TComWaitState* worker);
   void DeliverEvent(LineEvent event);
   void RaiseThreadError(const toolkit::Error& error);
 
   // The two requests.
   void WaitForCompletion(bool read);
+  int RequestCount(std::size_t size);
   TComStat QueueStatus(std::uint32_t queues);
   void LineControl(TLineControl function);
 
   bool FActive = false;
   std::shared_ptr<TComWaitState> FThread;
-  TComWaitState* dispatching_ = nullptr;  // the worker whose events a handler runs in, if any
+  // Deliveries on the UI thread in progress, and whether the port still exists, which a delivery
+  // holds on to in case a handler destroys the port.
+  int delivering_ = 0;
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+  // Synchronised events watched by the UI thread's loop in place of a worker. Deferred: a nested
+  // loop inside a handler found the device ready; Ended: a wait failed.
+  enum class WatchState : std::uint8_t { None, Watching, Deferred, Ended };
+  WatchState watch_ = WatchState::None;
+  int watchedFd_ = -1;
   std::uint32_t FEventMask = 0;
   int FReadCount = 0;
   int FWriteCount = 0;

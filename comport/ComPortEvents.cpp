@@ -28,7 +28,7 @@ static_assert(std::size(kLineEvents) == TCustomComPort::kLineEventCount);
 // The report shows a message box, which only the UI thread may do: a handler's exception on the
 // worker is handed over. The dispatcher serves the worker until it is stopped; a worker stopped
 // meanwhile (its handler closed the port) can only leave the report on standard error.
-void ReportFromWorker(TComWaitState& state, std::exception_ptr error) {
+void ReportFromWorker(const TComWaitState& state, std::exception_ptr error) {
   std::lock_guard post(state.postMutex);
   if (state.Stopped()) {
     std::fprintf(stderr, "%s\n", toolkit::ExceptionReportText(error).c_str());
@@ -69,10 +69,13 @@ void TCustomComPort::SetComEventMask() {
   if (mask != 0) CreateThread();
 }
 
+// Synchronised events need no thread of their own when the UI thread's loop can watch the device:
+// the loop wakes the UI thread itself, one wake-up per event instead of two in series.
 void TCustomComPort::CreateThread() {
-  if (FThread != nullptr) return;
+  if (FThread != nullptr || watch_ != WatchState::None) return;
+  if (synchronizeEvents_ && StartWatching()) return;
   FThread = std::make_shared<TComWaitState>(this, FHandle.get(), ui_, synchronizeEvents_);
-  FThread->priority.store(threadPriority_, std::memory_order_release);
+  FThread->SetPriority(threadPriority_);
   if (!TComThread::Start(FThread)) {
     FThread.reset();
     RaiseError(toolkit::Error{toolkit::ErrorKind::OsFailure, 0, "Can't create thread",
@@ -80,42 +83,107 @@ void TCustomComPort::CreateThread() {
   }
 }
 
+bool TCustomComPort::StartWatching() {
+  toolkit::FdWatcher* watcher = ui_.Watcher();
+  const int fd = FHandle->EventDescriptor();
+  if (watcher == nullptr || fd < 0) return false;
+  watchedFd_ = fd;
+  watcher->Watch(fd, [this] { DeviceReady(); });
+  watch_ = WatchState::Watching;
+  return true;
+}
+
+void TCustomComPort::StopWatching() {
+  if (watch_ == WatchState::Watching || watch_ == WatchState::Deferred) {
+    ui_.Watcher()->Unwatch(watchedFd_);
+  }
+  watch_ = WatchState::None;
+  watchedFd_ = -1;
+}
+
 // Does not wait for the worker to end: only for it to leave the device, which the stop makes it
 // do at once. A worker that already ended after a failed wait is not touched at all, only the
 // state it left behind, so Close and destruction release such a port like any other, and the next
 // open starts a fresh worker.
 void TCustomComPort::DestroyThread() {
+  StopWatching();
   if (FThread == nullptr) return;
   std::shared_ptr<TComWaitState> worker = std::move(FThread);
   worker->Stop(FHandle.get());
 }
 
-// On the UI thread, or on the worker when events are not synchronised. A handler may close the
-// port: on the UI thread the rest of this wake-up's events then go to the closed port; on the
-// worker they are dropped, since the UI thread may destroy the port as soon as Close returned. A
-// handler on the UI thread may also destroy the port, which ends the delivery.
-void TCustomComPort::ThreadDoEvent(std::uint32_t events,
-                                   const std::shared_ptr<TComWaitState>& state) {
+// The UI thread's loop found the device ready: one wake-up, delivered at once. A handler of this
+// port that runs a nested loop does not get a second delivery inside the first (one dispatch at a
+// time, as with a worker): the watch rests until the outer delivery has returned.
+void TCustomComPort::DeviceReady() {
+  if (delivering_ != 0) {
+    ui_.Watcher()->Unwatch(watchedFd_);
+    watch_ = WatchState::Deferred;
+    return;
+  }
+  std::uint32_t events = 0;
+  const toolkit::Error error = FHandle->PollEvent(events);
+  if (error) {
+    WatchFailed(error);
+    return;
+  }
+  if (events == 0 || !ThreadDoEvent(events, nullptr)) return;
+  if (watch_ == WatchState::Deferred) {
+    watch_ = WatchState::Watching;
+    ui_.Watcher()->Watch(watchedFd_, [this] { DeviceReady(); });
+  }
+}
+
+// As a worker whose wait failed: the failure is reported, and events end until the port is closed
+// and opened again; a device that has gone away also closes the port.
+void TCustomComPort::WatchFailed(const toolkit::Error& error) {
+  ui_.Watcher()->Unwatch(watchedFd_);
+  watch_ = WatchState::Ended;
+  const std::shared_ptr<std::atomic<bool>> alive = alive_;
+  ++delivering_;
+  try {
+    RaiseThreadError(error);
+  } catch (...) {
+    // As from a worker: OnError has seen it, the user gets no report from the component.
+  }
+  if (!*alive) return;  // OnError destroyed the port
+  --delivering_;
+  if (error.kind != toolkit::ErrorKind::DeviceGone) return;
+  try {
+    Close();
+  } catch (...) {
+    toolkit::HandleException(std::current_exception());
+  }
+}
+
+// On the UI thread (`worker` null, or synchronised), or on the worker when events are not
+// synchronised. A handler may close the port: on the UI thread the rest of this wake-up's events
+// then go to the closed port; on the worker they are dropped, since the UI thread may destroy the
+// port as soon as Close returned. A handler on the UI thread may also destroy the port, which ends
+// the delivery. Returns whether the port is still there.
+bool TCustomComPort::ThreadDoEvent(std::uint32_t events, const TComWaitState* worker) {
   FEventMask = events;
-  const bool onUi = state->synchronize;
-  TComWaitState* const outer = dispatching_;
-  if (onUi) dispatching_ = state.get();
+  const bool onUi = worker == nullptr || worker->synchronize;
+  const std::shared_ptr<std::atomic<bool>> alive = alive_;
+  if (onUi) ++delivering_;
   try {
     for (int event = 0; event < kLineEventCount; ++event) {
       if ((events & kLineEvents[event].flag) == 0) continue;
-      if (state->port != this || (!onUi && state->Stopped())) break;
+      if (!*alive || (!onUi && worker->Stopped())) break;
       DeliverEvent(static_cast<LineEvent>(event));
     }
   } catch (...) {
-    // Every exception, not only the framework's, is reported, and the worker goes on waiting.
+    // Every exception, not only the framework's, is reported, and the events go on.
     if (onUi) {
       toolkit::HandleException(std::current_exception());
     } else {
-      ReportFromWorker(*state, std::current_exception());
+      ReportFromWorker(*worker, std::current_exception());
     }
   }
   // From here on only a port that is still there is touched.
-  if (onUi && state->port == this) dispatching_ = outer;
+  if (!*alive) return false;
+  if (onUi) --delivering_;
+  return true;
 }
 
 void TCustomComPort::DeliverEvent(LineEvent event) {

@@ -1,6 +1,7 @@
 // Reading, writing, queues and line control.
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "comport/ComPort.h"
 #include "toolkit/Utf.h"
@@ -200,12 +201,21 @@ std::u16string TCustomComPort::ReadUtf8() {
   return toolkit::Utf8ToUtf16(ReadAnsiString());
 }
 
+// A request counts its bytes in an int: a longer text is refused, never cut short.
+int TCustomComPort::RequestCount(std::size_t size) {
+  if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    RaiseError(
+        toolkit::CallerMistake("Can't transfer more than 2147483647 bytes at once", "write"));
+  }
+  return static_cast<int>(size);
+}
+
 void TCustomComPort::WriteString(const std::string& value) {
-  Write(value.data(), static_cast<int>(value.size()), false);
+  Write(value.data(), RequestCount(value.size()), false);
 }
 
 void TCustomComPort::WriteBytes(const TBytes& value) {
-  Write(value.data(), static_cast<int>(value.size()), false);
+  Write(value.data(), RequestCount(value.size()), false);
 }
 
 void TCustomComPort::WriteUtf8(const std::u16string& value) {

@@ -1,8 +1,5 @@
 #include "comport/ComThread.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <system_error>
 #include <utility>
 
@@ -73,23 +70,29 @@ void TComWaitState::Stop(SerialDevice* dev) {
     // A handler on the worker itself stops it: the worker holds `use` and checks the stop flag
     // before it uses the device again.
     device = nullptr;
+    port = nullptr;
     return;
   }
   std::lock_guard lock(use);
   device = nullptr;
+  port = nullptr;
 }
 
-// Nice values per priority. Without privileges Linux lets a thread only lower its priority (raise
-// its nice value), within RLIMIT_NICE; real-time scheduling needs CAP_SYS_NICE. So the priorities
-// above normal usually fail, and a lowered one cannot be raised again: such failures are ignored,
-// and the worker keeps the priority it has.
-void ApplyThreadPriority(int tid, TThreadPriority priority) {
-  static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -20};
-  static_assert(std::size(kNice) == tpTimeCritical + 1 && tpTimeCritical == 6 &&
-                kNice[tpNormal] == 0 && kNice[tpLowest] == 10);
-  if (tid == 0) return;
-  [[maybe_unused]] const int result =
-      ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[priority]);
+void TComWaitState::SetPriority(TThreadPriority value) {
+  std::lock_guard lock(priorityMutex);
+  priority = value;
+  SetThreadPriority(workerThread, value);
+}
+
+void TComWaitState::WorkerStarted() {
+  std::lock_guard lock(priorityMutex);
+  workerThread = CurrentThreadHandle();
+  SetThreadPriority(workerThread, priority);
+}
+
+void TComWaitState::WorkerEnding() {
+  std::lock_guard lock(priorityMutex);
+  workerThread = 0;
 }
 
 bool TComThread::Start(const std::shared_ptr<TComWaitState>& state) {
@@ -106,14 +109,12 @@ bool TComThread::Start(const std::shared_ptr<TComWaitState>& state) {
 
 void TComThread::Execute() {
   currentWorker = state_.get();
-  state_->workerId.store(std::this_thread::get_id(), std::memory_order_release);
-  const int tid = static_cast<int>(::gettid());
-  state_->workerTid.store(tid, std::memory_order_release);
-  ApplyThreadPriority(tid, state_->priority.load(std::memory_order_acquire));
+  state_->WorkerStarted();
   state_->workerLock.lock();
   while (!state_->Stopped() && ThreadProc()) {
   }
   if (state_->workerLock.owns_lock()) state_->workerLock.unlock();
+  state_->WorkerEnding();
   currentWorker = nullptr;
 }
 
@@ -133,12 +134,12 @@ bool TComThread::ThreadProc() {
 
 void TComThread::Dispatch(std::uint32_t events) {
   if (!state_->synchronize) {
-    state_->port->ThreadDoEvent(events, state_);
+    state_->port->ThreadDoEvent(events, state_.get());
     return;
   }
   state_->workerLock.unlock();
   state_->HandOver([state = state_, events] {
-    if (state->port != nullptr) state->port->ThreadDoEvent(events, state);
+    if (state->port != nullptr) state->port->ThreadDoEvent(events, state.get());
   });
   state_->workerLock.lock();
 }

@@ -11,8 +11,8 @@
 //   call that runs after the stop does nothing; after the stop the worker posts nothing more, so
 //   the dispatcher need only outlive the port;
 // - the worker touches the port object only on the UI thread (inside hand-overs), or, with
-//   SynchronizeEvents false, under `use`; a port destroyed by one of its own handlers clears
-//   `port`, which ends that dispatch.
+//   SynchronizeEvents false, under `use`; stopping the worker clears `port` as well, and a port
+//   destroyed by one of its own handlers stops its worker first, so nothing reaches it afterwards.
 // The worker frees itself when it ends, after a stop or after a failed wait.
 #pragma once
 
@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "comport/ComTypes.h"
+#include "comport/Scheduling.h"
 #include "comport/SerialDevice.h"
 #include "toolkit/Dispatcher.h"
 
@@ -51,9 +52,15 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
 
   bool Stopped() const { return terminated.load(std::memory_order_acquire); }
 
+  // The worker's priority. Both sides apply it under one lock, so the last value set is the one the
+  // worker has, and none is given to a worker that has ended (whose thread id may be reused).
+  void SetPriority(TThreadPriority value);
+  void WorkerStarted();
+  void WorkerEnding();
+
   toolkit::UiDispatcher& ui;
   const bool synchronize;
-  // Read and cleared on the UI thread; read by the worker only under `use` (unsynchronised events).
+  // Read on the UI thread and by the worker under `use`; cleared by Stop under `use`.
   TCustomComPort* port;
 
   std::mutex use;
@@ -62,18 +69,15 @@ struct TComWaitState : std::enable_shared_from_this<TComWaitState> {
   std::unique_lock<std::mutex> workerLock{use, std::defer_lock};
 
   std::atomic<bool> terminated{false};
-  std::atomic<std::thread::id> workerId{};
-  std::atomic<int> workerTid{0};
-  std::atomic<TThreadPriority> priority{tpNormal};
+
+  std::mutex priorityMutex;
+  TThreadHandle workerThread = 0;  // guarded by priorityMutex; 0 before start and after the end
+  TThreadPriority priority = tpNormal;  // guarded by priorityMutex
 
   std::mutex handMutex;
   std::condition_variable handDone;
-  std::mutex postMutex;  // held by the worker while it posts a hand-over
+  mutable std::mutex postMutex;  // held by the worker while it posts a hand-over
 };
-
-// Applies a thread priority to a thread of this process, as far as Linux lets an unprivileged
-// process go (see the definition).
-void ApplyThreadPriority(int tid, TThreadPriority priority);
 
 class TComThread {
  public:

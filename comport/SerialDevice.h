@@ -162,6 +162,12 @@ class SerialDevice {
   // Line events. SetEventMask ends a wait in progress with no events; so does CancelWait.
   virtual toolkit::Error SetEventMask(std::uint32_t mask) = 0;
   virtual toolkit::Error WaitEvent(std::uint32_t& events) = 0;
+  // A descriptor that becomes readable when events may be there, so that an event loop can watch
+  // the device instead of a thread waiting in WaitEvent; -1 when the platform has none. Once
+  // PollEvent has taken what was there, it stays unreadable until something new happens.
+  virtual int EventDescriptor() const = 0;
+  // WaitEvent without the wait: the events there are now, possibly none.
+  virtual toolkit::Error PollEvent(std::uint32_t& events) = 0;
   virtual void CancelWait() = 0;
   // Ends the event wait and every pending request (they fail with the platform's "cancelled").
   virtual void CancelAll() = 0;

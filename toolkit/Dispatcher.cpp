@@ -1,5 +1,12 @@
 #include "toolkit/Dispatcher.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
 #include <utility>
 
 #include "toolkit/Application.h"
@@ -16,16 +23,75 @@ struct DispatchQueue::Job {
   std::condition_variable done;
 };
 
-DispatchQueue::DispatchQueue(std::function<void()> wake)
-    : uiThread_(std::this_thread::get_id()), wake_(std::move(wake)) {}
+struct DispatchQueue::WatchEntry {
+  int fd;
+  std::function<void()> ready;
+  bool active = true;
+};
 
-DispatchQueue::~DispatchQueue() { Shutdown(); }
+DispatchQueue::DispatchQueue(std::function<void()> wake, bool watcher)
+    : uiThread_(std::this_thread::get_id()), wake_(std::move(wake)), watcher_(watcher) {
+  if (watcher_ && ::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    wakePipe_[0] = wakePipe_[1] = -1;
+  }
+}
 
-bool DispatchQueue::IsUiThread() const { return std::this_thread::get_id() == uiThread_; }
+DispatchQueue::~DispatchQueue() {
+  Shutdown();
+  for (int fd : wakePipe_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+bool DispatchQueue::IsUiThread() const {
+  return std::this_thread::get_id() == uiThread_;
+}
 
 void DispatchQueue::Enqueue(const std::shared_ptr<Job>& job) {
   jobs_.push_back(job);
   queued_.notify_one();
+  if (polling_) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &byte, 1);
+  }
+}
+
+void DispatchQueue::Watch(int fd, std::function<void()> ready) {
+  Unwatch(fd);
+  watches_.push_back(std::make_shared<WatchEntry>(WatchEntry{fd, std::move(ready)}));
+}
+
+void DispatchQueue::Unwatch(int fd) {
+  for (auto& watch : watches_) {
+    if (watch->fd == fd) watch->active = false;
+  }
+  std::erase_if(watches_, [fd](const auto& watch) { return watch->fd == fd; });
+}
+
+// Runs the watches whose descriptors are readable now; returns how many ran.
+std::size_t DispatchQueue::RunReadyWatches() {
+  if (watches_.empty()) return 0;
+  const std::vector<std::shared_ptr<WatchEntry>> watches = watches_;
+  std::vector<pollfd> fds;
+  for (const auto& watch : watches)
+    fds.push_back({watch->fd, POLLIN, 0});
+  int n = 0;
+  do {
+    n = ::poll(fds.data(), fds.size(), 0);
+  } while (n < 0 && errno == EINTR);
+  std::size_t count = 0;
+  for (std::size_t i = 0; n > 0 && i < watches.size(); ++i) {
+    // A descriptor closed while still watched (POLLNVAL) is left alone.
+    if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    if (!watches[i]->active) continue;
+    ++count;
+    try {
+      watches[i]->ready();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+  return count;
 }
 
 bool DispatchQueue::Synchronize(const std::function<void()>& call) {
@@ -63,8 +129,11 @@ std::size_t DispatchQueue::Pump() {
   for (;;) {
     std::shared_ptr<Job> job;
     {
-      std::lock_guard lock(mutex_);
-      if (jobs_.empty()) return count;
+      std::unique_lock lock(mutex_);
+      if (jobs_.empty()) {
+        lock.unlock();
+        return count + RunReadyWatches();
+      }
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
@@ -88,9 +157,29 @@ std::size_t DispatchQueue::Pump() {
 }
 
 std::size_t DispatchQueue::WaitAndPump(std::chrono::milliseconds timeout) {
-  {
+  if (watches_.empty()) {
     std::unique_lock lock(mutex_);
     queued_.wait_for(lock, timeout, [&] { return !jobs_.empty() || shutDown_; });
+  } else {
+    {
+      std::lock_guard lock(mutex_);
+      polling_ = jobs_.empty() && !shutDown_;
+    }
+    // Only waits: the watches that are ready run in the Pump below, after the queued calls.
+    if (polling_) {
+      std::vector<pollfd> fds;
+      for (const auto& watch : watches_)
+        fds.push_back({watch->fd, POLLIN, 0});
+      if (wakePipe_[0] >= 0) fds.push_back({wakePipe_[0], POLLIN, 0});
+      const int ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(
+          timeout.count(), std::numeric_limits<int>::max()));
+      [[maybe_unused]] const int n = ::poll(fds.data(), fds.size(), ms);
+      std::lock_guard lock(mutex_);
+      polling_ = false;
+    }
+    char bytes[64];
+    while (wakePipe_[0] >= 0 && ::read(wakePipe_[0], bytes, sizeof bytes) > 0) {
+    }
   }
   return Pump();
 }

@@ -1,5 +1,6 @@
-// Line events through the worker and the synchronous hand-over, on a real pseudo-terminal. The test
-// thread is the UI thread.
+// Line events on a real pseudo-terminal, in each way they can be delivered: watched by the UI
+// thread's loop, waited for by a worker that hands them over, or run on the worker itself. The
+// test thread is the UI thread.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +20,8 @@ namespace {
 
 class EventsTest : public PortTest {
  protected:
+  explicit EventsTest(bool watcher = true) : PortTest(watcher) {}
+
   // Takes everything queued, as the tool's handler does.
   std::string Drain() {
     std::string bytes(static_cast<std::size_t>(port_->InputCount()), '\0');
@@ -37,101 +41,209 @@ class EventsTest : public PortTest {
   const std::thread::id ui_thread_ = std::this_thread::get_id();
 };
 
-TEST_F(EventsTest, ABurstGivesOneRxCharThatSeesEveryByte) {
-  std::vector<std::string> received;
+// What handlers saw, from whichever thread they run on.
+class Recorder {
+ public:
+  void Add(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::size_t Size() const {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+enum class Delivery { Watched, HandedOver, OnWorker };
+
+std::string DeliveryName(const ::testing::TestParamInfo<Delivery>& info) {
+  switch (info.param) {
+    case Delivery::Watched:
+      return "WatchedByTheUiLoop";
+    case Delivery::HandedOver:
+      return "HandedOverByAWorker";
+    case Delivery::OnWorker:
+      return "RunOnTheWorker";
+  }
+  return "";
+}
+
+// The rules every way of delivering keeps.
+class DeliveryTest : public EventsTest, public ::testing::WithParamInterface<Delivery> {
+ protected:
+  DeliveryTest() : EventsTest(GetParam() != Delivery::HandedOver) {
+    port_->SetSynchronizeEvents(GetParam() != Delivery::OnWorker);
+  }
+
+  void ExpectHandlerThread() const {
+    if (GetParam() == Delivery::OnWorker) {
+      EXPECT_NE(std::this_thread::get_id(), ui_thread_);
+    } else {
+      EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    }
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, DeliveryTest,
+                         ::testing::Values(Delivery::Watched, Delivery::HandedOver,
+                                           Delivery::OnWorker),
+                         DeliveryName);
+
+TEST_P(DeliveryTest, ABurstGivesOneRxCharThatSeesEveryByte) {
+  Recorder received;
   port_->SetOnRxChar([&](toolkit::Component* sender) {
     EXPECT_EQ(sender, port_.get());
-    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
-    received.push_back(Drain());
+    ExpectHandlerThread();
+    received.Add(Drain());
   });
   port_->Open();
   pty_.Write("0123456789");
-  PumpUntil([&] { return !received.empty(); });
+  PumpUntil([&] { return received.Size() >= 1; });
   pty_.Write("!");
-  PumpUntil([&] { return received.size() >= 2; });
-  EXPECT_EQ(received, (std::vector<std::string>{"0123456789", "!"}));
+  PumpUntil([&] { return received.Size() >= 2; });
+  EXPECT_EQ(received.Events(), (std::vector<std::string>{"0123456789", "!"}));
 }
 
-TEST_F(EventsTest, BytesAHandlerLeavesQueuedDoNotRaiseTheEventAgain) {
-  int calls = 0;
+TEST_P(DeliveryTest, BytesAHandlerLeavesQueuedDoNotRaiseTheEventAgain) {
+  std::atomic<int> calls{0};
   port_->SetOnRxChar([&](toolkit::Component*) { ++calls; });
   port_->Open();
   pty_.Write("abc");
   PumpUntil([&] { return calls == 1; });
-  pty_.Write("d");  // only new bytes wake the worker again
+  pty_.Write("d");  // only new bytes raise it again
   PumpUntil([&] { return calls == 2; });
   EXPECT_EQ(port_->InputCount(), 4);
+  EXPECT_EQ(calls, 2);
 }
 
-TEST_F(EventsTest, RxCharComesBeforeTxEmptyInOneWakeUp) {
+TEST_P(DeliveryTest, RxCharComesBeforeTxEmptyInOneWakeUp) {
   const std::string log = TempPath("events.log");
   port_->SetLogFile(log);
-  std::vector<std::string> events;
+  Recorder events;
   int rx = 0;
   port_->SetOnRxChar([&](toolkit::Component*) {
-    events.push_back("RxChar");
+    events.Add("RxChar");
     if (++rx > 1) return;
     Drain();
-    // While the worker waits in the hand-over: a byte arrives and a write ends, so that its next
-    // wait finds both at once.
+    // While this delivery runs: a byte arrives and a write ends, so that the next wake-up finds
+    // both at once.
     pty_.Write("b");
     AwaitQueued(1);
     port_->WriteString("x");
   });
-  port_->SetOnTxEmpty([&](toolkit::Component*) { events.push_back("TxEmpty"); });
+  port_->SetOnTxEmpty([&](toolkit::Component*) { events.Add("TxEmpty"); });
   port_->Open();
   pty_.Write("a");
-  PumpUntil([&] { return events.size() >= 3; });
-  EXPECT_EQ(events, (std::vector<std::string>{"RxChar", "RxChar", "TxEmpty"}));
-  const auto lines = LogMessages(log);
+  PumpUntil([&] { return events.Size() >= 3; });
+  EXPECT_EQ(events.Events(), (std::vector<std::string>{"RxChar", "RxChar", "TxEmpty"}));
+  port_.reset();
   std::vector<std::string> eventLines;
-  for (const auto& line : lines) {
+  for (const auto& line : LogMessages(log)) {
     if (line.find(" event") != std::string::npos) eventLines.push_back(line);
   }
   EXPECT_EQ(eventLines,
             (std::vector<std::string>{"RxChar event", "RxChar event", "TxEmpty event"}));
-  port_.reset();
   std::remove(log.c_str());
 }
 
-TEST_F(EventsTest, AHandlersExceptionIsReportedAndTheNextWaitGoesOn) {
-  int calls = 0;
-  bool txEmpty = false;
+TEST_P(DeliveryTest, AHandlersExceptionIsReportedAndTheRestOfItsWakeUpIsDropped) {
+  std::atomic<int> calls{0};
+  std::atomic<bool> txEmpty{false};
   port_->SetOnRxChar([&](toolkit::Component*) {
     Drain();
-    if (++calls == 1) throw std::runtime_error("handler failed");
+    ++calls;
+    if (calls == 1) {
+      // The next wake-up carries RxChar and TxEmpty together.
+      pty_.Write("b");
+      AwaitQueued(1);
+      port_->WriteString("x");
+    } else if (calls == 2) {
+      throw std::runtime_error("handler failed");
+    }
   });
   port_->SetOnTxEmpty([&](toolkit::Component*) { txEmpty = true; });
   port_->Open();
-  pty_.Write("1");
-  PumpUntil([&] { return calls == 1; });
-  PumpUntil([&] { return !reports_.empty(); });
-  EXPECT_EQ(reports_, (std::vector<std::string>{"handler failed."}));
-  pty_.Write("2");
-  PumpUntil([&] { return calls == 2; });
+  pty_.Write("a");
+  PumpUntil([&] { return !Reports().empty(); });
+  EXPECT_EQ(Reports(), (std::vector<std::string>{"handler failed."}));
+  // Events go on.
+  pty_.Write("c");
+  PumpUntil([&] { return calls == 3; });
   EXPECT_FALSE(txEmpty);
   EXPECT_TRUE(port_->Active());
 }
 
-TEST_F(EventsTest, CloseInsideAHandlerClosesAtOnceWithoutWaitingForTheWorker) {
-  std::vector<std::string> events;
-  port_->SetBeforeClose([&](TCustomComPort*) { events.push_back("BeforeClose"); });
+TEST_P(DeliveryTest, CloseInsideAHandlerClosesAtOnceOnTheUiThread) {
+  Recorder events;
+  port_->SetBeforeClose([&](TCustomComPort*) {
+    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    events.Add("BeforeClose");
+  });
   port_->SetAfterClose(
-      [&](TCustomComPort* p) { events.push_back(p->Active() ? "AfterClose open" : "AfterClose"); });
+      [&](TCustomComPort* p) { events.Add(p->Active() ? "AfterClose open" : "AfterClose"); });
   port_->SetOnRxChar([&](toolkit::Component*) {
-    events.push_back("RxChar");
-    port_->Close();
+    events.Add("RxChar");
+    port_->Close();  // on a worker: returns once the UI thread has closed the port
+    events.Add("returned");
   });
   port_->Open();
   pty_.Write("x");
-  PumpUntil([&] { return events.size() >= 3; });
-  EXPECT_EQ(events, (std::vector<std::string>{"RxChar", "BeforeClose", "AfterClose"}));
+  PumpUntil([&] { return events.Size() >= 4; });
+  EXPECT_EQ(events.Events(),
+            (std::vector<std::string>{"RxChar", "BeforeClose", "AfterClose", "returned"}));
   EXPECT_FALSE(port_->Active());
-  // The device was let go: it opens again, with a fresh worker.
+  // The device was let go: it opens again and events come again.
   port_->Open();
   pty_.Write("y");
-  PumpUntil([&] { return events.size() >= 6; });
+  PumpUntil([&] { return events.Size() >= 8; });
   EXPECT_FALSE(port_->Active());
+}
+
+TEST_P(DeliveryTest, TheOtherSideGoingAwayClosesThePortThroughOnError) {
+  Recorder events;
+  port_->SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
+    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
+    events.Add("OnError " + std::to_string(e.ErrorCode) + " " + e.Message());
+  });
+  port_->SetBeforeClose([&](TCustomComPort*) { events.Add("BeforeClose"); });
+  port_->SetAfterClose([&](TCustomComPort*) { events.Add("AfterClose"); });
+  port_->SetOnRxChar([&](toolkit::Component*) { Drain(); });
+  port_->Open();
+  pty_.CloseMaster();
+  PumpUntil([&] { return !port_->Active() && events.Size() >= 3; });
+  EXPECT_EQ(events.Events(), (std::vector<std::string>{"OnError 5 Input/output error",
+                                                       "BeforeClose", "AfterClose"}));
+  EXPECT_TRUE(Reports().empty());  // OnError saw it; the user gets no report from the component
+}
+
+// A handler that runs a nested message loop does not get a second delivery of its port inside the
+// first: at most one delivery is in progress, as with a worker blocked in its hand-over.
+TEST_P(DeliveryTest, ANestedLoopInsideAHandlerDeliversNothingOfThePortUntilItReturns) {
+  if (GetParam() == Delivery::OnWorker) GTEST_SKIP() << "handlers on the worker run no UI loop";
+  int calls = 0;
+  bool nested = false;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    ++calls;
+    Drain();
+    if (calls > 1) return;
+    pty_.Write("b");
+    AwaitQueued(1);
+    for (int i = 0; i < 20; ++i)
+      ui_.Pump();
+    nested = calls > 1;
+  });
+  port_->Open();
+  pty_.Write("a");
+  PumpUntil([&] { return calls == 2; });
+  EXPECT_FALSE(nested);
 }
 
 TEST_F(EventsTest, AHandlerMayCloseAndDestroyItsPortAndTheRestOfTheWakeUpIsDropped) {
@@ -162,21 +274,24 @@ TEST_F(EventsTest, AHandlerMayCloseAndDestroyItsPortAndTheRestOfTheWakeUpIsDropp
   EXPECT_TRUE(next.Active());
 }
 
-TEST_F(EventsTest, TheOtherSideGoingAwayClosesThePortThroughOnError) {
-  std::vector<std::string> events;
-  port_->SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
-    EXPECT_EQ(std::this_thread::get_id(), ui_thread_);
-    events.push_back("OnError " + std::to_string(e.ErrorCode) + " " + e.Message());
+// The threads of this process.
+std::size_t ThreadCount() {
+  const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST_F(EventsTest, SynchronisedEventsWatchedByTheUiLoopNeedNoWorkerThread) {
+  const std::size_t before = ThreadCount();
+  int calls = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) {
+    ++calls;
+    Drain();
   });
-  port_->SetBeforeClose([&](TCustomComPort*) { events.push_back("BeforeClose"); });
-  port_->SetAfterClose([&](TCustomComPort*) { events.push_back("AfterClose"); });
-  port_->SetOnRxChar([&](toolkit::Component*) { Drain(); });
   port_->Open();
-  pty_.CloseMaster();
-  PumpUntil([&] { return !port_->Active() && events.size() >= 3; });
-  EXPECT_EQ(events, (std::vector<std::string>{"OnError 5 Input/output error", "BeforeClose",
-                                              "AfterClose"}));
-  EXPECT_TRUE(reports_.empty());  // OnError saw it; the user gets no report from the component
+  EXPECT_EQ(ThreadCount(), before);
+  pty_.Write("x");
+  PumpUntil([&] { return calls == 1; });
+  EXPECT_EQ(ThreadCount(), before);
 }
 
 // The port closes itself because its device has gone, and says so: the window reads the kind.
@@ -344,6 +459,7 @@ std::vector<int> OtherThreadsNice() {
 }
 
 TEST_F(EventsTest, ARunningWorkerTakesANewThreadPriorityAtOnce) {
+  port_->SetSynchronizeEvents(false);  // a worker thread exists
   port_->SetOnRxChar([](toolkit::Component*) {});
   port_->SetThreadPriority(tpNormal);
   port_->Open();

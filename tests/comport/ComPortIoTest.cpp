@@ -174,6 +174,32 @@ TEST_F(IoTest, AShortRequestEndedByTheTimeoutsRaisesTimeout) {
   EXPECT_FALSE(port_->ReadPending());
 }
 
+// Multiplier times count beyond what the clock holds is as good as no limit: the read waits for
+// its bytes instead of ending at once with "Timeout".
+TEST_F(IoTest, HugeTimeoutsWaitInsteadOfEndingAtOnce) {
+  struct Case {
+    const char* name;
+    int multiplier;
+    int constant;
+  };
+  const Case cases[] = {
+      {"largest multiplier", -1, 0},  // 0xFFFFFFFF ms per byte
+      {"largest multiplier and constant", -1, -1},
+      {"largest constant", 0, -1},
+  };
+  for (const auto& c : cases) {
+    port_->Timeouts().SetReadMultiplier(c.multiplier);
+    port_->Timeouts().SetReadConstant(c.constant);
+    std::string buffer(4096, '\0');
+    port_->Read(buffer.data(), static_cast<int>(buffer.size()), false);
+    EXPECT_TRUE(port_->ReadPending()) << c.name;
+    const std::string sent(buffer.size(), 'r');
+    pty_.Write(sent);
+    port_->WaitForReadCompletion();
+    EXPECT_EQ(buffer, sent) << c.name;
+  }
+}
+
 TEST_F(IoTest, AnIntervalOfMaxReturnsWhatIsQueuedAtOnce) {
   port_->Timeouts().SetReadInterval(-1);  // the all-bits-set interval
   pty_.Write("xy");

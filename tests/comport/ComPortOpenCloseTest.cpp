@@ -1,5 +1,6 @@
 // Opening and closing on a real pseudo-terminal: the line settings the tty ends up with, events and
 // their order, and the failures.
+#include <sys/resource.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -200,6 +201,23 @@ TEST_F(OpenCloseTest, OnErrorSeesEveryErrorFirstAndCanMakeItSilent) {
   // caFail, the default, lets the same error continue.
   port_->SetOnError([](TCustomComPort*, EComError&, TComAction&) {});
   EXPECT_THROW(port_->Open(), EComError);
+}
+
+// Linux keeps nice values per thread, and an unprivileged one cannot take a lowered priority back:
+// a class is applied only when Close can undo it, so the UI thread never stays lowered.
+TEST_F(OpenCloseTest, ThePriorityClassOfAnOpenPortIsUndoneAtClose) {
+  const int before = ::getpriority(PRIO_PROCESS, 0);
+  port_->SetPriorityClass(pcIdle);
+  port_->Open();
+  const int open = ::getpriority(PRIO_PROCESS, 0);
+  port_->Close();
+  EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), before);
+  // Lowered while open where the way back is allowed, else left alone.
+  EXPECT_TRUE(open == 19 || open == before) << open;
+  // A failed open gives the class back as well.
+  port_->SetDeviceName("/dev/qmr7-no-such-tty");
+  EXPECT_THROW(port_->Open(), EComError);
+  EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), before);
 }
 
 TEST_F(OpenCloseTest, DestroyingAnOpenPortClosesIt) {

@@ -59,6 +59,9 @@ class LinesDevice final : public SerialDevice {
     woken_.notify_all();
   }
   void CancelAll() override { CancelWait(); }
+  // No descriptor: the port waits for its events on a worker.
+  int EventDescriptor() const override { return -1; }
+  toolkit::Error PollEvent(std::uint32_t& events) override { return events = 0, toolkit::Error{}; }
   toolkit::Error ClearErrors(TComStat& stat, std::uint32_t) override {
     return stat = {}, toolkit::Error{};
   }

@@ -67,8 +67,11 @@ std::string PtyPair::Read(std::size_t count) {
   return bytes;
 }
 
-PortTest::PortTest() {
-  toolkit::SetExceptionHandler([this](const std::string& text) { reports_.push_back(text); });
+PortTest::PortTest(bool watcher) : ui_({}, watcher) {
+  toolkit::SetExceptionHandler([this](const std::string& text) {
+    std::lock_guard lock(reportsMutex_);
+    reports_.push_back(text);
+  });
   port_ = std::make_unique<TComPort>(nullptr, ui_);
   port_->SetDeviceName(pty_.SlaveName());
 }
@@ -76,6 +79,11 @@ PortTest::PortTest() {
 PortTest::~PortTest() {
   port_.reset();
   toolkit::SetExceptionHandler({});
+}
+
+std::vector<std::string> PortTest::Reports() {
+  std::lock_guard lock(reportsMutex_);
+  return reports_;
 }
 
 void PortTest::PumpUntil(const std::function<bool()>& done) {

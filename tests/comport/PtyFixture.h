@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,13 @@ std::uint32_t OutputSpeed(int fd);
 
 class PortTest : public ::testing::Test {
  protected:
-  PortTest();
+  // `watcher` false: a UI queue that cannot watch descriptors, so synchronised events go through a
+  // worker and its hand-over, as with a device or loop that offers no descriptor.
+  explicit PortTest(bool watcher = true);
   ~PortTest() override;
+
+  // The standard exception report so far; handlers on a worker report there too.
+  std::vector<std::string> Reports();
 
   // Pumps the UI queue until `done`, failing the test after the safety time.
   void PumpUntil(const std::function<bool()>& done);
@@ -56,7 +62,8 @@ class PortTest : public ::testing::Test {
   toolkit::DispatchQueue ui_;
   PtyPair pty_;
   std::unique_ptr<TComPort> port_;
-  std::vector<std::string> reports_;  // the standard exception report
+  std::mutex reportsMutex_;
+  std::vector<std::string> reports_;  // the standard exception report, under reportsMutex_
 };
 
 // The lines of a log file without their date-and-time prefix.

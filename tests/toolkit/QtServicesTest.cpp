@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -133,6 +134,32 @@ TEST_F(QtServicesTest, ShutdownReleasesAWorkerWaitingOnAStoppedLoop) {
   dispatcher.Shutdown();  // no event loop ever runs the call
   worker.join();
   EXPECT_FALSE(result);
+}
+
+TEST_F(QtServicesTest, TheEventLoopRunsAWatchWhenItsDescriptorIsReadable) {
+  QtDispatcher dispatcher;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const auto ui = std::this_thread::get_id();
+  std::thread::id ranOn;
+  int runs = 0;
+  QEventLoop loop;
+  dispatcher.Watcher()->Watch(fds[0], [&] {
+    ranOn = std::this_thread::get_id();
+    ++runs;
+    char c;
+    EXPECT_EQ(::read(fds[0], &c, 1), 1);
+    dispatcher.Unwatch(fds[0]);  // from inside its own activation
+    loop.quit();
+  });
+  std::thread writer([&] { EXPECT_EQ(::write(fds[1], "xy", 2), 2); });
+  loop.exec();
+  writer.join();
+  QCoreApplication::processEvents();  // the second byte is there, the watch is not
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(ranOn, ui);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace

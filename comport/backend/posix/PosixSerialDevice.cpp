@@ -2,12 +2,20 @@
 //
 // The event wait is an edge-triggered epoll on the tty, so that "characters arrived" is reported
 // once per arrival and not again for bytes a handler chose to leave queued, plus an eventfd that
-// other threads use to end the wait. Linux has no notification for modem-line changes that another
-// thread can interrupt, nor for line errors or an empty transmitter: while such events are asked
-// for, the wait also samples the lines and the error counters every few milliseconds. Provider
-// events 1 and 2 and printer errors do not exist on Linux ttys, and whether the event character
-// came in could only be seen by reading the input, which belongs to the application: these can be
-// asked for and never come.
+// other threads use to end the wait. The epoll descriptor itself is the device's event descriptor:
+// it is readable exactly while the wait would return, so an event loop can watch it in place of a
+// waiting thread.
+//
+// Nothing is sampled on a timer where Linux can wait:
+// - modem-line changes: a helper thread waits in TIOCMIWAIT and the line counters (TIOCGICOUNT)
+//   say which lines moved, so short pulses count as well; only a driver that lacks TIOCMIWAIT has
+//   its lines sampled every 10 ms (LineWatch);
+// - the transmitter running empty: the same helper waits for the output to drain after a write;
+// - line errors and breaks: Linux has no notification for them, but in raw mode every one of them
+//   comes with a received byte (a break or a framing or parity error reads as a NUL, an overrun
+//   comes with the bytes that survived), so the error counters are looked at on each arrival.
+// Provider events 1 and 2 and printer errors do not exist on Linux ttys: they can be asked for and
+// never come.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
@@ -23,6 +31,7 @@
 #include <utility>
 
 #include "comport/SerialDevice.h"
+#include "comport/backend/posix/LineWatch.h"
 #include "comport/backend/posix/Requests.h"
 #include "comport/backend/posix/Termios.h"
 
@@ -47,9 +56,16 @@ Error Ioctl(int fd, unsigned long request, void* arg, const char* op) {
 constexpr std::uint32_t kModemEvents = ev::Cts | ev::Dsr | ev::Rlsd | ev::Ring;
 constexpr std::uint32_t kCountedEvents = ev::Break | ev::Err;
 constexpr std::uint32_t kInputEvents = ev::RxChar | ev::Rx80Full;
-// Events with no kernel notification: sampled at this period while asked for.
-constexpr int kSamplePeriodMs = 10;
-constexpr int kDrainPeriodMs = 1;
+
+// The modem lines TIOCMIWAIT waits for, for the events asked.
+int WatchedLines(std::uint32_t mask) {
+  int lines = 0;
+  if ((mask & ev::Cts) != 0) lines |= TIOCM_CTS;
+  if ((mask & ev::Dsr) != 0) lines |= TIOCM_DSR;
+  if ((mask & ev::Rlsd) != 0) lines |= TIOCM_CAR;
+  if ((mask & ev::Ring) != 0) lines |= TIOCM_RNG;
+  return lines;
+}
 
 void Signal(int fd) {
   const std::uint64_t one = 1;
@@ -84,15 +100,22 @@ std::uint32_t ErrorsSince(serial_icounter_struct& base, const serial_icounter_st
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd) : fd_(fd), requests_(fd, [this] { OnWriteEnded(); }) {
+  explicit PosixSerialDevice(int fd)
+      : fd_(fd),
+        requests_(fd, [this] { OnWriteEnded(); }),
+        lineWatch_(fd, [this] { Signal(wakeFd_); }) {
     // Linux raises DTR and RTS when a tty opens.
     state_.Flags = dcb::fBinary | dcb::DtrEnable | dcb::RtsEnable;
     counters_ = ReadCounters(errorBase_);
     eventBase_ = errorBase_;
+    int lines = 0;
+    modemLines_ = ::ioctl(fd_, TIOCMGET, &lines) == 0;
+    lastLines_ = lines;
   }
 
   ~PosixSerialDevice() override {
-    // The helper may be polling the tty: it ends before the descriptor can be reused.
+    // The helpers may be waiting on the tty: they end before the descriptor can be reused.
+    lineWatch_.Stop();
     requests_.Stop();
     if (epollFd_ >= 0) ::close(epollFd_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -169,14 +192,18 @@ class PosixSerialDevice final : public SerialDevice {
     // application: ev::RxFlag is accepted and never reported.
     epoll_event tty{EPOLLET, {}};
     tty.data.fd = fd_;
-    if ((mask & kInputEvents) != 0) tty.events |= EPOLLIN;
+    // Errors are looked at on arrivals: they always come with a byte.
+    if ((mask & (kInputEvents | kCountedEvents)) != 0) tty.events |= EPOLLIN;
     if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &tty) != 0) return Fail(errno, kOp);
     mask_.store(mask, std::memory_order_release);
+    lineWatch_.Configure(modemLines_ ? WatchedLines(mask) : 0, (mask & ev::TxEmpty) != 0);
     CancelWait();
     return {};
   }
 
-  Error WaitEvent(std::uint32_t& events) override;
+  Error WaitEvent(std::uint32_t& events) override { return Wait(events, true); }
+  int EventDescriptor() const override { return epollFd_; }
+  Error PollEvent(std::uint32_t& events) override { return Wait(events, false); }
 
   void CancelWait() override {
     cancelled_.store(true, std::memory_order_release);
@@ -275,30 +302,27 @@ class PosixSerialDevice final : public SerialDevice {
     return {};
   }
 
+  // On whichever thread ended the write. The output may already be empty (the wait looks at once)
+  // or still draining (the line watch reports when it is empty).
   void OnWriteEnded() {
     txPending_.store(true, std::memory_order_release);
-    if ((mask_.load(std::memory_order_acquire) & ev::TxEmpty) != 0) Signal(wakeFd_);
+    if ((mask_.load(std::memory_order_acquire) & ev::TxEmpty) == 0) return;
+    Signal(wakeFd_);
+    lineWatch_.RequestDrain();
   }
 
-  int WaitPeriod(std::uint32_t mask) const {
-    if ((mask & ev::TxEmpty) != 0 && txPending_.load(std::memory_order_acquire)) {
-      return kDrainPeriodMs;
-    }
-    if ((mask & kModemEvents) != 0 && modemLines_) return kSamplePeriodMs;
-    if ((mask & kCountedEvents) != 0 && counters_) return kSamplePeriodMs;
-    return -1;
-  }
-
+  Error Wait(std::uint32_t& events, bool block);
   std::uint32_t Collect(std::uint32_t mask, bool received);
   std::uint32_t InputEvents(std::uint32_t mask);
-  std::uint32_t ModemEvents(std::uint32_t mask);
-  std::uint32_t CountedEvents(std::uint32_t mask);
+  std::uint32_t ModemEvents(std::uint32_t mask, const serial_icounter_struct* counts);
+  std::uint32_t CountedEvents(std::uint32_t mask, const serial_icounter_struct& counts);
   std::uint32_t TransmitEvents(std::uint32_t mask);
 
   const int fd_;
   int wakeFd_ = -1;
   int epollFd_ = -1;
   posix::Requests requests_;
+  posix::LineWatch lineWatch_;
   TDcb state_;  // the last record applied, for what termios does not hold
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<bool> cancelled_{false};
@@ -307,7 +331,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<std::uint32_t> purges_{0};  // input purges so far
   // Whether the driver has the ioctls at all; pseudo-terminals have neither.
   bool counters_ = false;
-  bool modemLines_ = true;
+  bool modemLines_ = false;
   // Event-side state, touched only by the waiting thread.
   serial_icounter_struct eventBase_{};
   int lastLines_ = -1;
@@ -342,17 +366,23 @@ std::uint32_t PosixSerialDevice::InputEvents(std::uint32_t mask) {
   return events;
 }
 
-std::uint32_t PosixSerialDevice::ModemEvents(std::uint32_t mask) {
+// From the counters when the driver keeps them, so that a pulse shorter than the wake-up counts;
+// otherwise from the lines as they are now.
+std::uint32_t PosixSerialDevice::ModemEvents(std::uint32_t mask,
+                                             const serial_icounter_struct* counts) {
   if ((mask & kModemEvents) == 0 || !modemLines_) return 0;
-  int lines = 0;
-  if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
-    modemLines_ = false;
-    return 0;
-  }
-  const int before = lastLines_ < 0 ? lines : lastLines_;
-  lastLines_ = lines;
-  const int changed = before ^ lines;
   std::uint32_t events = 0;
+  if (counts != nullptr) {
+    if (counts->cts != eventBase_.cts) events |= ev::Cts;
+    if (counts->dsr != eventBase_.dsr) events |= ev::Dsr;
+    if (counts->dcd != eventBase_.dcd) events |= ev::Rlsd;
+    if (counts->rng != eventBase_.rng) events |= ev::Ring;
+    return events & mask;
+  }
+  int lines = 0;
+  if (::ioctl(fd_, TIOCMGET, &lines) != 0) return 0;
+  const int changed = lastLines_ ^ lines;
+  lastLines_ = lines;
   if ((changed & TIOCM_CTS) != 0) events |= ev::Cts;
   if ((changed & TIOCM_DSR) != 0) events |= ev::Dsr;
   if ((changed & TIOCM_CAR) != 0) events |= ev::Rlsd;
@@ -360,11 +390,11 @@ std::uint32_t PosixSerialDevice::ModemEvents(std::uint32_t mask) {
   return events & mask;
 }
 
-std::uint32_t PosixSerialDevice::CountedEvents(std::uint32_t mask) {
-  if ((mask & kCountedEvents) == 0 || !counters_) return 0;
-  serial_icounter_struct now{};
-  if (!ReadCounters(now)) return 0;
-  const std::uint32_t errors = ErrorsSince(eventBase_, now);
+std::uint32_t PosixSerialDevice::CountedEvents(std::uint32_t mask,
+                                               const serial_icounter_struct& counts) {
+  if ((mask & kCountedEvents) == 0) return 0;
+  serial_icounter_struct base = eventBase_;
+  const std::uint32_t errors = ErrorsSince(base, counts);
   std::uint32_t events = 0;
   if ((errors & ce::Break) != 0) events |= ev::Break;
   if ((errors & ~ce::Break) != 0) events |= ev::Err;
@@ -381,19 +411,24 @@ std::uint32_t PosixSerialDevice::TransmitEvents(std::uint32_t mask) {
 
 std::uint32_t PosixSerialDevice::Collect(std::uint32_t mask, bool received) {
   std::uint32_t events = received ? InputEvents(mask) : 0;
-  events |= ModemEvents(mask);
-  events |= CountedEvents(mask);
+  serial_icounter_struct counts{};
+  const bool counted = counters_ && ReadCounters(counts);
+  events |= ModemEvents(mask, counted ? &counts : nullptr);
+  if (counted) {
+    events |= CountedEvents(mask, counts);
+    eventBase_ = counts;
+  }
   events |= TransmitEvents(mask);
   return events;
 }
 
-Error PosixSerialDevice::WaitEvent(std::uint32_t& events) {
+Error PosixSerialDevice::Wait(std::uint32_t& events, bool block) {
   constexpr const char* kOp = "wait for line events";
   events = 0;
   for (;;) {
     const std::uint32_t mask = mask_.load(std::memory_order_acquire);
     epoll_event ready[2];
-    const int n = ::epoll_wait(epollFd_, ready, 2, received_ ? 0 : WaitPeriod(mask));
+    const int n = ::epoll_wait(epollFd_, ready, 2, block && !received_ ? -1 : 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(errno, kOp);
     for (int i = 0; i < n; ++i) {
@@ -405,11 +440,15 @@ Error PosixSerialDevice::WaitEvent(std::uint32_t& events) {
       if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) return Fail(EIO, kOp);
       if ((ready[i].events & EPOLLIN) != 0) received_ = true;
     }
-    // A mask change or a cancel ends the wait with no events, as the caller asked. An arrival
-    // reported together with it is an edge that will not come again: it waits for the next wait.
-    if (cancelled_.exchange(false, std::memory_order_acq_rel)) return {};
+    // A mask change or a cancel ends the wait with no events, as the caller asked. What came
+    // with it (an arrival is an edge that will not come again) is looked at by the next wait,
+    // which the descriptor being readable again also tells a watching event loop.
+    if (cancelled_.exchange(false, std::memory_order_acq_rel)) {
+      Signal(wakeFd_);
+      return {};
+    }
     events = Collect(mask, std::exchange(received_, false));
-    if (events != 0) return {};
+    if (events != 0 || !block) return {};
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 namespace comport::posix {
@@ -21,6 +22,16 @@ void Signal(int fd) {
 void Drain(int fd) {
   std::uint64_t value = 0;
   [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+// `ms` after `now`; false when that lies beyond what the clock can hold (centuries away, as large
+// multipliers times large counts give), which is as good as no time limit.
+bool After(Requests::Clock::time_point now, std::uint64_t ms, Requests::Clock::time_point& at) {
+  const auto room =
+      std::chrono::duration_cast<milliseconds>(Requests::Clock::time_point::max() - now).count();
+  if (room <= 0 || ms >= static_cast<std::uint64_t>(room)) return false;
+  at = now + milliseconds(static_cast<milliseconds::rep>(ms));
+  return true;
 }
 
 }  // namespace
@@ -69,11 +80,9 @@ void Requests::ArmRead(Request& r, std::size_t count, Clock::time_point now) {
   } else if (t.ReadIntervalTimeout == kMaxTimeout && t.ReadTotalTimeoutMultiplier == kMaxTimeout &&
              t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxTimeout) {
     r.anyByteEnds = true;
-    r.hasDeadline = true;
-    r.deadline = now + milliseconds(t.ReadTotalTimeoutConstant);
+    r.hasDeadline = After(now, t.ReadTotalTimeoutConstant, r.deadline);
   } else {
-    r.hasDeadline = total != 0;
-    r.deadline = now + milliseconds(total);
+    r.hasDeadline = total != 0 && After(now, total, r.deadline);
     if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxTimeout) {
       r.interval = milliseconds(t.ReadIntervalTimeout);
     }
@@ -85,8 +94,7 @@ void Requests::ArmWrite(Request& r, std::size_t count, Clock::time_point now) {
                               timeouts_.WriteTotalTimeoutConstant;
   r.anyByteEnds = false;
   r.interval = milliseconds(0);
-  r.hasDeadline = total != 0;
-  r.deadline = now + milliseconds(total);
+  r.hasDeadline = total != 0 && After(now, total, r.deadline);
 }
 
 // Moves what the fd takes or gives right now; never blocks.
@@ -200,8 +208,10 @@ int Requests::PollTimeout(Clock::time_point now) const {
   }
   if (next == Clock::time_point::max()) return -1;
   if (next <= now) return 0;
-  // Rounded up, so that the deadline has passed when poll returns.
-  return static_cast<int>(std::chrono::ceil<milliseconds>(next - now).count());
+  // Rounded up, so that the deadline has passed when poll returns; a deadline further away than
+  // poll can wait is waited for in steps.
+  return static_cast<int>(std::min<milliseconds::rep>(
+      std::chrono::ceil<milliseconds>(next - now).count(), std::numeric_limits<int>::max()));
 }
 
 void Requests::PollOnce(std::unique_lock<std::mutex>& lock) {

@@ -44,9 +44,10 @@ class Requests {
   // Bytes taken from the input so far.
   std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_acquire); }
 
- private:
+ public:
   using Clock = std::chrono::steady_clock;
 
+ private:
   struct Request {
     unsigned char* data = nullptr;
     std::size_t count = 0;
