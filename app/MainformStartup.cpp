@@ -297,10 +297,7 @@ void TMajorForm::FormCloseQuery(bool& canClose) {
 
 void TMajorForm::FormClose() {
   closed_ = true;
-  if (EngineHandle != 0) {
-    Engine().Destroy(EngineHandle);
-    EngineHandle = 0;
-  }
+  ReleaseEngine();
   CheckUSBConnectionTimer->Stop();
   ProgressTimer->Stop();
   BlinkHintTextTimer->Stop();

@@ -19,8 +19,8 @@
 namespace comport {
 namespace {
 
-toolkit::Error Fail(int code) {
-  return toolkit::ErrnoError(code, "keep the port's default settings");
+toolkit::Error Fail(int code, std::string op) {
+  return toolkit::ErrnoError(code, std::move(op));
 }
 
 struct Choice {
@@ -104,7 +104,7 @@ toolkit::Error ReadFile(const std::string& path, std::string& text) {
   text.clear();
   if (path.empty()) return {};
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? toolkit::Error{} : Fail(errno);
+  if (fd < 0) return errno == ENOENT ? toolkit::Error{} : Fail(errno, "read " + path);
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -112,7 +112,7 @@ toolkit::Error ReadFile(const std::string& path, std::string& text) {
     if (n < 0) {
       const int code = errno;
       ::close(fd);
-      return Fail(code);
+      return Fail(code, "read " + path);
     }
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
@@ -123,10 +123,11 @@ toolkit::Error ReadFile(const std::string& path, std::string& text) {
 
 // A port name is what a line's first word can hold, and names a device that is there.
 toolkit::Error CheckPort(const std::string& name) {
-  if (name.empty() || Words(name).size() != 1 || name.front() == '#') return Fail(EINVAL);
+  if (name.empty() || Words(name).size() != 1 || name.front() == '#')
+    return Fail(EINVAL, "name the port");
   struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) return Fail(errno);
-  if (!S_ISCHR(st.st_mode)) return Fail(ENOTTY);
+  if (::stat(name.c_str(), &st) != 0) return Fail(errno, "find " + name);
+  if (!S_ISCHR(st.st_mode)) return Fail(ENOTTY, "find " + name);
   return {};
 }
 
@@ -175,7 +176,7 @@ std::string DefaultCommConfigPath() {
 
 toolkit::Error GetDefaultCommConfig(const std::string& name, TCommConfig& config,
                                     const std::string& file) {
-  if (config.dwSize < kCommConfigSize) return Fail(EINVAL);
+  if (config.dwSize < kCommConfigSize) return Fail(EINVAL, "read the configuration record");
   if (toolkit::Error e = CheckPort(name)) return e;
   std::string text;
   if (toolkit::Error e = ReadFile(file, text)) return e;
@@ -193,9 +194,9 @@ toolkit::Error GetDefaultCommConfig(const std::string& name, TCommConfig& config
 
 toolkit::Error SetDefaultCommConfig(const std::string& name, const TCommConfig& config,
                                     const std::string& file) {
-  if (config.dwSize < kCommConfigSize) return Fail(EINVAL);
+  if (config.dwSize < kCommConfigSize) return Fail(EINVAL, "read the configuration record");
   if (toolkit::Error e = CheckPort(name)) return e;
-  if (file.empty()) return Fail(ENOENT);
+  if (file.empty()) return Fail(ENOENT, "find the defaults file");
   std::string text;
   if (toolkit::Error e = ReadFile(file, text)) return e;
 

@@ -17,8 +17,9 @@ toolkit::ErrorKind KindOf(int code) {
   switch (code) {
     case LIBUSB_SUCCESS:
       return toolkit::ErrorKind::None;
-    case LIBUSB_ERROR_PIPE:  // a stall
-    case LIBUSB_ERROR_NOT_SUPPORTED:
+    // The device refused the request (a stall): it keeps the reason in its DFU status. A request
+    // the platform itself cannot make (LIBUSB_ERROR_NOT_SUPPORTED) is an OS failure.
+    case LIBUSB_ERROR_PIPE:
       return toolkit::ErrorKind::NotSupported;
     case LIBUSB_ERROR_NO_DEVICE:
     case LIBUSB_ERROR_NOT_FOUND:

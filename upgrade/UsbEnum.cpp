@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "toolkit/Utf.h"
 #include "upgrade/DfuClass.h"
 #include "upgrade/DfuProtocol.h"
 
@@ -82,10 +83,12 @@ std::string AsciiUpper(std::string text) {
 
 // Cut to at most `limit` bytes, never inside a UTF-8 character.
 std::string CutUtf8(std::string text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-    --end;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + toolkit::Utf8CharSize(text, end);
+    if (next > limit) break;
+    end = next;
+  }
   text.resize(end);
   return text;
 }
@@ -190,23 +193,6 @@ void AppendUnit(std::vector<std::uint8_t>& out, std::uint32_t unit) {
   out.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
-// The next code point of `text` at `at`, moving `at` past it; U+FFFD for a broken sequence.
-std::uint32_t NextCodePoint(const std::string& text, std::size_t& at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at++);
-  if (lead < 0x80) return lead;
-  int more = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
-  if (more < 0 || lead >= 0xF5) return 0xFFFD;
-  std::uint32_t cp = lead & (0x3F >> more);
-  for (; more > 0; --more) {
-    if (at >= text.size() || (byte(at) & 0xC0) != 0x80) return 0xFFFD;
-    cp = cp << 6 | (byte(at++) & 0x3F);
-  }
-  const bool overlong = (cp < 0x800 && lead >= 0xE0) || (cp < 0x10000 && lead >= 0xF0);
-  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0xFFFD;
-  return cp;
-}
-
 }  // namespace
 
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
@@ -231,20 +217,15 @@ UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
 
 std::vector<std::uint8_t> StringDescriptorOf(const std::string& text) {
   constexpr std::size_t kMaxUnits = 126;
-  std::vector<std::uint8_t> d{0, dfu::kStringDescriptor};
-  std::size_t units = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::uint32_t cp = NextCodePoint(text, at);
-    const std::size_t need = cp >= 0x10000 ? 2 : 1;
-    if (units + need > kMaxUnits) break;
-    if (cp >= 0x10000) {
-      AppendUnit(d, 0xD800 + ((cp - 0x10000) >> 10));
-      AppendUnit(d, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      AppendUnit(d, cp);
-    }
-    units += need;
+  std::u16string units = toolkit::Utf8ToUtf16(text);
+  if (units.size() > kMaxUnits) {
+    // Never half a surrogate pair.
+    const bool splitsPair = units[kMaxUnits - 1] >= 0xD800 && units[kMaxUnits - 1] < 0xDC00;
+    units.resize(splitsPair ? kMaxUnits - 1 : kMaxUnits);
   }
+  std::vector<std::uint8_t> d{0, dfu::kStringDescriptor};
+  for (const char16_t unit : units)
+    AppendUnit(d, unit);
   d[0] = static_cast<std::uint8_t>(d.size());
   return d;
 }
