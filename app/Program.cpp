@@ -1,0 +1,70 @@
+#include "app/Program.h"
+
+#include <QGuiApplication>
+#include <QLocale>
+#include <cstdlib>
+
+#include "app/Mainform.h"
+#include "app/SystemUsb.h"
+#include "platform/Folders.h"
+#include "platform/PollingDeviceNotifier.h"
+#include "platform/UdevPortEnumerator.h"
+#include "platform/UiLanguage.h"
+#include "resources/TextCatalog.h"
+#include "toolkit/Application.h"
+#include "toolkit/qt/QtApplication.h"
+#include "toolkit/qt/QtClock.h"
+#include "toolkit/qt/QtDispatcher.h"
+#include "toolkit/qt/QtUiServices.h"
+
+namespace app {
+
+int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& beforeShow) {
+  toolkit::qt::QtApplication application(argc, argv);
+  // Desktops name the tool's windows from its desktop entry, in the user's language.
+  QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
+  resources::SetLanguage(platform::DetectUiLanguage(
+      [](const char* name) { return std::getenv(name); }, QLocale::system().name().toStdString()));
+
+  toolkit::qt::QtUiServices ui;
+  std::string title = resources::LoadText(resources::kTextAppTitle);
+  // The standard exception report: the message under the application's title, as an error.
+  toolkit::SetExceptionHandler([&](const std::string& text) {
+    ui.ShowMessageBox(text, title, toolkit::mb::kOk | toolkit::mb::kIconError);
+  });
+
+  toolkit::qt::QtClock clock;
+  toolkit::qt::QtDispatcher dispatcher;
+  const platform::VirtualDeviceRegistry registry;
+  platform::SystemPortEnumerator ports(registry);
+  platform::PollingDeviceNotifier notifier(dispatcher, [&registry] {
+    std::vector<std::unique_ptr<platform::EventSource>> sources;
+    if (auto udev = platform::MakeUdevEventSource()) sources.push_back(std::move(udev));
+    if (auto virtuals = platform::MakeRegistryEventSource(registry)) {
+      sources.push_back(std::move(virtuals));
+    }
+    return sources;
+  });
+  app::SystemUpgradeEngine engine;
+  int code = 0;
+  try {
+    app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
+                          platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
+                          platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree});
+    title = form.ApplicationTitle;
+    ui.SetOwner(&form);
+    if (beforeShow) beforeShow(form);
+    form.show();
+    code = application.exec();
+    // Workers still handing calls over to this thread must not wait for it any more.
+    dispatcher.Shutdown();
+    ui.SetOwner(nullptr);
+  } catch (...) {
+    ui.SetOwner(nullptr);
+    toolkit::HandleException(std::current_exception());
+  }
+  toolkit::SetExceptionHandler({});
+  return code;
+}
+
+}  // namespace app
