@@ -1,5 +1,7 @@
 #include <QEvent>
 #include <QObject>
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -190,7 +192,15 @@ TEST_F(DeviceTest, RemovalsThatLeaveTheOpenPortsDescriptionKeepItOpen) {
   o.pacer = pacer.Pacer();
   auto twin = std::make_unique<sim::VirtualHeadset>(sim::HeadsetState{}, o);  // same description
   StartWindow();
-  OpenAndRead();
+  // Which of the two is preselected depends on the numbers the kernel gave their terminals: open
+  // the headset's line, so that the twin is the one to leave.
+  const auto names = std::span(form->PortNames).first(static_cast<std::size_t>(form->PortCount));
+  const auto line = std::find(names.begin(), names.end(), headset->SlavePath());
+  ASSERT_NE(line, names.end());
+  form->ComPortListBox->setCurrentRow(static_cast<int>(line - names.begin()));
+  form->OpenComPortButton->click();
+  ASSERT_TRUE(form->PortReady);
+  ASSERT_TRUE(PumpUntilIdle());
 
   // Nothing changed in the count: nothing happens.
   notifier.Notify(platform::kDeviceRemoveComplete);
