@@ -145,6 +145,29 @@ TEST(UpgradeInterrupt, WhatEachPressMeans) {
   }
 }
 
+TEST(UpgradeInterrupt, APressAnsweredBeforeTheFirmwareWasInPlaceDoesNotEndThePortWait) {
+  qmr7ctl::SetLanguage(resources::Language::English);
+  int presses = 0;
+  UpgradeSystem system;
+  system.interrupts = [&] { return presses; };
+  std::ostringstream err;
+  InterruptWatch watch(system, err);
+  presses = 1;
+  watch.Check(Stage::Download);
+  watch.Check(Stage::Manifest);
+  EXPECT_EQ(err.str().find("Press Ctrl-C again"), err.str().rfind("Press Ctrl-C again"));
+  EXPECT_NO_THROW(watch.Check(Stage::Reconnecting));
+  presses = 2;
+  try {
+    watch.Check(Stage::Reconnecting);
+    ADD_FAILURE() << "a press while waiting for the port ends the wait";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.Code(), Exit::NoDevice);
+    EXPECT_STREQ(failure.what(),
+                 "Stopped waiting for the headset's port; the new firmware is in place.");
+  }
+}
+
 TEST(UpgradeProgress, TheTerminalLine) {
   qmr7ctl::SetLanguage(resources::Language::English);
   EXPECT_EQ(ProgressBarLine(Stage::Download, 42, 125s, 30s, 10),

@@ -580,10 +580,17 @@ void Command::Upgrade() {
     }
     if (found) {
       port_ = *found;
-      link_ = env_.connect(port_);
-      session_.emplace(*link_, port_);
-      info_ = session_->Identify();
-      break;
+      try {
+        link_ = env_.connect(port_);
+        session_.emplace(*link_, port_);
+        info_ = session_->Identify();
+        break;
+      } catch (const Failure& failure) {
+        // A port listed a moment before it opens: tried again while the wait lasts.
+        session_.reset();
+        link_.reset();
+        if (failure.Code() != Exit::NoDevice || system.now() - start >= kReconnectLimit) throw;
+      }
     }
     if (system.now() - start >= kReconnectLimit) {
       throw Failure(Exit::NoDevice,

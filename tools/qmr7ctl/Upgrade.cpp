@@ -120,7 +120,13 @@ std::string ProgressBarLine(Stage stage, int percent, std::chrono::seconds elaps
 
 void InterruptWatch::Check(Stage stage) {
   if (!system_.interrupts) return;
-  const InterruptResponse response = RespondToInterrupt(stage, system_.interrupts());
+  const int total = system_.interrupts();
+  // Presses before the firmware was in place were answered then; they do not end the wait.
+  if (stage == Stage::Reconnecting && !reconnecting_) {
+    reconnecting_ = true;
+    answered_ = total;
+  }
+  const InterruptResponse response = RespondToInterrupt(stage, total - answered_);
   if (response.kind == InterruptResponse::Kind::Warn && warned_ == 0) {
     warned_ = 1;
     err_ << "\n" << response.message << "\n";

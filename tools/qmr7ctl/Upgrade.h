@@ -77,6 +77,8 @@ class InterruptWatch {
   UpgradeSystem& system_;
   std::ostream& err_;
   int warned_ = 0;
+  bool reconnecting_ = false;
+  int answered_ = 0;
 };
 
 // Polls the USB walk as the window does: every 100 ms up to 30 s. Nothing when it finds no
