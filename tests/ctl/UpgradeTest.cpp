@@ -56,13 +56,16 @@ class UpgradeTest : public ::testing::Test {
     system_.now = [] { return Clock::now(); };
     system_.sleep = [this](std::chrono::milliseconds ms) {
       sleeps_.push_back(ms);
+      if (pressWhileEngineRuns_ && engines_ > 0) ++presses_;
       pollfd p{watcher_->Fd(), POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(ms.count())) == 1) watcher_->ReadEvents();
     };
     system_.walkUsb = [this] { return usbenum::WalkSystemUsb(registry_.Directory()); };
+    system_.interrupts = [this] { return presses_; };
     system_.createEngine = [this] {
       dfu::EngineEnvironment env;
       env.transports = {dfu::MakeSocketTransport(registry_.Directory())};
+      ++engines_;
       return dfu::RegisterEngine(std::make_unique<dfu::Engine>(std::move(env)));
     };
   }
@@ -105,6 +108,9 @@ class UpgradeTest : public ::testing::Test {
   std::optional<sim::VirtualHeadset> headset_;
   UpgradeSystem system_;
   std::vector<std::chrono::milliseconds> sleeps_;
+  bool pressWhileEngineRuns_ = false;  // Ctrl-C at every wait once an engine exists
+  int engines_ = 0;
+  int presses_ = 0;
   std::string out_;
   std::string err_;
 };
@@ -183,6 +189,27 @@ TEST_F(UpgradeTest, AFailedDownloadIsExit7AndTheNextRunFinishesFromDfuMode) {
   EXPECT_EQ(headset_->State().info.firmwareVersion, 202);
   // Straight to the engine: no second of waiting for a port to close.
   EXPECT_TRUE(sleeps_.empty() || sleeps_.front() != 1000ms);
+}
+
+TEST_F(UpgradeTest, TheSecondCtrlCStopsTheEngineAndTheNextRunFinishes) {
+  pressWhileEngineRuns_ = true;
+  const std::string file = Firmware(203);
+  EXPECT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::UpgradeFailed));
+  const std::string warning = "Press Ctrl-C again to stop anyway.\n";
+  EXPECT_NE(err_.find(warning), std::string::npos) << err_;
+  EXPECT_EQ(err_.find(warning), err_.rfind(warning)) << err_;
+  EXPECT_TRUE(
+      err_.ends_with("qmr7ctl: Upgrade stopped. The headset is in DFU mode; run 'qmr7ctl "
+                     "upgrade FILE' again to finish.\n"))
+      << err_;
+  EXPECT_EQ(presses_, 2);
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 123);
+
+  pressWhileEngineRuns_ = false;
+  presses_ = 0;  // a new process
+  ASSERT_EQ(Ctl({"upgrade", file}), 0) << err_;
+  EXPECT_NE(err_.find("in DFU mode"), std::string::npos) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 203);
 }
 
 }  // namespace
