@@ -123,7 +123,7 @@ TEST_F(CtlTest, BadInputIsRefusedBeforeThePortIsOpened) {
        "",
        Exit::Usage,
        tmp / "exists.json" + " already exists; use --force to replace it."},
-      {{"upgrade", "x.dfu"}, "", Exit::Usage, "'upgrade' is not available in this version"},
+      {{"upgrade"}, "", Exit::Usage, "'upgrade' takes one FILE."},
       {{"restore", tmp / "missing.json"},
        "",
        Exit::FileInvalid,

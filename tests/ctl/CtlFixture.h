@@ -35,6 +35,7 @@ class CtlTest : public ::testing::Test {
                       lastPort = port;
                       return connect(port);
                     }};
+    env.upgrade = upgrade;
     const int code = qmr7ctl::Run(args, env);
     out = o.str();
     err = e.str();
@@ -45,6 +46,8 @@ class CtlTest : public ::testing::Test {
   platform::FixedPortEnumerator ports{{{kHeadsetPort, kHeadsetDescription}}};
   std::function<std::unique_ptr<DeviceLink>(const std::string&)> connect =
       [this](const std::string&) { return std::make_unique<HeadsetLink>(headset, &commands); };
+  // The upgrade's waits and USB side; none: upgrade is refused.
+  UpgradeSystem* upgrade = nullptr;
   // Every command sent to the headset model, across runs.
   std::vector<std::string> commands;
   int connects = 0;

@@ -222,6 +222,25 @@ TEST_F(ProgramTest, EveryCommandAgainstTheSimulator) {
       << r.err;
 }
 
+TEST_F(ProgramTest, UpgradeFailsWith7AndTheNextRunFinishesFromDfuMode) {
+  ASSERT_FALSE(StartSim({"--dfu", "status=7@4"}).empty());
+  const std::string firmware = dfu::testing::WriteFirmware(
+      tmp_ / "QMR7_125.dfu", dfu::testing::Header("FARPOINT QM-R7", 125), 20000);
+
+  Result r = Ctl({"upgrade", firmware});
+  EXPECT_EQ(r.exit, 7) << r.err;
+  EXPECT_NE(r.err.find("Result = fail_dfu_verify"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+
+  r = Ctl({"upgrade", firmware});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.err.find("in DFU mode"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Firmware version:          V1.25\n"), std::string::npos) << r.out;
+
+  r = Ctl({"info"});
+  EXPECT_NE(r.out.find("Firmware version:  V1.25\n"), std::string::npos) << r.out;
+}
+
 TEST_F(ProgramTest, ExitCodesForWhatGoesWrong) {
   EXPECT_EQ(Ctl({}).exit, 2);
   const Result missing = Ctl({"info", "--port", tmp_ / "ttyACM7"});

@@ -41,6 +41,7 @@ constexpr char kUsage[] =
     "  backup FILE       save every setting to FILE (never replaces FILE without --force)\n"
     "  restore FILE      send every setting saved in FILE\n"
     "  firmware FILE     show what a firmware file holds and whether it suits the headset\n"
+    "  upgrade FILE      upgrade the headset's firmware with FILE\n"
     "  help [COMMAND]    show this text, or the text of one command\n"
     "\n"
     "Options:\n"
@@ -102,8 +103,18 @@ constexpr CommandInfo kCommands[] = {
      "Shows what a firmware (.dfu) file holds and whether it passes the tool's checks:\n"
      "the file itself, the product family, and the model of the connected headset.\n"
      "Exits with 6 when a check fails.\n"},
-    // The firmware upgrade from the command line comes with the upgrade controller.
-    {"upgrade", 1, 1, true, "one FILE", nullptr},
+    {"upgrade", 1, 1, true, "one FILE",
+     "Usage: qmr7ctl upgrade [--port PORT] [--json] FILE\n"
+     "Upgrades the headset's firmware with FILE as the QM-R7 Tool Program does: the file\n"
+     "is checked first (nothing is sent when a check fails), the headset is asked to enter\n"
+     "upgrade mode and looked for on USB (up to 30 s), the engine reconfigures it, downloads\n"
+     "the file and returns it to its firmware; then its port is waited for (up to 15 s)\n"
+     "and the new firmware version read back.\n"
+     "A headset found in DFU mode on USB when no port answers (an upgrade cut short) is\n"
+     "upgraded from there.\n"
+     "On a terminal a progress bar shows; otherwise one line per phase. Ctrl-C while the\n"
+     "headset is in DFU mode only warns; a second Ctrl-C stops and leaves it in DFU mode.\n"
+     "Exits with 6 when the file is refused, 7 when the upgrade fails or is stopped.\n"},
     {"help", 0, 1, false, "at most one COMMAND", nullptr},
 };
 
@@ -242,6 +253,7 @@ class Command {
     if (c == "backup") return Backup();
     if (c == "restore") return Restore();
     if (c == "firmware") return Firmware();
+    if (c == "upgrade") return Upgrade();
   }
 
  private:
@@ -398,6 +410,8 @@ class Command {
   }
 
   void Firmware();
+  void Upgrade();
+  dfu::FileInfo CheckFirmwareFile(const std::string& file);
 
   Options o_;
   Environment& env_;
@@ -478,6 +492,129 @@ void Command::Firmware() {
   if (!familyOk) throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
   if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
   Say(Format(Text::FirmwarePasses, {info_.model}));
+}
+
+// The window's checks of a firmware file that need no headset.
+dfu::FileInfo Command::CheckFirmwareFile(const std::string& file) {
+  dfu::FileInfo info;
+  const dfu::FileFault fault = resources::CharCount(file) > app::kMaxPortText
+                                   ? dfu::FileFault::Open
+                                   : dfu::CheckFile(file, info);
+  if (fault != dfu::FileFault::None) {
+    throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
+  }
+  if (!dfu::HasProductFamilyMarker(info.header.description)) {
+    throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
+  }
+  return info;
+}
+
+void Command::Upgrade() {
+  if (env_.upgrade == nullptr) UsageError(Format(Text::NotAvailable, {"upgrade"}));
+  UpgradeSystem& system = *env_.upgrade;
+  const std::string& file = o_.operands[0];
+  CheckFirmwareFile(file);
+  InterruptWatch watch(system, env_.err);
+
+  // The headset on its port, or, when none answers, in DFU mode after an upgrade cut short.
+  std::optional<usbenum::UsbDetection> onUsb;
+  std::optional<int> previousVersion;
+  std::string description;
+  try {
+    Connect();
+  } catch (const Failure& failure) {
+    if (failure.Code() != Exit::NoDevice) throw;
+    onUsb = system.walkUsb();
+    if (!onUsb->Found() || onUsb->deviceName.empty()) throw;
+    Say(Format(Text::FoundInDfuMode, {onUsb->configText}));
+  }
+  if (!onUsb) {
+    if (!dfu::FileNameMatchesModel(file, info_.model)) {
+      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
+    }
+    previousVersion = info_.firmwareVersion;
+    for (const auto& port : ListPorts(env_.ports).ports) {
+      if (port.name == port_) description = port.description;
+    }
+    Say(Format(Text::UpgradeRequested, {port_}));
+    if (system.catchInterrupts) system.catchInterrupts();
+    session_->RequestUpgrade();
+    session_.reset();
+    link_.reset();
+    system.sleep(kBeforeDetection);
+    Say(Get(Text::LookingOnUsb));
+    onUsb = FindOnUsb(system, watch);
+    if (!onUsb) throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
+    Say(Format(Text::FoundOnUsb, {onUsb->configText}));
+  } else if (system.catchInterrupts) {
+    system.catchInterrupts();
+  }
+
+  {
+    EngineRun run(system, watch, env_.err);
+    run.Run(onUsb->deviceName, file);
+  }
+  Say(Catalog(resources::kTextUpgradeComplete));
+
+  // Back on the port of the same description (any one headset port when it was found in DFU
+  // mode, or the named one when it has no description).
+  Say(Get(Text::WaitingForPort));
+  const std::string oldName = port_;
+  const Clock::time_point start = system.now();
+  for (;;) {
+    watch.Check(Stage::Reconnecting);
+    const PortTable table = ListPorts(env_.ports);
+    std::optional<std::string> found;
+    for (const auto& port : table.ports) {
+      if (description.empty() ? (o_.port && port.name == oldName)
+                              : port.description == description) {
+        found = port.name;
+        break;
+      }
+    }
+    if (!found && description.empty() && !o_.port) {
+      try {
+        found = ChoosePort(table);
+      } catch (const Failure&) {
+      }
+    }
+    if (found) {
+      port_ = *found;
+      try {
+        link_ = env_.connect(port_);
+        session_.emplace(*link_, port_);
+        info_ = session_->Identify();
+        break;
+      } catch (const Failure& failure) {
+        // A port listed a moment before it opens: tried again while the wait lasts.
+        session_.reset();
+        link_.reset();
+        if (failure.Code() != Exit::NoDevice || system.now() - start >= kReconnectLimit) throw;
+      }
+    }
+    if (system.now() - start >= kReconnectLimit) {
+      throw Failure(Exit::NoDevice,
+                    Format(Text::PortNotBack, {std::to_string(kReconnectLimit.count() / 1000)}));
+    }
+    system.sleep(kPollStep);
+  }
+
+  Report report;
+  report.Add(Get(Text::LabelFile), file);
+  report.Add(Get(Text::LabelPort), port_);
+  report.Add(Get(Text::LabelModel), info_.model);
+  report.Add(Get(Text::LabelPreviousVersion),
+             previousVersion ? VersionText(*previousVersion) : std::string("-"));
+  report.Add(Get(Text::LabelFirmwareVersion), VersionText(info_.firmwareVersion));
+  Print(json::Object{{"file", file},
+                     {"port", port_},
+                     {"model", info_.model},
+                     {"from-dfu-mode", !previousVersion.has_value()},
+                     {"previous-firmware-version",
+                      previousVersion ? json::Value(*previousVersion) : json::Value()},
+                     {"firmware-version", info_.firmwareVersion},
+                     {"firmware-version-text", VersionText(info_.firmwareVersion)}},
+        report.Text());
 }
 
 int Fail(Environment& env, const Failure& failure, const std::string& command) {

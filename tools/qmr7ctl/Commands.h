@@ -10,6 +10,7 @@
 
 #include "platform/PortEnumerator.h"
 #include "tools/qmr7ctl/Session.h"
+#include "tools/qmr7ctl/Upgrade.h"
 
 namespace qmr7ctl {
 
@@ -19,6 +20,8 @@ struct Environment {
   platform::PortEnumerator& ports;
   // Opens the headset's port; throws Failure (NoDevice) when it cannot.
   std::function<std::unique_ptr<DeviceLink>(const std::string& port)> connect;
+  // The upgrade's waits, USB walk and engine; none: upgrade is refused.
+  UpgradeSystem* upgrade = nullptr;
 };
 
 // Runs the command line (without the program name); returns the exit code (Failure.h).

@@ -67,6 +67,10 @@ void DeviceSession::SaveGps(int percentage, int sharing) {
   Transact(25, app::CommandLine(25, percentage, sharing));
 }
 
+void DeviceSession::RequestUpgrade() {
+  Transact(20, app::CommandLine(20));
+}
+
 void DeviceSession::RestoreDefaults() {
   Transact(27, app::CommandLine(27));
 }

@@ -51,6 +51,8 @@ class DeviceSession {
   void SaveA2dpPercentage(int percentage);
   // Code 25 with both values, as the GPS page saves them.
   void SaveGps(int percentage, int sharing);
+  // Code 20: the headset confirms and leaves its serial port for USB DFU mode.
+  void RequestUpgrade();
   // Code 27; the window reads everything again afterwards, and so should the caller.
   void RestoreDefaults();
 

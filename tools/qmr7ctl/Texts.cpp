@@ -103,6 +103,35 @@ constexpr std::array<Entry, static_cast<std::size_t>(Text::kCount)> kTexts = {{
     {Text::LabelModelCheck, "Device model", "機種"},
     {Text::Passed, "passed", "合格"},
     {Text::Failed, "failed", "不合格"},
+    {Text::UpgradeRequested, "Asking the headset on %1 to get ready for the upgrade.",
+     "%1 のヘッドセットにアップデートの準備を指示しています。"},
+    {Text::LookingOnUsb, "Looking for the headset on USB...", "USBでヘッドセットを探しています..."},
+    {Text::FoundOnUsb, "Found the headset on USB (%1).",
+     "USBでヘッドセットが見つかりました（%1）。"},
+    {Text::FoundInDfuMode,
+     "No headset port answers, but the headset is on USB in DFU mode (%1); finishing the upgrade.",
+     "ヘッドセットのポートは応答しませんが、USBでDFUモードのヘッドセットが見つかりました（%1）。"
+     "アップデートを続けます。"},
+    {Text::WaitingForPort, "Waiting for the headset's port...",
+     "ヘッドセットのポートを待っています..."},
+    {Text::PortNotBack,
+     "The firmware upgrade completed, but the headset's port did not come back within %1 seconds.",
+     "ファームウエアのアップデートは完了しましたが、%1 秒以内にヘッドセットのポートが戻りませんでし"
+     "た。"},
+    {Text::InterruptWarning,
+     "Stopping now leaves the headset in DFU mode; running 'qmr7ctl upgrade FILE' again finds it "
+     "there and finishes the upgrade. Press Ctrl-C again to stop anyway.",
+     "今中止するとヘッドセットはDFUモードのままになります。もう一度「qmr7ctl upgrade FILE」を実行す"
+     "ればそこから続けられます。それでも中止するにはもう一度Ctrl-Cを押してください。"},
+    {Text::InterruptStopped,
+     "Upgrade stopped. The headset is in DFU mode; run 'qmr7ctl upgrade FILE' again to finish.",
+     "アップデートを中止しました。ヘッドセットはDFUモードです。完了するには「qmr7ctl upgrade "
+     "FILE」をもう一度実行してください。"},
+    {Text::InterruptReconnect,
+     "Stopped waiting for the headset's port; the new firmware is in place.",
+     "ヘッドセットのポートを待つのをやめました。新しいファームウエアは書き込まれています。"},
+    {Text::TimeLeft, "left", "残り"},
+    {Text::LabelPreviousVersion, "Previous firmware version", "以前のファームウエアバージョン"},
 }};
 
 constexpr bool InIdOrder() {
@@ -123,6 +152,22 @@ const Entry& Find(Text id) {
 
 void SetLanguage(resources::Language l) {
   language = l;
+  resources::SetLanguage(l);
+}
+
+std::string Catalog(resources::TextId id) {
+  // Message boxes break lines the terminal does not need.
+  std::string out;
+  for (const char c : resources::LoadText(id)) {
+    if (c == '\n' || c == '\r' || c == ' ') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && out.back() == ' ')
+    out.pop_back();
+  return out;
 }
 
 resources::Language Language() {

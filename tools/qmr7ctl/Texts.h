@@ -84,6 +84,18 @@ enum class Text {
   LabelModelCheck,
   Passed,
   Failed,
+  // Firmware upgrade
+  UpgradeRequested,
+  LookingOnUsb,
+  FoundOnUsb,
+  FoundInDfuMode,
+  WaitingForPort,
+  PortNotBack,
+  InterruptWarning,
+  InterruptStopped,
+  InterruptReconnect,
+  TimeLeft,
+  LabelPreviousVersion,
   kCount
 };
 
@@ -92,6 +104,9 @@ resources::Language Language();
 
 std::string Get(Text id);
 std::string Format(Text id, std::initializer_list<std::string_view> args);
+
+// A text of the window's catalogue in the chosen language, on one line.
+std::string Catalog(resources::TextId id);
 
 // The texts of one language, for the catalogue test.
 std::string_view EnglishText(Text id);

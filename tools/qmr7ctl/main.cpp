@@ -1,4 +1,8 @@
 // qmr7ctl: the QM-R7 headset's settings from scripts and terminals.
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -11,6 +15,24 @@
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/SerialLink.h"
 #include "tools/qmr7ctl/Texts.h"
+
+namespace {
+
+volatile std::sig_atomic_t interruptPresses = 0;
+
+extern "C" void CountInterrupt(int) {
+  if (interruptPresses < 1000) interruptPresses = interruptPresses + 1;
+}
+
+// Ctrl-C no longer ends the program at once: the upgrade decides what a press means.
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = &CountInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // The window asks Qt for the system locale last; without Qt the environment decides alone, as it
@@ -27,6 +49,10 @@ int main(int argc, char** argv) {
                                      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
                                    });
                              }};
+    qmr7ctl::UpgradeSystem upgrade = qmr7ctl::UpgradeSystem::Real(
+        &CatchInterrupts, [] { return static_cast<int>(interruptPresses); },
+        ::isatty(STDERR_FILENO) == 1);
+    env.upgrade = &upgrade;
     const int code = qmr7ctl::Run({argv + 1, argv + argc}, env);
     std::cout.flush();
     return std::cout.good() ? code : static_cast<int>(qmr7ctl::Exit::Failure);

@@ -1,0 +1,216 @@
+// qmr7ctl upgrade in-process, the whole run: the virtual headset on a pseudo-terminal with its USB
+// DFU side in a private registry, reached through the serial port component, the USB walk and an
+// engine on the registry's sockets. Waits end early when the registry changes.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include "platform/VirtualDeviceRegistry.h"
+#include "sim/DfuSide.h"
+#include "sim/VirtualHeadset.h"
+#include "sim/testing/GatedPacer.h"
+#include "tests/support/TempDir.h"
+#include "tests/upgrade/FirmwareFiles.h"
+#include "tools/qmr7ctl/Commands.h"
+#include "tools/qmr7ctl/Json.h"
+#include "tools/qmr7ctl/SerialLink.h"
+#include "tools/qmr7ctl/Texts.h"
+#include "upgrade/DfuEngineCore.h"
+#include "upgrade/DfuTransport.h"
+
+namespace qmr7ctl {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The registry's serial ports alone, as the window would list them.
+class RegistryPorts final : public platform::PortEnumerator {
+ public:
+  explicit RegistryPorts(const platform::VirtualDeviceRegistry& registry) : registry_(registry) {}
+  std::vector<platform::PortInfo> Enumerate() override {
+    std::vector<platform::PortInfo> ports;
+    for (const auto& device : registry_.List(platform::kSerialKind)) {
+      ports.push_back({device.path, device.description});
+    }
+    return ports;
+  }
+
+ private:
+  const platform::VirtualDeviceRegistry& registry_;
+};
+
+class UpgradeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qmr7ctl::SetLanguage(resources::Language::English);
+    registry_.EnsureDirectory();
+    watcher_.emplace(registry_);
+    dfu_.registry = &registry_;
+    sim::VirtualHeadset::Options options;
+    options.registry = &registry_;
+    options.pacer = pacer_.Pacer();
+    options.upgradeMode = [this](const sim::UpgradeContext& context) {
+      sim::RunDfuSide(context, firmware_, dfu_);
+    };
+    headset_.emplace(sim::HeadsetState{}, options);
+
+    system_.now = [] { return Clock::now(); };
+    system_.sleep = [this](std::chrono::milliseconds ms) {
+      sleeps_.push_back(ms);
+      if (pressWhileEngineRuns_ && engines_ > 0) ++presses_;
+      pollfd p{watcher_->Fd(), POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(ms.count())) == 1) watcher_->ReadEvents();
+    };
+    system_.walkUsb = [this] { return usbenum::WalkSystemUsb(registry_.Directory()); };
+    system_.interrupts = [this] { return presses_; };
+    system_.createEngine = [this] {
+      dfu::EngineEnvironment env;
+      env.transports = {dfu::MakeSocketTransport(registry_.Directory())};
+      ++engines_;
+      return dfu::RegisterEngine(std::make_unique<dfu::Engine>(std::move(env)));
+    };
+  }
+
+  void TearDown() override {
+    pacer_.Open();
+    headset_.reset();
+  }
+
+  int Ctl(const std::vector<std::string>& args) {
+    std::ostringstream o, e;
+    Environment env{o, e, ports_, [](const std::string& port) {
+                      return std::make_unique<SerialLink>(port, [](std::uint32_t) {});
+                    }};
+    env.upgrade = &system_;
+    const int code = qmr7ctl::Run(args, env);
+    out_ = o.str();
+    err_ = e.str();
+    return code;
+  }
+
+  std::string Firmware(int version) {
+    return dfu::testing::WriteFirmware(root_ / ("QMR7_" + std::to_string(version) + ".dfu"),
+                                       dfu::testing::Header("FARPOINT QM-R7", version), 20000);
+  }
+
+  static std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  }
+
+  testsupport::TempDir root_;
+  platform::VirtualDeviceRegistry registry_{root_ / "registry"};
+  std::optional<platform::VirtualDeviceWatcher> watcher_;
+  RegistryPorts ports_{registry_};
+  sim::testing::GatedPacer pacer_;
+  sim::Firmware firmware_ = sim::DefaultFirmware(123);
+  sim::DfuSideOptions dfu_;
+  std::optional<sim::VirtualHeadset> headset_;
+  UpgradeSystem system_;
+  std::vector<std::chrono::milliseconds> sleeps_;
+  bool pressWhileEngineRuns_ = false;  // Ctrl-C at every wait once an engine exists
+  int engines_ = 0;
+  int presses_ = 0;
+  std::string out_;
+  std::string err_;
+};
+
+TEST_F(UpgradeTest, TheWholeRunEndsWithTheNewVersionReadBack) {
+  const std::string file = Firmware(200);
+  const std::string before = headset_->SlavePath();
+  ASSERT_EQ(Ctl({"upgrade", "--port", before, file}), 0) << err_;
+  EXPECT_EQ(Replace(err_, before, "PORT"),
+            "Asking the headset on PORT to get ready for the upgrade.\n"
+            "Looking for the headset on USB...\n"
+            "Found the headset on USB (FW:QMR7_123.XPV PSR:QMR7_123.PSR).\n"
+            "Reconfigure in progress...\n"
+            "Download in progress...\n"
+            "Verifying in progress.\n"
+            "Firmware upgrade completes.\n"
+            "Waiting for the headset's port...\n");
+  const std::string after = headset_->SlavePath();
+  EXPECT_EQ(out_, "File:                      " + file + "\n" +
+                      "Port:                      " + after + "\n" +
+                      "Model:                     QMR7\n"
+                      "Previous firmware version: V1.23\n"
+                      "Firmware version:          V2.00\n");
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 200);
+  ASSERT_FALSE(sleeps_.empty());
+  EXPECT_EQ(sleeps_.front(), 1000ms);
+}
+
+TEST_F(UpgradeTest, TheJsonDocument) {
+  const std::string file = Firmware(201);
+  ASSERT_EQ(Ctl({"--json", "upgrade", file}), 0) << err_;
+  const auto parsed = json::Parse(out_);
+  ASSERT_TRUE(std::holds_alternative<json::Value>(parsed)) << out_;
+  const json::Value expected = json::Object{{"file", file},
+                                            {"port", headset_->SlavePath()},
+                                            {"model", "QMR7"},
+                                            {"from-dfu-mode", false},
+                                            {"previous-firmware-version", 123},
+                                            {"firmware-version", 201},
+                                            {"firmware-version-text", "V2.01"}};
+  EXPECT_EQ(std::get<json::Value>(parsed), expected) << out_;
+}
+
+TEST_F(UpgradeTest, AFailedDownloadIsExit7AndTheNextRunFinishesFromDfuMode) {
+  dfu_.faults.statusAt = sim::DfuFaults::StatusAt{4, 7};  // errVERIFY, once
+  const std::string file = Firmware(202);
+  EXPECT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::UpgradeFailed));
+  EXPECT_TRUE(
+      err_.ends_with("Download in progress...\n"
+                     "qmr7ctl: An error occurs during firmware upgrade. Result = "
+                     "fail_dfu_verify, Operation = download_progress, SubOperation = "
+                     "download_processing\n"))
+      << err_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 123);
+  EXPECT_EQ(headset_->GetPresence(), sim::Presence::Away);
+
+  // No port answers now; the walk finds the headset still in DFU mode.
+  sleeps_.clear();
+  ASSERT_EQ(Ctl({"--json", "upgrade", file}), 0) << err_;
+  EXPECT_TRUE(
+      err_.starts_with("No headset port answers, but the headset is on USB in DFU mode "
+                       "(FW:QMR7_123.XPV PSR:QMR7_123.PSR); finishing the upgrade.\n"
+                       "Reconfigure in progress...\n"))
+      << err_;
+  const auto parsed = json::Parse(out_);
+  ASSERT_TRUE(std::holds_alternative<json::Value>(parsed)) << out_;
+  const json::Object* document = std::get<json::Value>(parsed).AsObject();
+  ASSERT_NE(document, nullptr);
+  ASSERT_NE(document->Find("from-dfu-mode"), nullptr);
+  EXPECT_EQ(*document->Find("from-dfu-mode"), json::Value(true));
+  ASSERT_NE(document->Find("previous-firmware-version"), nullptr);
+  EXPECT_EQ(*document->Find("previous-firmware-version"), json::Value());
+  ASSERT_NE(document->Find("firmware-version"), nullptr);
+  EXPECT_EQ(*document->Find("firmware-version"), json::Value(202));
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 202);
+  // Straight to the engine: no second of waiting for a port to close.
+  EXPECT_TRUE(sleeps_.empty() || sleeps_.front() != 1000ms);
+}
+
+TEST_F(UpgradeTest, TheSecondCtrlCStopsTheEngineAndTheNextRunFinishes) {
+  pressWhileEngineRuns_ = true;
+  const std::string file = Firmware(203);
+  EXPECT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::UpgradeFailed));
+  const std::string warning = "Press Ctrl-C again to stop anyway.\n";
+  EXPECT_NE(err_.find(warning), std::string::npos) << err_;
+  EXPECT_EQ(err_.find(warning), err_.rfind(warning)) << err_;
+  EXPECT_TRUE(
+      err_.ends_with("qmr7ctl: Upgrade stopped. The headset is in DFU mode; run 'qmr7ctl "
+                     "upgrade FILE' again to finish.\n"))
+      << err_;
+  EXPECT_EQ(presses_, 2);
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 123);
+
+  pressWhileEngineRuns_ = false;
+  presses_ = 0;  // a new process
+  ASSERT_EQ(Ctl({"upgrade", file}), 0) << err_;
+  EXPECT_NE(err_.find("in DFU mode"), std::string::npos) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 203);
+}
+
+}  // namespace
+}  // namespace qmr7ctl
