@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "toolkit/Utf.h"
+
 namespace qmr7ctl::json {
 
 Object::Object(std::initializer_list<Member> members) {
@@ -97,24 +99,6 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& length) {
   if (c < kMin[n] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return 0;
   length = static_cast<std::size_t>(n);
   return c;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // --- Reading -------------------------------------------------------------------------------------
@@ -424,7 +408,7 @@ class Reader {
           }
           unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
-        AppendUtf8(out, unit);
+        toolkit::AppendUtf8(out, unit);
         return true;
       }
       default:
