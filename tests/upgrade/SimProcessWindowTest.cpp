@@ -1,8 +1,8 @@
 // The window upgrades qmr7-sim running as a separate process: the Start button, command 20 over
 // the pty, the engine on the headset's USB side through the virtual-device socket, and the port
 // reopened with the new version.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
