@@ -1,10 +1,8 @@
 // The window upgrades qmr7-sim running as a separate process: the Start button, command 20 over
 // the pty, the engine on the headset's USB side through the virtual-device socket, and the port
 // reopened with the new version.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <QCoreApplication>
@@ -14,13 +12,14 @@
 #include "platform/UdevPortEnumerator.h"
 #include "platform/VirtualDeviceRegistry.h"
 #include "tests/app/MainformTestFixture.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/Spawn.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "tests/upgrade/RegistryWait.h"
 #include "toolkit/qt/Text.h"
 #include "upgrade/DfuEngineCore.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
-extern char** environ;
 
 namespace app::testing {
 namespace {
@@ -59,26 +58,9 @@ class SimProcessWindowTest : public MainformTest {
   }
 
   void SpawnSim() {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0) env.push_back(*e);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + root_.Path());
-    std::vector<std::string> args{QMR7_SIM_PROGRAM, "--state", root_ / "state"};
-    const auto pointers = [](std::vector<std::string>& v) {
-      std::vector<char*> p;
-      for (auto& s : v)
-        p.push_back(s.data());
-      p.push_back(nullptr);
-      return p;
-    };
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(),
-                            pointers(env).data()),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = testsupport::Spawn({QMR7_SIM_PROGRAM, "--state", root_ / "state"},
+                              testsupport::EnvironmentWithRuntimeDir(root_.Path()), -1, 2);
+    ASSERT_GT(pid_, 0);
   }
 
   std::optional<platform::VirtualDevice> NextArrival(const std::string& kind) {
@@ -86,13 +68,12 @@ class SimProcessWindowTest : public MainformTest {
   }
 
   bool PumpUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      dispatcher.WaitAndPump(5ms);
-      QCoreApplication::processEvents();
-    }
-    return true;
+    return testsupport::PumpUntil(
+        [this] {
+          dispatcher.WaitAndPump(5ms);
+          QCoreApplication::processEvents();
+        },
+        done);
   }
 
   // Timers on the manual clock, except while an engine operation runs: then its end is awaited.

@@ -3,20 +3,19 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <optional>
 
 #include "platform/VirtualDeviceRegistry.h"
 #include "tests/sim/PtyHarness.h"
+#include "tests/support/Spawn.h"
 #include "tests/upgrade/EngineHarness.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "tests/upgrade/RegistryWait.h"
 #include "upgrade/DfuNames.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
-extern char** environ;
 
 namespace dfu {
 namespace {
@@ -41,26 +40,10 @@ class SimProgramTest : public ::testing::Test {
   }
 
   void Spawn(std::vector<std::string> args) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0) env.push_back(*e);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + root_.Path());
     args.insert(args.begin(), QMR7_SIM_PROGRAM);
-    const auto pointers = [](std::vector<std::string>& v) {
-      std::vector<char*> p;
-      for (auto& s : v)
-        p.push_back(s.data());
-      p.push_back(nullptr);
-      return p;
-    };
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(),
-                            pointers(env).data()),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = testsupport::Spawn(std::move(args), testsupport::EnvironmentWithRuntimeDir(root_.Path()),
+                              -1, 2);
+    ASSERT_GT(pid_, 0);
   }
 
   testsupport::TempDir root_;
