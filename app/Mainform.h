@@ -313,6 +313,8 @@ class TMajorForm final : public QDialog {
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();
+  // The design font as the language shows it: its family (and size) replaced; returns the charset.
+  static int LanguageFont(QFont& font);
   void FitTextsToControls();
   void BindUpgradeEvents();
   void ReleaseEngine();

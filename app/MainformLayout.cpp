@@ -78,6 +78,9 @@ void TMajorForm::BuildControls() {
   setFixedSize(layout.clientWidth, layout.clientHeight);
   QFont font(Q(layout.fontFamily));
   font.setPixelSize(layout.fontPixelHeight);
+  // The controls are measured in the font the language will give them, so that start-up loads
+  // and lays out one font, not the design's and then the language's.
+  LanguageFont(font);
   setFont(font);
 
   std::map<std::string_view, QWidget*> parents{{"", this}};

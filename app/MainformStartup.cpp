@@ -207,19 +207,23 @@ void TMajorForm::FormCreate() {
 }
 
 void TMajorForm::ApplyLanguageFont() {
-  const std::string language = LoadText(kTextLanguageName);
   QFont f = font();
+  FontCharset = LanguageFont(f);
+  setFont(f);
+}
+
+int TMajorForm::LanguageFont(QFont& f) {
+  const std::string language = LoadText(kTextLanguageName);
+  int charset = kDefaultCharset;
   if (language.find("Japanese") != std::string::npos) {
-    FontCharset = kShiftJisCharset;
+    charset = kShiftJisCharset;
     f.setPointSize(10);
   } else if (language.find("Traditional Chinese") != std::string::npos) {
-    FontCharset = kBig5Charset;
+    charset = kBig5Charset;
     f.setPointSize(10);
-  } else {
-    FontCharset = kDefaultCharset;
   }
-  f.setFamily(FontFamilyFor(FontCharset));
-  setFont(f);
+  f.setFamily(FontFamilyFor(charset));
+  return charset;
 }
 
 std::vector<std::pair<QLabel*, QStringList>> TMajorForm::ChangingLabelTexts() const {
