@@ -199,7 +199,11 @@ class TMajorForm final : public QDialog {
   bool OpenComPort(const std::string& name);
   void OpenComPortButtonClick();
   void CloseComPortButtonClick();
+  // Closes the port as the Close button does; a command awaiting its answer ends with it.
   void DisconnectComPort();
+  // The open port's device went away: disconnects, and tells the user when a command it had not
+  // answered ended with it.
+  void DeviceLeft();
   void ComPort1AfterClose(comport::TCustomComPort* port);
   void WMDeviceChange(unsigned eventCode);
   void UpdateControlStates();

@@ -152,16 +152,26 @@ void TMajorForm::CloseComPort() {
   UpdateControlStates();
 }
 
+// A command still awaiting its answer ends with the port: left running, its timer would cut short
+// the next chain after a quick reopen (and report its restore), and the window would refuse to
+// close for a port that is no longer there.
 void TMajorForm::DisconnectComPort() {
-  CloseComPort();
+  AbandonDeviceCommand();
   FWVerLabel->setText(QString());
   PortOpenedByUser = false;
+}
+
+void TMajorForm::DeviceLeft() {
+  const bool unanswered = PendingCommand != kIdleCommand;
+  DisconnectComPort();
+  // Told as its time-out would have told it, a second later: a save may not have reached it.
+  if (unanswered) ShowMessage(kTextDeviceTimeout, kTextCaptionError, mb::kOk | mb::kIconWarning);
 }
 
 // The port closed itself because its device went away under it. The window must not go on as if
 // the port were open; it disconnects as for a removal.
 void TMajorForm::ComPort1AfterClose(comport::TCustomComPort* port) {
-  if (PortReady && port->ThreadError().kind == toolkit::ErrorKind::DeviceGone) DisconnectComPort();
+  if (PortReady && port->ThreadError().kind == toolkit::ErrorKind::DeviceGone) DeviceLeft();
 }
 
 void TMajorForm::WMDeviceChange(unsigned eventCode) {
@@ -174,7 +184,7 @@ void TMajorForm::WMDeviceChange(unsigned eventCode) {
     if (ComPort1->Active() && ScanPortCount != PortCount) {
       const auto first = ScanPortDescriptions.begin();
       if (std::find(first, first + ScanPortCount, OpenPortDescription) == first + ScanPortCount) {
-        DisconnectComPort();
+        DeviceLeft();
       }
     }
     if (!PortOpenedByUser) RefreshComPortList();

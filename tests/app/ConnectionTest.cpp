@@ -136,6 +136,22 @@ TEST_F(DeviceTest, TheResponseTimerKeepsCountingWhenASaveReplacesACommand) {
   EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
 }
 
+// The command awaiting its answer ends with the port the user closes: no time-out follows for a
+// port closed on purpose, and the window closes at once.
+TEST_F(DeviceTest, ClosingThePortEndsTheCommandItAwaited) {
+  StartHeadset("silent");
+  StartWindow();
+  OpenPort();
+  clock.Advance(400);
+  form->CloseComPortButton->click();
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+  EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+  clock.Advance(1000);
+  EXPECT_TRUE(ui.boxes.empty());
+  form->ExitButton->click();
+  EXPECT_FALSE(form->isVisible());
+}
+
 TEST_F(DeviceTest, ATimedOutRestoreIsNotReportedAtTheNextRead) {
   StartHeadset();
   StartWindow();
