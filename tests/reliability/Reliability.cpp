@@ -52,6 +52,13 @@ int OpenDescriptors() {
   return count - 1;  // the listing's own descriptor
 }
 
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string first;
+  in >> first;
+  return first.empty() ? "?" : first;
+}
+
 std::string OwnPath() {
   char path[4096];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

@@ -26,6 +26,9 @@ long PeakResidentKiB();
 // The descriptors this process has open.
 int OpenDescriptors();
 
+// The machine's load average over the last minute, as /proc/loadavg has it ("3.52").
+std::string LoadAverage();
+
 // The running program's own path, to start it again as a child.
 std::string OwnPath();
 
