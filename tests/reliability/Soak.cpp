@@ -2,9 +2,9 @@
 // chain N times against qmr7-sim running as a process, and saves a page after every tenth chain,
 // each save with new values. Every chain is started as a user starts it (Close COM Port, then
 // Open COM Port on the listed headset) and every answer is checked:
-// - the bytes the window took from the port are exactly those the headset sends for the chain
-//   (a reference model of the headset, fed the same commands, says how many): one answer lost or
-//   read twice changes the count;
+// - the bytes the window read from the port (through the port's AfterRead event) are exactly,
+//   byte for byte, those the headset sends for the chain, as a model of the headset fed the same
+//   commands gives them: an answer lost, read twice or garbled shows;
 // - the values the pages and labels show are the headset's, which the saves keep changing;
 // - no message but "Save successfully." after each save; nothing left in the receive buffer.
 // The process's resident memory and open descriptors are sampled after the first chain, after the
@@ -79,7 +79,7 @@ class Soak {
   bool ReadChain(int index) {
     app::TMajorForm& form = w_.Form();
     if (form.PortReady) form.CloseComPortButton->click();
-    long long expected = 0;
+    std::string expected;
     for (int code : kReadChain)
       expected += Reference(app::CommandLine(code));
     const auto t0 = Clock::now();
@@ -93,7 +93,7 @@ class Soak {
     app::TMajorForm& form = w_.Form();
     const int kind = (index / 10) % 3;
     const int value = 1 + (index / 10) % 100;
-    long long expected = 0;
+    std::string expected;
     std::function<void()> click;
     if (kind == 0) {
       const std::string dials[3] = {std::string(static_cast<std::size_t>(index % 17), '5'),
@@ -141,9 +141,10 @@ class Soak {
   static inline const std::string kSaved = "Save successfully.";
 
  private:
-  long long Reference(const std::string& command) {
+  // The headset's answer to `command`.
+  std::string Reference(const std::string& command) {
     ++f_.commands;
-    return static_cast<long long>(reference_.Receive(command).Bytes().size());
+    return reference_.Receive(command).Bytes();
   }
 
   void LabeledEditsSet(const std::string (&dials)[3]) {
@@ -153,32 +154,37 @@ class Soak {
     form.SpeedDial3LabeledEdit->setText(Q(dials[2]));
   }
 
-  // Starts a chain with `start` and waits until no command is pending; checks the bytes taken in
-  // and that exactly `boxes` messages came.
-  bool Run(int index, const std::string& what, long long expected,
+  // Starts a chain with `start` and waits until no command is pending; checks the bytes read,
+  // which must be `expected`, and that exactly `boxes` messages came.
+  bool Run(int index, const std::string& what, const std::string& expected,
            const std::function<void()>& start, int boxes = 0) {
     app::TMajorForm& form = w_.Form();
-    const long long before = w_.BytesReceived();
     const int boxesBefore = w_.Ui().Boxes();
+    std::string got;
+    w_.CaptureInto(&got);
     start();
     const bool ended =
         w_.PumpUntil([&] { return form.PendingCommand == app::kIdleCommand; }, kChainBound);
-    f_.bytesExpected += expected;
-    const long long got = w_.BytesReceived() - before;
-    f_.bytesReceived += got;
+    w_.CaptureInto(nullptr);
+    f_.bytesExpected += static_cast<long long>(expected.size());
+    f_.bytesReceived += static_cast<long long>(got.size());
     if (!ended) {
       Problem(index, what + " hangs: command " + std::to_string(form.PendingCommand) +
                          " pending after " + std::to_string(kChainBound.count()) + " s");
       return false;
     }
-    if (got < expected || !form.PortReady) {
+    if (got.size() < expected.size() || !form.PortReady) {
       ++f_.lost;
-      Problem(index, what + ": " + std::to_string(got) + " of " + std::to_string(expected) +
-                         " bytes, message \"" + w_.Ui().LastText() + "\"");
-    } else if (got > expected) {
+      Problem(index, what + ": " + std::to_string(got.size()) + " of " +
+                         std::to_string(expected.size()) + " bytes, message \"" +
+                         w_.Ui().LastText() + "\"");
+    } else if (got.size() > expected.size()) {
       ++f_.duplicated;
-      Problem(index, what + ": " + std::to_string(got) + " bytes where the headset sent " +
-                         std::to_string(expected));
+      Problem(index, what + ": " + std::to_string(got.size()) + " bytes where the headset sent " +
+                         std::to_string(expected.size()));
+    } else if (got != expected) {
+      ++f_.wrongValues;
+      Problem(index, what + ": the bytes read are not the headset's answers");
     }
     if (w_.Ui().Boxes() - boxesBefore != boxes) {
       ++f_.unexpectedMessages;

@@ -32,15 +32,12 @@ ToolWindow::ToolWindow(const platform::VirtualDeviceRegistry& registry, const st
   form_ = std::make_unique<app::TMajorForm>(
       app::MajorFormServices{clock_, ui_, dispatcher_, ports_, notifier_, "/usr/bin/qmr7-tool",
                              appData, &engine_, app::ScanSystemUsbTree});
-  const comport::TNotifyEvent handler = form_->ComPort1->OnRxChar();
-  form_->ComPort1->SetOnRxChar([this, handler, received = received_](toolkit::Component* sender) {
-    try {
-      *received += form_->ComPort1->InputCount();
-    } catch (const comport::EComError&) {
-      // The handler meets the same failure and ends the event without reading.
-    }
-    handler(sender);
-  });
+  form_->ComPort1->SetAfterRead(
+      [this](toolkit::Component*, const void* buffer, int count, bool /*waited*/) {
+        received_ += count;
+        if (capture_ != nullptr)
+          capture_->append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+      });
 }
 
 ToolWindow::~ToolWindow() {

@@ -62,9 +62,10 @@ class ToolWindow {
   // Runs the event loop for `time`.
   void PumpFor(Clock::duration time);
 
-  // Counts every byte the window takes from the port: its receive handler reads exactly the
-  // count the port reports waiting, once per event.
-  long long BytesReceived() const { return *received_; }
+  // Every byte the window has read from its port, counted through the port's AfterRead event.
+  long long BytesReceived() const { return received_; }
+  // Where the bytes read go as well, from now on; nullptr for nowhere.
+  void CaptureInto(std::string* sink) { capture_ = sink; }
 
  private:
   CountingUi ui_;
@@ -74,7 +75,8 @@ class ToolWindow {
   platform::PollingDeviceNotifier notifier_;
   app::SystemUpgradeEngine engine_;
   std::unique_ptr<app::TMajorForm> form_;
-  std::shared_ptr<long long> received_ = std::make_shared<long long>(0);
+  long long received_ = 0;
+  std::string* capture_ = nullptr;
 };
 
 }  // namespace reliability
