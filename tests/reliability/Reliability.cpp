@@ -52,6 +52,17 @@ int OpenDescriptors() {
   return count - 1;  // the listing's own descriptor
 }
 
+int Threads() {
+  int count = 0;
+  DIR* dir = ::opendir("/proc/self/task");
+  if (dir == nullptr) return -1;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  ::closedir(dir);
+  return count;
+}
+
 std::string LoadAverage() {
   std::ifstream in("/proc/loadavg");
   std::string first;

@@ -23,8 +23,9 @@ using Clock = std::chrono::steady_clock;
 // This process's resident set (VmRSS) and its highest so far (VmHWM), in KiB; -1 when unknown.
 long ResidentKiB();
 long PeakResidentKiB();
-// The descriptors this process has open.
+// The descriptors this process has open, and its threads.
 int OpenDescriptors();
+int Threads();
 
 // The machine's load average over the last minute, as /proc/loadavg has it ("3.52").
 std::string LoadAverage();

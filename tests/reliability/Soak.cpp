@@ -52,6 +52,7 @@ struct Sample {
   int chain = 0;
   long rssKiB = 0;
   int descriptors = 0;
+  int threads = 0;
 };
 
 struct Figures {
@@ -239,7 +240,7 @@ class Soak {
 Sample Take(ToolWindow& window, const std::string& when, int chain) {
   window.Form().CloseComPortButton->click();
   window.PumpFor(50ms);
-  return {when, chain, ResidentKiB(), OpenDescriptors()};
+  return {when, chain, ResidentKiB(), OpenDescriptors(), Threads()};
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -316,10 +317,11 @@ void Print(const Figures& f, bool markdown, bool met, long rssGrowth, int fdGrow
         "| %d | %d | %lld | %lld | %lld | %d | %d | %d | %d | %.2f ms | %.2f ms | %.0f s |\n\n",
         f.chains, f.saves, f.commands, f.bytesExpected, f.bytesReceived, f.lost, f.duplicated,
         f.wrongValues, f.unexpectedMessages, median, p99, f.seconds);
-    std::printf("| sample | after chain | resident memory | open descriptors |\n");
-    std::printf("|---|---:|---:|---:|\n");
+    std::printf("| sample | after chain | resident memory | open descriptors | threads |\n");
+    std::printf("|---|---:|---:|---:|---:|\n");
     for (const Sample& s : f.samples) {
-      std::printf("| %s | %d | %ld KiB | %d |\n", s.when.c_str(), s.chain, s.rssKiB, s.descriptors);
+      std::printf("| %s | %d | %ld KiB | %d | %d |\n", s.when.c_str(), s.chain, s.rssKiB,
+                  s.descriptors, s.threads);
     }
     std::printf("\nLoad average %s at the start, %s at the end.\n", f.loadStart.c_str(),
                 f.loadEnd.c_str());
@@ -342,8 +344,8 @@ void Print(const Figures& f, bool markdown, bool met, long rssGrowth, int fdGrow
       "unexpected messages %d\n",
       f.bytesExpected, f.bytesReceived, f.lost, f.duplicated, f.wrongValues, f.unexpectedMessages);
   for (const Sample& s : f.samples) {
-    std::printf("  %-22s chain %6d  RSS %7ld KiB  descriptors %d\n", s.when.c_str(), s.chain,
-                s.rssKiB, s.descriptors);
+    std::printf("  %-22s chain %6d  RSS %7ld KiB  descriptors %d  threads %d\n", s.when.c_str(),
+                s.chain, s.rssKiB, s.descriptors, s.threads);
   }
   std::printf("warm-up to end: RSS %+ld KiB (target < %ld), descriptors %+d (target 0): %s\n",
               rssGrowth, kRssTargetKiB, fdGrowth, met ? "met" : "MISSED");
