@@ -1,6 +1,8 @@
 #include "toolkit/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,17 +34,65 @@ int WriteAll(int fd, std::string_view data) {
   return 0;
 }
 
-// A temporary file that removes itself unless it has been renamed into place.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kRandomLength = 6;  // what mkostemps puts in place of "XXXXXX"
+
+// Whether `entry` is a temporary file of a write of the file `name`.
+bool IsTempOf(std::string_view entry, std::string_view name) {
+  const std::size_t prefix = 1 + name.size() + 1;
+  if (entry.size() != prefix + kRandomLength + kTempSuffix.size()) return false;
+  if (entry[0] != '.' || entry.substr(1, name.size()) != name || entry[prefix - 1] != '.') {
+    return false;
+  }
+  if (entry.substr(prefix + kRandomLength) != kTempSuffix) return false;
+  for (char c : entry.substr(prefix, kRandomLength)) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+// Removes the temporary files that earlier writers of `name` left when they died: those of this
+// user that no writer holds locked. Best effort: what cannot be looked at stays.
+void RemoveAbandonedTempFiles(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTempOf(entry->d_name, name)) continue;
+    // Never follow a link or wait on a pipe or device someone put there under such a name.
+    const int fd =
+        ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) continue;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(opened, named)) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// A temporary file that removes itself unless it has been renamed into place, locked while it
+// exists under its name (see the header).
 class TempFile {
  public:
-  explicit TempFile(const std::string& target)
-      : folder_(FolderOf(target)), path_(folder_ + "/." + NameOf(target) + ".XXXXXX.tmp") {
-    fd_ = ::mkostemps(path_.data(), 4, O_CLOEXEC);
-    if (fd_ < 0) error_ = errno;
+  explicit TempFile(const std::string& target) : folder_(FolderOf(target)), name_(NameOf(target)) {
+    error_ = Create();
   }
   ~TempFile() {
     if (fd_ >= 0) ::close(fd_);
     if (!renamed_ && error_ == 0) ::unlink(path_.c_str());
+    // Unlocked only once it is gone or renamed, so no one takes it for an abandoned one.
+    if (lockFd_ >= 0) ::close(lockFd_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -52,6 +102,7 @@ class TempFile {
   const std::string& Path() const { return path_; }
   const std::string& Folder() const { return folder_; }
 
+  // Closes the descriptor written through; the lock stays until the file is gone or renamed.
   int Close() {
     const int fd = fd_;
     fd_ = -1;
@@ -60,9 +111,48 @@ class TempFile {
   void Renamed() { renamed_ = true; }
 
  private:
+  static constexpr int kCreateAttempts = 8;
+
+  int Create() {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+      path_ = folder_ + "/." + name_ + ".XXXXXX" + std::string(kTempSuffix);
+      const int fd = ::mkostemps(path_.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
+      if (fd < 0) return errno;
+      int locked;
+      do {
+        locked = ::flock(fd, LOCK_EX);
+      } while (locked != 0 && errno == EINTR);
+      if (locked != 0) {
+        // A file system without locks: no writer can lock, so no one removes another's file.
+        fd_ = fd;
+        return 0;
+      }
+      // Between its creation and the lock, another writer may have found the file unlocked and
+      // removed it as abandoned: then this one starts again under a new name.
+      struct stat opened {};
+      struct stat named {};
+      if (::fstat(fd, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+          SameFile(opened, named)) {
+        lockFd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (lockFd_ < 0) {
+          const int error = errno;
+          ::close(fd);
+          ::unlink(path_.c_str());
+          return error;
+        }
+        fd_ = fd;
+        return 0;
+      }
+      ::close(fd);
+    }
+    return EAGAIN;
+  }
+
   std::string folder_;
+  std::string name_;
   std::string path_;
   int fd_ = -1;
+  int lockFd_ = -1;  // the same open file as fd_: holds the lock after fd_ is closed
   int error_ = 0;
   bool renamed_ = false;
 };
@@ -90,6 +180,7 @@ int LinkInPlace(const std::string& temp, const std::string& path) {
 
 Error WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode,
                           Existing existing) {
+  RemoveAbandonedTempFiles(FolderOf(path), NameOf(path));
   TempFile temp(path);
   if (temp.OpenError() != 0) return ErrnoError(temp.OpenError(), "create " + temp.Path());
 

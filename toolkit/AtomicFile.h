@@ -1,12 +1,18 @@
 // Replacing a file's whole content so that a crash, a full disk or a reader at the wrong moment
 // sees either the old file or the new one, never a part.
 //
-// The content goes to a temporary file in the same folder, named `.<file name>.<random>.tmp` (a
-// leading dot, so that folder listings can skip writes in progress), is flushed to the disk, and
-// is renamed over the file; then the folder is flushed so the rename itself survives a crash. An
-// existing file keeps its permission bits; a new one gets `newFileMode`. On any failure the
-// temporary file is removed, the old file stays as it was, and the error names the failing step
-// with its errno.
+// The content goes to a temporary file in the same folder, named `.<file name>.<6 random
+// letters or digits>.tmp` (a leading dot, so that folder listings can skip writes in progress), is
+// flushed to the disk, and is renamed over the file; then the folder is flushed so the rename
+// itself survives a crash. An existing file keeps its permission bits; a new one gets
+// `newFileMode`. On any failure the temporary file is removed, the old file stays as it was, and
+// the error names the failing step with its errno.
+//
+// A writer that is killed, or whose machine stops, leaves its temporary file behind; the next
+// write of the same file removes it. A writer holds an exclusive flock() on its temporary file
+// from its creation until it is renamed or removed, so a temporary file nobody holds a lock on is
+// one whose writer has gone, and writes in progress in other processes are left alone. Readers
+// never remove anything: they may lack the right to, and a read must not change the folder.
 #pragma once
 
 #include <sys/types.h>

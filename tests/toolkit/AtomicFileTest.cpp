@@ -1,7 +1,12 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -24,6 +29,7 @@ std::vector<std::string> Names(const std::string& folder) {
     if (name != "." && name != "..") names.push_back(name);
   }
   if (dir != nullptr) ::closedir(dir);
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -92,6 +98,93 @@ TEST(AtomicFileTest, KeepingAnExistingFileRefusesToReplaceItAndLeavesNothingBehi
   EXPECT_EQ(e.op.rfind("link ", 0), 0u) << e.op;
   EXPECT_EQ(ReadFile(path), "first");
   EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"backup.json"});
+}
+
+// What a writer that was killed leaves, beside what only looks like it. The next write of the
+// file removes exactly the abandoned temporary files of that file.
+TEST(AtomicFileTest, AWriteRemovesTheTemporaryFilesThatKilledWritersOfTheSameFileLeft) {
+  enum class Kind { Plain, Locked, Fifo, Link };
+  struct Case {
+    const char* name;
+    Kind kind;
+    bool removed;
+  };
+  const Case cases[] = {
+      {".QMR7-TOOL.INI.a1B2c3.tmp", Kind::Plain, true},    // its writer was killed
+      {".QMR7-TOOL.INI.Zz9Yy8.tmp", Kind::Plain, true},    // and another one
+      {".QMR7-TOOL.INI.d4E5f6.tmp", Kind::Locked, false},  // a write in progress elsewhere
+      {".QMR7-TOOL.INI.fifo01.tmp", Kind::Fifo, false},    // not a file: never opened blocking
+      {".QMR7-TOOL.INI.link01.tmp", Kind::Link, false},    // never followed
+      {".OTHER.INI.a1B2c3.tmp", Kind::Plain, false},       // another file's write
+      {".QMR7-TOOL.INI.a1B2c.tmp", Kind::Plain, false},    // not the writer's pattern
+      {".QMR7-TOOL.INI.a1-2c3.tmp", Kind::Plain, false},
+      {"QMR7-TOOL.INI.a1B2c3.tmp", Kind::Plain, false},
+  };
+  TempDir dir;
+  const std::string path = dir / "QMR7-TOOL.INI";
+  WriteFile(path, "old");
+  WriteFile(dir / "elsewhere", "keep");
+  int lockFd = -1;
+  for (const Case& c : cases) {
+    const std::string file = dir / c.name;
+    switch (c.kind) {
+      case Kind::Plain:
+        WriteFile(file, "half");
+        break;
+      case Kind::Locked:
+        WriteFile(file, "half");
+        lockFd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+        break;
+      case Kind::Fifo:
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        break;
+      case Kind::Link:
+        ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), file.c_str()), 0);
+        break;
+    }
+  }
+
+  ASSERT_FALSE(WriteFileAtomically(path, "new"));
+  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(ReadFile(dir / "elsewhere"), "keep");
+  const std::vector<std::string> left = Names(dir.Path());
+  for (const Case& c : cases) {
+    const bool there = std::find(left.begin(), left.end(), c.name) != left.end();
+    EXPECT_EQ(there, !c.removed) << c.name;
+  }
+  ::close(lockFd);
+}
+
+// Each writer keeps its temporary file locked until it is in place, so writers of one file in
+// different processes never take each other's files for abandoned ones: none of their writes
+// fails, and nothing is left.
+TEST(AtomicFileTest, WritersOfOneFileInSeveralProcessesNeverRemoveEachOthersFiles) {
+  TempDir dir;
+  const std::string path = dir / "state";
+  constexpr int kWriters = 3;
+  constexpr int kWrites = 60;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      for (int i = 0; i < kWrites; ++i) {
+        const std::string value = "writer " + std::to_string(w) + " write " + std::to_string(i);
+        if (WriteFileAtomically(path, value)) ++failures;
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    writers.push_back(pid);
+  }
+  for (const pid_t pid : writers) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed";
+  }
+  EXPECT_EQ(ReadFile(path).rfind("writer ", 0), 0u);
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"state"});
 }
 
 }  // namespace
