@@ -4,12 +4,11 @@
 // The content goes to a temporary file in the same folder, named `.<file name>.<random>.tmp` (a
 // leading dot, so that folder listings can skip writes in progress), is flushed to the disk, and
 // is renamed over the file; then the folder is flushed so the rename itself survives a crash. An
-// existing file keeps its permission bits; a new one gets `newFileMode`. On any failure the
-// temporary file is removed, the old file stays as it was, and the error names the failing step
-// with its errno.
+// existing file keeps its permission bits; a new one gets `newFileMode` (POSIX permission bits;
+// Windows has none, and there the rename itself is written through to the disk before it returns).
+// On any failure the temporary file is removed, the old file stays as it was, and the error names
+// the failing step with the system's code.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <string_view>
@@ -21,8 +20,9 @@ namespace toolkit {
 enum class Existing { Replace, Keep };
 
 // ErrorKind::None on success. Does not create missing folders. With Existing::Keep a file already
-// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST.
+// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST
+// (on Windows ERROR_ALREADY_EXISTS).
 Error WriteFileAtomically(const std::string& path, std::string_view contents,
-                          mode_t newFileMode = 0644, Existing existing = Existing::Replace);
+                          unsigned newFileMode = 0644, Existing existing = Existing::Replace);
 
 }  // namespace toolkit

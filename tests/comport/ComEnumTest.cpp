@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "comport/ComEnum.h"
 #include "comport/ComPort.h"
+#include "comport/backend/posix/DevEnum.h"
 #include "platform/UdevPortEnumerator.h"
 #include "platform/VirtualDeviceRegistry.h"
 #include "tests/support/TempDir.h"
