@@ -33,7 +33,7 @@ bool TCustomComPort::ConfigDialog() {
   config.dwSize = kCommConfigSize;
   Check(backend::GetPortDefaults(name, config, services_));
   CopyDCB(config.dcb, true);
-  if (!dialogs->CommConfigDialog(name, config)) return false;
+  if (!dialogs->ShowConfigDialog(name, config)) return false;
   CopyDCB(config.dcb, false);
   SetComDCB();
   return true;
@@ -47,7 +47,7 @@ bool TCustomComPort::DefaultConfigDialog() {
   TCommConfig config;
   config.dwSize = kCommConfigSize;
   Check(backend::GetPortDefaults(name, config, services_));
-  if (!dialogs->CommConfigDialog(name, config)) return false;
+  if (!dialogs->ShowConfigDialog(name, config)) return false;
   Check(backend::SetPortDefaults(name, config, services_));
   return true;
 }

@@ -34,7 +34,7 @@ class TComDialogService {
   virtual ~TComDialogService() = default;
   // Opens the dialog for the port `name` on `config`'s line settings. True when the user
   // confirmed; `config` then holds the choices. A cancelled dialog leaves `config` alone.
-  virtual bool CommConfigDialog(const std::string& name, TCommConfig& config) = 0;
+  virtual bool ShowConfigDialog(const std::string& name, TCommConfig& config) = 0;
 };
 
 // 9600 bits per second, 8 data bits, no parity, 1 stop bit, DTR and RTS on, no flow control: what

@@ -196,5 +196,14 @@ TEST(ComEnumTest, FriendlyNamesIncludeTheRegisteredVirtualPorts) {
   EXPECT_EQ(std::count(list.begin(), list.end(), "DFU"), 0);
 }
 
+// Linux offers the component no notifier of its own: only the application's.
+TEST(ComNotifyNoServiceTest, WithoutANotifierStartingFailsQuietly) {
+  toolkit::DispatchQueue ui;
+  TComPort port(nullptr, ui);
+  port.SetOnDeviceArrival([](toolkit::Component*, const std::string&) {});
+  EXPECT_FALSE(port.StartNotification());
+  EXPECT_TRUE(port.StopNotification());
+}
+
 }  // namespace
 }  // namespace comport

@@ -1,10 +1,11 @@
 #include "comport/backend/win32/CommConfig.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
-#include "comport/backend/win32/WindowsApi.h"
 #include "toolkit/win32/WinError.h"
 
 namespace comport::win32 {
@@ -101,7 +102,7 @@ toolkit::Error WritePortDefaults(const std::string& name, const TCommConfig& con
   return {};
 }
 
-bool SystemComDialogs::CommConfigDialog(const std::string& name, TCommConfig& config) {
+bool SystemComDialogs::ShowConfigDialog(const std::string& name, TCommConfig& config) {
   std::vector<unsigned char> record = ToSystemRecord(config);
   if (!::CommConfigDialogW(Wide(name).c_str(), nullptr,
                            reinterpret_cast<COMMCONFIG*>(record.data()))) {

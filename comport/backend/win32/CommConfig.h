@@ -25,7 +25,7 @@ toolkit::Error WritePortDefaults(const std::string& name, const TCommConfig& con
 // CommConfigDialog, with no owner window. A dialog the system cannot show counts as cancelled.
 class SystemComDialogs final : public TComDialogService {
  public:
-  bool CommConfigDialog(const std::string& name, TCommConfig& config) override;
+  bool ShowConfigDialog(const std::string& name, TCommConfig& config) override;
 };
 
 }  // namespace comport::win32

@@ -1,8 +1,9 @@
 // The registry below one root key, opened read-only (KEY_READ), as the enumeration rules read it.
 #pragma once
 
+#include <windows.h>
+
 #include "comport/ComEnumRules.h"
-#include "comport/backend/win32/WindowsApi.h"
 
 namespace comport::win32 {
 

@@ -3,12 +3,13 @@
 // the port drivers' defaults.
 #include "comport/backend/SideServices.h"
 
+#include <windows.h>
+
 #include <string>
 
 #include "comport/ComEnumRules.h"
 #include "comport/backend/win32/CommConfig.h"
 #include "comport/backend/win32/RegistryReader.h"
-#include "comport/backend/win32/WindowsApi.h"
 #include "platform/win32/MessageWindowNotifier.h"
 
 namespace comport::backend {
