@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/DeviceBroadcast.h"
+#include "toolkit/Application.h"
 
 namespace platform::win32 {
 namespace {
@@ -78,9 +79,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   const auto change = DecodeDeviceBroadcast(static_cast<unsigned>(wParam),
                                             std::span<const unsigned char>(record, size));
   if (!change) return TRUE;
-  // Held here: the handler may end its own registration, and with it the watch.
+  // Held here: the handler may end its own registration, and with it the watch. What it throws
+  // goes to the standard report: an exception must not cross the window procedure.
   const SharedHandler handler = watch->Handler();
-  if (*handler) (*handler)(*change);
+  if (*handler) toolkit::RunGuarded([&] { (*handler)(*change); });
   return TRUE;
 }
 

@@ -18,7 +18,9 @@
 #include "platform/win32/MessageWindowNotifier.h"
 #include "platform/win32/SetupApiPortEnumerator.h"
 #include "tests/support/Win32TestSupport.h"
+#include "toolkit/Application.h"
 #include "toolkit/AtomicFile.h"
+#include "toolkit/Exception.h"
 #include "toolkit/win32/WinError.h"
 
 namespace platform {
@@ -130,6 +132,19 @@ TEST_F(MessageWindowNotifierTest, EndingTheRegistrationRemovesItsWindowEvenFromI
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(self, nullptr);
   EXPECT_EQ(NotifierWindow(), nullptr);
+}
+
+TEST_F(MessageWindowNotifierTest, WhatAHandlerThrowsGoesToTheStandardReport) {
+  std::vector<std::string> reports;
+  toolkit::SetExceptionHandler([&](const std::string& text) { reports.push_back(text); });
+  auto throwing = notifier_.Register([](const DeviceChange&) { throw toolkit::Exception("boom"); });
+  ASSERT_NE(throwing, nullptr);
+  const HWND second =
+      NotifierWindow(window_) != nullptr ? NotifierWindow(window_) : NotifierWindow();
+  auto port = Broadcast(DBT_DEVTYP_PORT, 0, L"COM3");
+  ::SendMessageW(second, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(port.data()));
+  toolkit::SetExceptionHandler({});
+  EXPECT_EQ(reports, std::vector<std::string>{"boom."});
 }
 
 TEST_F(MessageWindowNotifierTest, EachRegistrationHasAWindowOfItsOwn) {
