@@ -14,6 +14,7 @@
 #include "comport/ComConfigDialog.h"
 #include "comport/ComEnumRules.h"
 #include "comport/ComPort.h"
+#include "comport/backend/win32/CommConfig.h"
 #include "platform/win32/MessageWindowNotifier.h"
 #include "tests/support/Win32TestSupport.h"
 #include "toolkit/Dispatcher.h"
@@ -106,6 +107,7 @@ class AnsweringDialogs final : public TComDialogService {
   TDcb shown;
 };
 
+// QMR7_TEST_COM_PORT, else the first COM port whose defaults the system keeps.
 std::string TestPort() {
   if (const char* port = std::getenv("QMR7_TEST_COM_PORT"); port != nullptr && port[0] != '\0') {
     return port;
@@ -114,13 +116,20 @@ std::string TestPort() {
   TComPort probe(nullptr, ui);
   std::vector<std::string> com;
   probe.EnumComDevices(com);
-  return com.empty() ? std::string() : com.front();
+  for (const std::string& name : com) {
+    TCommConfig config;
+    config.dwSize = kCommConfigSize;
+    if (!win32::ReadPortDefaults(name, config)) return name;
+  }
+  return {};
 }
 
 TEST(Win32ComConfigDialogTest,
      TheDialogOpensOnTheDriversDefaultsAndAConfirmedOneChangesTheSettings) {
   const std::string name = TestPort();
-  if (name.empty()) GTEST_SKIP() << "no COM port on this machine (QMR7_TEST_COM_PORT names one)";
+  if (name.empty()) {
+    GTEST_SKIP() << "no COM port whose defaults the system keeps (QMR7_TEST_COM_PORT names one)";
+  }
   toolkit::DispatchQueue ui;
   TComPort port(nullptr, ui);
   AnsweringDialogs dialogs;
