@@ -57,7 +57,13 @@ void SortPortTable(std::span<std::string> names, std::span<std::string> descript
 }
 
 std::string DevicePathForm(std::string_view name) {
-  return name.starts_with('/') ? std::string(name) : "/dev/" + std::string(name);
+  if (name.starts_with('/') || name.starts_with("\\\\.\\")) return std::string(name);
+  const bool windowsPort = name.size() > 3 &&
+                           std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+                           std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+                           std::toupper(static_cast<unsigned char>(name[2])) == 'M' &&
+                           std::isdigit(static_cast<unsigned char>(name[3])) != 0;
+  return windowsPort ? "\\\\.\\" + std::string(name) : "/dev/" + std::string(name);
 }
 
 std::string PortListLine(std::string_view name, std::string_view description) {

@@ -29,7 +29,9 @@ bool PortNameLess(std::string_view a, std::string_view b);
 // table's length. The exchange order of the window: equal names keep no promised order.
 void SortPortTable(std::span<std::string> names, std::span<std::string> descriptions);
 
-// The second way to name a port when its name alone does not open: the device path.
+// The second way to name a port when its name alone does not open: the device path. A Windows
+// port name ("COM" and a number, in any letter case) takes the device namespace's "\\.\" before
+// it, which names above COM9 need; any other name not yet a path goes below /dev.
 std::string DevicePathForm(std::string_view name);
 
 // The line the window shows for a port.

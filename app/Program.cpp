@@ -2,13 +2,11 @@
 
 #include <QGuiApplication>
 #include <QLocale>
-#include <cstdlib>
 
 #include "app/Mainform.h"
 #include "app/SystemUsb.h"
 #include "platform/Folders.h"
-#include "platform/PollingDeviceNotifier.h"
-#include "platform/UdevPortEnumerator.h"
+#include "platform/System.h"
 #include "platform/UiLanguage.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/Application.h"
@@ -23,8 +21,7 @@ int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& befo
   toolkit::qt::QtApplication application(argc, argv);
   // Desktops name the tool's windows from its desktop entry, in the user's language.
   QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
-  resources::SetLanguage(platform::DetectUiLanguage(
-      [](const char* name) { return std::getenv(name); }, QLocale::system().name().toStdString()));
+  resources::SetLanguage(platform::SystemUiLanguage(QLocale::system().name().toStdString()));
 
   toolkit::qt::QtUiServices ui;
   std::string title = resources::LoadText(resources::kTextAppTitle);
@@ -35,20 +32,13 @@ int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& befo
 
   toolkit::qt::QtClock clock;
   toolkit::qt::QtDispatcher dispatcher;
-  const platform::VirtualDeviceRegistry registry;
-  platform::SystemPortEnumerator ports(registry);
-  platform::PollingDeviceNotifier notifier(dispatcher, [&registry] {
-    std::vector<std::unique_ptr<platform::EventSource>> sources;
-    if (auto udev = platform::MakeUdevEventSource()) sources.push_back(std::move(udev));
-    if (auto virtuals = platform::MakeRegistryEventSource(registry)) {
-      sources.push_back(std::move(virtuals));
-    }
-    return sources;
-  });
+  const std::unique_ptr<platform::PortEnumerator> ports = platform::MakeSystemPortEnumerator();
+  const std::unique_ptr<platform::DeviceNotifier> notifier =
+      platform::MakeSystemDeviceNotifier(dispatcher);
   app::SystemUpgradeEngine engine;
   int code = 0;
   try {
-    app::TMajorForm form({clock, ui, dispatcher, ports, notifier,
+    app::TMajorForm form({clock, ui, dispatcher, *ports, *notifier,
                           platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
                           platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree});
     title = form.ApplicationTitle;

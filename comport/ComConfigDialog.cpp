@@ -1,135 +1,16 @@
-// The configuration dialogs and the defaults file.
+// The configuration dialogs: the defaults and the dialog itself are the platform's
+// (backend/*/SideServices), the order of the steps is the component's.
 #include "comport/ComConfigDialog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <charconv>
-#include <filesystem>
-#include <sstream>
-#include <string_view>
-#include <vector>
-
 #include "comport/ComPort.h"
-#include "platform/Folders.h"
-#include "toolkit/AtomicFile.h"
+#include "comport/backend/SideServices.h"
 
 namespace comport {
 namespace {
 
-toolkit::Error Fail(int code, std::string op) {
-  return toolkit::ErrnoError(code, std::move(op));
-}
-
-struct Choice {
-  std::string_view word;
-  std::uint32_t value;
-};
-
-constexpr Choice kParities[] = {{"n", 0}, {"o", 1}, {"e", 2}, {"m", 3}, {"s", 4}};
-constexpr Choice kStopBits[] = {{"1", 0}, {"1.5", 1}, {"2", 2}};
-constexpr Choice kDtr[] = {
-    {"off", dcb::DtrDisable}, {"on", dcb::DtrEnable}, {"hs", dcb::DtrHandshake}};
-constexpr Choice kRts[] = {{"off", dcb::RtsDisable},
-                           {"on", dcb::RtsEnable},
-                           {"hs", dcb::RtsHandshake},
-                           {"toggle", dcb::RtsToggle}};
-struct FlagKey {
-  std::string_view key;
-  std::uint32_t flag;
-};
-constexpr FlagKey kFlags[] = {{"octs", dcb::fOutxCtsFlow},
-                              {"odsr", dcb::fOutxDsrFlow},
-                              {"idsr", dcb::fDsrSensitivity},
-                              {"xin", dcb::fInX},
-                              {"xout", dcb::fOutX}};
-
-template <std::size_t N>
-std::string_view WordOf(const Choice (&choices)[N], std::uint32_t value) {
-  for (const Choice& c : choices) {
-    if (c.value == value) return c.word;
-  }
-  return choices[1].word;
-}
-
-template <std::size_t N>
-bool ValueOf(const Choice (&choices)[N], std::string_view word, std::uint32_t& value) {
-  for (const Choice& c : choices) {
-    if (c.word == word) {
-      value = c.value;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool Number(std::string_view text, std::uint32_t& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
-// One key=value word; what this version does not understand changes nothing.
-void ApplyWord(std::string_view key, std::string_view value, TDcb& dcb) {
-  std::uint32_t v = 0;
-  if (key == "baud" && Number(value, v) && v != 0) dcb.BaudRate = v;
-  if (key == "data" && Number(value, v) && v >= 4 && v <= 9)
-    dcb.ByteSize = static_cast<std::uint8_t>(v);
-  if (key == "parity" && ValueOf(kParities, value, v)) dcb.Parity = static_cast<std::uint8_t>(v);
-  if (key == "stop" && ValueOf(kStopBits, value, v)) dcb.StopBits = static_cast<std::uint8_t>(v);
-  if (key == "dtr" && ValueOf(kDtr, value, v)) {
-    dcb.Flags = (dcb.Flags & ~dcb::fDtrControlMask) | v;
-  }
-  if (key == "rts" && ValueOf(kRts, value, v)) {
-    dcb.Flags = (dcb.Flags & ~dcb::fRtsControlMask) | v;
-  }
-  for (const FlagKey& f : kFlags) {
-    if (key != f.key) continue;
-    if (value == "on") dcb.Flags |= f.flag;
-    if (value == "off") dcb.Flags &= ~f.flag;
-  }
-}
-
-std::vector<std::string> Words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string w; in >> w;)
-    words.push_back(w);
-  return words;
-}
-
-// The whole file; `text` empty and success when it does not exist.
-toolkit::Error ReadFile(const std::string& path, std::string& text) {
-  text.clear();
-  if (path.empty()) return {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? toolkit::Error{} : Fail(errno, "read " + path);
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int code = errno;
-      ::close(fd);
-      return Fail(code, "read " + path);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return {};
-}
-
-// A port name is what a line's first word can hold, and names a device that is there.
-toolkit::Error CheckPort(const std::string& name) {
-  if (name.empty() || Words(name).size() != 1 || name.front() == '#')
-    return Fail(EINVAL, "name the port");
-  struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) return Fail(errno, "find " + name);
-  if (!S_ISCHR(st.st_mode)) return Fail(ENOTTY, "find " + name);
-  return {};
-}
+// Neither the application nor the platform offers a dialog.
+const toolkit::Error kNoDialog{toolkit::ErrorKind::NotSupported, 0,
+                               "Can't show a configuration dialog", "show a configuration dialog"};
 
 }  // namespace
 
@@ -143,118 +24,31 @@ TDcb BuiltInDefaultDcb() {
   return dcb;
 }
 
-std::string FormatDefaultsLine(const std::string& name, const TDcb& dcb) {
-  std::string line =
-      name + " baud=" + std::to_string(dcb.BaudRate) + " data=" + std::to_string(dcb.ByteSize);
-  line += " parity=" + std::string(WordOf(kParities, dcb.Parity));
-  line += " stop=" + std::string(WordOf(kStopBits, dcb.StopBits));
-  line += " dtr=" + std::string(WordOf(kDtr, dcb.Flags & dcb::fDtrControlMask));
-  line += " rts=" + std::string(WordOf(kRts, dcb.Flags & dcb::fRtsControlMask));
-  for (const FlagKey& f : kFlags) {
-    line += " " + std::string(f.key) + ((dcb.Flags & f.flag) != 0 ? "=on" : "=off");
-  }
-  return line;
-}
-
-bool ParseDefaultsLine(const std::string& line, std::string& name, TDcb& dcb) {
-  const std::vector<std::string> words = Words(line);
-  if (words.empty() || words.front().front() == '#') return false;
-  name = words.front();
-  dcb = BuiltInDefaultDcb();
-  for (std::size_t i = 1; i < words.size(); ++i) {
-    const std::string_view word = words[i];
-    const auto eq = word.find('=');
-    if (eq != std::string_view::npos) ApplyWord(word.substr(0, eq), word.substr(eq + 1), dcb);
-  }
-  return true;
-}
-
-std::string DefaultCommConfigPath() {
-  const std::string folder = platform::UserAppDataFolder();
-  return folder.empty() ? std::string() : folder + "/comport/port-defaults";
-}
-
-toolkit::Error GetDefaultCommConfig(const std::string& name, TCommConfig& config,
-                                    const std::string& file) {
-  if (config.dwSize < kCommConfigSize) return Fail(EINVAL, "read the configuration record");
-  if (toolkit::Error e = CheckPort(name)) return e;
-  std::string text;
-  if (toolkit::Error e = ReadFile(file, text)) return e;
-  TDcb dcb = BuiltInDefaultDcb();
-  std::istringstream lines(text);
-  for (std::string line, lineName; std::getline(lines, line);) {
-    TDcb parsed;
-    if (ParseDefaultsLine(line, lineName, parsed) && lineName == name) dcb = parsed;
-  }
-  config.wVersion = 1;
-  config.dcb = dcb;
-  config.dwProviderSubType = kProviderRs232;
-  return {};
-}
-
-toolkit::Error SetDefaultCommConfig(const std::string& name, const TCommConfig& config,
-                                    const std::string& file) {
-  if (config.dwSize < kCommConfigSize) return Fail(EINVAL, "read the configuration record");
-  if (toolkit::Error e = CheckPort(name)) return e;
-  if (file.empty()) return Fail(ENOENT, "find the defaults file");
-  std::string text;
-  if (toolkit::Error e = ReadFile(file, text)) return e;
-
-  const std::string ours = FormatDefaultsLine(name, config.dcb);
-  std::string out;
-  bool replaced = false;
-  std::istringstream lines(text);
-  for (std::string line, lineName; std::getline(lines, line);) {
-    TDcb parsed;
-    if (ParseDefaultsLine(line, lineName, parsed) && lineName == name) {
-      if (replaced) continue;  // one line per port
-      line = ours;
-      replaced = true;
-    }
-    out += line + "\n";
-  }
-  if (!replaced) out += ours + "\n";
-
-  platform::CreateFolder(std::filesystem::path(file).parent_path().string());
-  return toolkit::WriteFileAtomically(file, out);
-}
-
-// The port's dialogs.
-
-namespace {
-
-// A port given no dialog service (the tool itself never shows these dialogs).
-const toolkit::Error kNoDialog{toolkit::ErrorKind::NotSupported, 0,
-                               "Can't show a configuration dialog", "show a configuration dialog"};
-
-std::string DefaultsFileOf(const TComServices& services) {
-  return services.defaultsFile.empty() ? DefaultCommConfigPath() : services.defaultsFile;
-}
-
-}  // namespace
-
 bool TCustomComPort::ConfigDialog() {
-  if (services_.dialogs == nullptr) RaiseError(kNoDialog);
+  TComDialogService* dialogs =
+      services_.dialogs != nullptr ? services_.dialogs : backend::SystemComDialogs();
+  if (dialogs == nullptr) RaiseError(kNoDialog);
   const std::string name = ShortDeviceName();
   TCommConfig config;
   config.dwSize = kCommConfigSize;
-  Check(GetDefaultCommConfig(name, config, DefaultsFileOf(services_)));
+  Check(backend::GetPortDefaults(name, config, services_));
   CopyDCB(config.dcb, true);
-  if (!services_.dialogs->CommConfigDialog(name, config)) return false;
+  if (!dialogs->ShowConfigDialog(name, config)) return false;
   CopyDCB(config.dcb, false);
   SetComDCB();
   return true;
 }
 
 bool TCustomComPort::DefaultConfigDialog() {
-  if (services_.dialogs == nullptr) RaiseError(kNoDialog);
+  TComDialogService* dialogs =
+      services_.dialogs != nullptr ? services_.dialogs : backend::SystemComDialogs();
+  if (dialogs == nullptr) RaiseError(kNoDialog);
   const std::string name = ShortDeviceName();
-  const std::string file = DefaultsFileOf(services_);
   TCommConfig config;
   config.dwSize = kCommConfigSize;
-  Check(GetDefaultCommConfig(name, config, file));
-  if (!services_.dialogs->CommConfigDialog(name, config)) return false;
-  Check(SetDefaultCommConfig(name, config, file));
+  Check(backend::GetPortDefaults(name, config, services_));
+  if (!dialogs->ShowConfigDialog(name, config)) return false;
+  Check(backend::SetPortDefaults(name, config, services_));
   return true;
 }
 

@@ -1,23 +1,8 @@
-// The line-settings dialog and the ports' default line settings.
+// The line-settings dialog and the ports' default line settings, as the component sees them.
 //
-// Linux keeps no default line settings per port, so the component keeps them in a file of its
-// own, DefaultCommConfigPath(): `<user config folder>/comport/port-defaults`. UTF-8 text, one line
-// per port, each ended by LF:
-//
-//   # Lines starting with # and blank lines are kept as they are.
-//   /dev/ttyUSB0 baud=115200 data=8 parity=n stop=1 dtr=on rts=hs octs=on odsr=off idsr=off xin=off
-//   xout=off
-//
-// The first word is the port's name as Open takes it; then key=value words, in any order:
-//   baud  bits per second          data  4 to 9          parity  n, o, e, m or s
-//   stop  1, 1.5 or 2              dtr   off, on, hs     rts     off, on, hs or toggle
-//   octs, odsr  CTS / DSR output flow control            idsr    DSR sensitivity
-//   xin, xout   XON/XOFF on input / on output            (these five: on or off)
-// A missing key, or a value not listed, keeps the built-in default: 9600 bits per second, 8 data
-// bits, no parity, 1 stop bit, DTR and RTS on, no flow control. Unknown keys are ignored. A port
-// without a line has the built-in defaults; the characters, limits and other options of the line
-// settings are not kept (they read back as the component's defaults). Writing replaces the port's
-// line, or adds one, keeps every other line as it was, and replaces the file atomically.
+// Where the defaults live is the platform's: Windows keeps them with each port's driver
+// (Get/SetDefaultCommConfig); Linux keeps none, so the component keeps them in a file of its own
+// (comport/backend/posix/PortDefaultsFile.h).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +21,8 @@ struct TCommConfig {
   std::uint32_t dwProviderSubType = 0;
   std::uint32_t dwProviderOffset = 0;
   std::uint32_t dwProviderSize = 0;
+  // The provider's own bytes (a modem's settings, for example), handed back unchanged.
+  std::string providerData;
 };
 inline constexpr std::uint32_t kCommConfigSize = 52;
 inline constexpr std::uint32_t kProviderRs232 = 1;
@@ -47,23 +34,11 @@ class TComDialogService {
   virtual ~TComDialogService() = default;
   // Opens the dialog for the port `name` on `config`'s line settings. True when the user
   // confirmed; `config` then holds the choices. A cancelled dialog leaves `config` alone.
-  virtual bool CommConfigDialog(const std::string& name, TCommConfig& config) = 0;
+  virtual bool ShowConfigDialog(const std::string& name, TCommConfig& config) = 0;
 };
 
-// The defaults file; empty when the user's config folder cannot be determined.
-std::string DefaultCommConfigPath();
-
-// The default settings of the port `name` from `file` into `config`, whose dwSize must be at least
-// kCommConfigSize. The port must exist as a character device. A missing file or line gives the
-// built-in defaults; a file that cannot be read fails with the system's code.
-toolkit::Error GetDefaultCommConfig(const std::string& name, TCommConfig& config,
-                                    const std::string& file);
-toolkit::Error SetDefaultCommConfig(const std::string& name, const TCommConfig& config,
-                                    const std::string& file);
-
-// One port's line of the defaults file, and back; parsing starts from the built-in defaults.
-std::string FormatDefaultsLine(const std::string& name, const TDcb& dcb);
-bool ParseDefaultsLine(const std::string& line, std::string& name, TDcb& dcb);
+// 9600 bits per second, 8 data bits, no parity, 1 stop bit, DTR and RTS on, no flow control: what
+// a port without defaults of its own starts from.
 TDcb BuiltInDefaultDcb();
 
 }  // namespace comport

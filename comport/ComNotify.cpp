@@ -1,6 +1,8 @@
-// Hot-plug notification: the port hears device changes through the application's notifier while
-// an arrival or removal handler is assigned.
+// Hot-plug notification: the port hears device changes through the application's notifier (or,
+// where the application gives none, one of the platform's own) while an arrival or removal
+// handler is assigned.
 #include "comport/ComPort.h"
+#include "comport/backend/SideServices.h"
 
 namespace comport {
 
@@ -27,10 +29,12 @@ void TCustomComPort::DeviceHandlersChanged() {
 
 bool TCustomComPort::StartNotification() {
   if (FNotification != nullptr) return true;
-  if (services_.notifier == nullptr) return false;
+  platform::DeviceNotifier* notifier =
+      services_.notifier != nullptr ? services_.notifier : backend::OwnDeviceNotifier();
+  if (notifier == nullptr) return false;
   // The registration is the hook: it ends with it.
-  FNotification = services_.notifier->Register(
-      [this](const platform::DeviceChange& change) { WindowHook(change); });
+  FNotification =
+      notifier->Register([this](const platform::DeviceChange& change) { WindowHook(change); });
   return FNotification != nullptr;
 }
 

@@ -1,42 +1,22 @@
 #include "platform/Folders.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
+#include <system_error>
 
 namespace platform {
 
-std::string UserAppDataFolder() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    return xdg;
-  }
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
-    const passwd* pw = ::getpwuid(::getuid());
-    home = pw != nullptr ? pw->pw_dir : nullptr;
-  }
-  if (home == nullptr || home[0] == '\0') return {};
-  return std::string(home) + "/.config";
+std::filesystem::path FsPath(std::string_view utf8) {
+  return std::filesystem::path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
 
 bool CreateFolder(const std::string& path) {
   std::error_code ec;
-  return !path.empty() && std::filesystem::create_directories(path, ec) && !ec;
-}
-
-std::string ProgramPath(std::string_view argv0) {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(argv0) : exe.string();
+  return !path.empty() && std::filesystem::create_directories(FsPath(path), ec) && !ec;
 }
 
 std::string ProgramBaseName(std::string_view programPath) {
-  const auto slash = programPath.find_last_of('/');
+  const auto slash = programPath.find_last_of("/\\");
   std::string_view name =
       slash == std::string_view::npos ? programPath : programPath.substr(slash + 1);
   std::string base(name);

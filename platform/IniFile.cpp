@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/Folders.h"
 #include "toolkit/AtomicFile.h"
 
 namespace platform {
@@ -53,7 +54,7 @@ std::optional<KeyValue> ParseKeyValue(std::string_view line) {
 }
 
 std::optional<std::string> Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream s;
   s << in.rdbuf();

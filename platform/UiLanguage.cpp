@@ -34,4 +34,10 @@ resources::Language DetectUiLanguage(const EnvLookup& env, const std::string& sy
   return IsJapanese(locale) ? resources::Language::Japanese : resources::Language::English;
 }
 
+resources::Language LanguageOfLangId(unsigned langId) {
+  constexpr unsigned kPrimaryJapanese = 0x11;
+  return (langId & 0x3FF) == kPrimaryJapanese ? resources::Language::Japanese
+                                              : resources::Language::English;
+}
+
 }  // namespace platform

@@ -178,14 +178,15 @@ int LinkInPlace(const std::string& temp, const std::string& path) {
 
 }  // namespace
 
-Error WriteFileAtomically(const std::string& path, std::string_view contents, mode_t newFileMode,
+Error WriteFileAtomically(const std::string& path, std::string_view contents, unsigned newFileMode,
                           Existing existing) {
   RemoveAbandonedTempFiles(FolderOf(path), NameOf(path));
   TempFile temp(path);
   if (temp.OpenError() != 0) return ErrnoError(temp.OpenError(), "create " + temp.Path());
 
   struct stat st {};
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : newFileMode;
+  const mode_t mode =
+      ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(newFileMode);
   if (::fchmod(temp.Fd(), mode) != 0) return ErrnoError(errno, "set the mode of " + temp.Path());
   if (const int e = WriteAll(temp.Fd(), contents)) return ErrnoError(e, "write " + temp.Path());
   if (::fsync(temp.Fd()) != 0) return ErrnoError(errno, "flush " + temp.Path());

@@ -1,12 +1,13 @@
 // Replacing a file's whole content so that a crash, a full disk or a reader at the wrong moment
 // sees either the old file or the new one, never a part.
 //
-// The content goes to a temporary file in the same folder, named `.<file name>.<6 random
-// letters or digits>.tmp` (a leading dot, so that folder listings can skip writes in progress), is
-// flushed to the disk, and is renamed over the file; then the folder is flushed so the rename
-// itself survives a crash. An existing file keeps its permission bits; a new one gets
-// `newFileMode`. On any failure the temporary file is removed, the old file stays as it was, and
-// the error names the failing step with its errno.
+// The content goes to a temporary file in the same folder, named `.<file name>.<random>.tmp` (a
+// leading dot, so that folder listings can skip writes in progress), is flushed to the disk, and
+// is renamed over the file; then the folder is flushed so the rename itself survives a crash. An
+// existing file keeps its permission bits; a new one gets `newFileMode` (POSIX permission bits;
+// Windows has none, and there the rename itself is written through to the disk before it returns).
+// On any failure the temporary file is removed, the old file stays as it was, and the error names
+// the failing step with the system's code.
 //
 // A writer that is killed, or whose machine stops, leaves its temporary file behind; the next
 // write of the same file removes it. A writer holds an exclusive flock() on its temporary file
@@ -14,8 +15,6 @@
 // one whose writer has gone, and writes in progress in other processes are left alone. Readers
 // never remove anything: they may lack the right to, and a read must not change the folder.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <string_view>
@@ -27,8 +26,9 @@ namespace toolkit {
 enum class Existing { Replace, Keep };
 
 // ErrorKind::None on success. Does not create missing folders. With Existing::Keep a file already
-// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST.
+// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST
+// (on Windows ERROR_ALREADY_EXISTS).
 Error WriteFileAtomically(const std::string& path, std::string_view contents,
-                          mode_t newFileMode = 0644, Existing existing = Existing::Replace);
+                          unsigned newFileMode = 0644, Existing existing = Existing::Replace);
 
 }  // namespace toolkit

@@ -120,7 +120,7 @@ void TComConfigForm::Store(TDcb& dcb) const {
   ApplyFlowChoice(static_cast<TFlowChoice>(FlowControlBox->currentData().toInt()), dcb);
 }
 
-bool QtComDialogService::CommConfigDialog(const std::string& name, TCommConfig& config) {
+bool QtComDialogService::ShowConfigDialog(const std::string& name, TCommConfig& config) {
   TComConfigForm form(name, owner_);
   form.Load(config.dcb);
   if (form.exec() != QDialog::Accepted) return false;

@@ -40,7 +40,7 @@ class QtComDialogService final : public TComDialogService {
  public:
   // The dialogs are owned by `owner` (the main window, once it exists).
   void SetOwner(QWidget* owner) { owner_ = owner; }
-  bool CommConfigDialog(const std::string& name, TCommConfig& config) override;
+  bool ShowConfigDialog(const std::string& name, TCommConfig& config) override;
 
  private:
   QPointer<QWidget> owner_;

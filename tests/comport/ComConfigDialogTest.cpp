@@ -10,6 +10,7 @@
 #include "PtyFixture.h"
 #include "ScriptedComDialogs.h"
 #include "comport/ComConfigDialog.h"
+#include "comport/backend/posix/PortDefaultsFile.h"
 #include "tests/support/TempDir.h"
 
 namespace comport::testing {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "comport/ComEnum.h"
 #include "comport/ComPort.h"
+#include "comport/backend/posix/DevEnum.h"
 #include "platform/UdevPortEnumerator.h"
 #include "platform/VirtualDeviceRegistry.h"
 #include "tests/support/TempDir.h"
@@ -194,6 +194,15 @@ TEST(ComEnumTest, FriendlyNamesIncludeTheRegisteredVirtualPorts) {
   ASSERT_FALSE(list.empty());
   EXPECT_EQ(list.back(), "USB Serial Device (QM-R7 virtual headset)");
   EXPECT_EQ(std::count(list.begin(), list.end(), "DFU"), 0);
+}
+
+// Linux offers the component no notifier of its own: only the application's.
+TEST(ComNotifyNoServiceTest, WithoutANotifierStartingFailsQuietly) {
+  toolkit::DispatchQueue ui;
+  TComPort port(nullptr, ui);
+  port.SetOnDeviceArrival([](toolkit::Component*, const std::string&) {});
+  EXPECT_FALSE(port.StartNotification());
+  EXPECT_TRUE(port.StopNotification());
 }
 
 }  // namespace

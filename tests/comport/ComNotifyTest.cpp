@@ -103,14 +103,6 @@ TEST_F(ComNotifyTest, ARefusedRegistrationLeavesThePortUnregisteredAndUnhooked) 
   EXPECT_EQ(heard_, std::vector<std::string>{"arrived /dev/ttyUSB0"});
 }
 
-TEST(ComNotifyNoServiceTest, WithoutANotifierStartingFailsQuietly) {
-  toolkit::DispatchQueue ui;
-  TComPort port(nullptr, ui);
-  port.SetOnDeviceArrival([](toolkit::Component*, const std::string&) {});
-  EXPECT_FALSE(port.StartNotification());
-  EXPECT_TRUE(port.StopNotification());
-}
-
 TEST_F(ComNotifyTest, DestructionUnregistersFirst) {
   port_->SetOnDeviceArrival(Record("arrived"));
   ASSERT_TRUE(notifier_.Registered());

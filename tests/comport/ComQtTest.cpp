@@ -115,7 +115,7 @@ TEST_F(ComQtTest, TheServiceHandsBackTheChoicesOnlyWhenConfirmed) {
         form->reject();
       }
     });
-    EXPECT_EQ(service.CommConfigDialog("/dev/ttyS0", config), confirm);
+    EXPECT_EQ(service.ShowConfigDialog("/dev/ttyS0", config), confirm);
     EXPECT_EQ(config.dcb.BaudRate, confirm ? 4800U : 9600U);
   }
 }

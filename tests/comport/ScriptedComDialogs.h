@@ -21,7 +21,7 @@ class ScriptedComDialogs final : public TComDialogService {
   // the user cancels. Edits of a cancelled dialog are not handed back.
   using Answer = std::function<bool(TDcb& dcb)>;
 
-  bool CommConfigDialog(const std::string& name, TCommConfig& config) override {
+  bool ShowConfigDialog(const std::string& name, TCommConfig& config) override {
     shown.push_back({name, config.dcb});
     if (answers.empty()) return false;
     const Answer answer = answers.front();
