@@ -144,8 +144,9 @@ TEST_F(DeviceTreeTest, InstancesWithoutAStringNameOrGuidAndKeysThatDoNotOpenAreS
   Instance("ACPI", "PNP0501", "4", {Text("ClassGUID", kPortsClassGuid)});
   // Listed, but their keys do not open (access denied, or gone meanwhile).
   AddSubKey(kDeviceTreeKey, "ROOT");
-  AddSubKey(std::string(kDeviceTreeKey) + "\\ACPI", "PNP0502");
-  AddSubKey(std::string(kDeviceTreeKey) + "\\ACPI\\PNP0501", "5");
+  const std::string acpi = std::string(kDeviceTreeKey).append("\\ACPI");
+  AddSubKey(acpi, "PNP0502");
+  AddSubKey(acpi + "\\PNP0501", "5");
   Instance(
       "ACPI", "PNP0501", "6",
       {Text("ClassGUID", kPortsClassGuid), Text("FriendlyName", "Communications Port (COM6)")});
