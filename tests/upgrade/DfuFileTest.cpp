@@ -43,6 +43,10 @@ struct FileCase {
   FileFault fault;
 };
 
+void PrintTo(const FileCase& c, std::ostream* out) {
+  *out << c.input;
+}
+
 std::string Valid() {
   return Text(BuildFile(Header(), Body(3000), Ids()));
 }
