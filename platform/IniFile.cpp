@@ -1,7 +1,10 @@
 #include "platform/IniFile.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 #include "toolkit/AtomicFile.h"
@@ -52,12 +55,30 @@ std::optional<KeyValue> ParseKeyValue(std::string_view line) {
   return KeyValue{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
 }
 
+// Only a regular file is opened, without waiting, and read up to the limit: a named pipe or a
+// device in the file's place would otherwise hold the window's start-up, and an endless file
+// its memory.
 std::optional<std::string> Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buffer[4096];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+    ok = text.size() <= IniFile::kMaxFileSize;
+  }
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  return text;
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "platform/IniFile.h"
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 #include "toolkit/Exception.h"
 
@@ -163,6 +166,45 @@ TEST(IniFileTest, AFailedWriteCarriesTheSystemsReason) {
     EXPECT_EQ(e.Message(), "Unable to write to " + (dir / "plain/t.INI"));
     EXPECT_EQ(e.Cause().code, ENOTDIR);
     EXPECT_EQ(e.Cause().kind, toolkit::ErrorKind::OsFailure);
+  }
+}
+
+// What may stand where the settings file should be. Nothing of it is read into memory or holds the
+// reader up: it reads as a missing file, and the write at close puts a settings file in its place.
+TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnce) {
+  struct Case {
+    const char* input;
+    void (*make)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"a named pipe no one writes to",
+       [](const std::string& path) { ::mkfifo(path.c_str(), 0600); }},
+      {"a symlink to a named pipe",
+       [](const std::string& path) {
+         ::mkfifo((path + ".pipe").c_str(), 0600);
+         ::symlink((path + ".pipe").c_str(), path.c_str());
+       }},
+      {"a symlink to /dev/zero (endless zeros)",
+       [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); }},
+      {"a settings file of 1 MiB + 1 byte holding the key",
+       [](const std::string& path) {
+         WriteFile(path, "[Setting]\nDFU_FileName=/a\n" + std::string(IniFile::kMaxFileSize, ';'));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    c.make(path);
+    const auto value =
+        testsupport::WithinBound([path] { return IniFile(path).Read("Setting", "DFU_FileName"); });
+    ASSERT_TRUE(value) << "reading blocked";
+    EXPECT_EQ(*value, std::nullopt);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+    EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), "/new");
+    testsupport::RecordHostile("Settings file", c.input,
+                               "reads as missing; the write at close replaces it with a settings "
+                               "file");
   }
 }
 
