@@ -147,21 +147,20 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
                              " holds a line break");
   }
   const std::string old = Slurp(path_).value_or(std::string());
-  const bool crlf = old.find("\r\n") != std::string::npos;
-  const std::string eol = crlf ? "\r\n" : "\n";
+  const std::vector<std::string_view> lines = SplitLines(old);
+  const bool lastEnded = old.empty() || old.back() == '\n';
+  // Lines this write adds end as the file's first line does; every other line keeps its bytes,
+  // its own line end included, so writing the same value twice changes nothing.
+  const auto firstEnd = old.find('\n');
+  const std::string eol =
+      firstEnd != std::string::npos && firstEnd > 0 && old[firstEnd - 1] == '\r' ? "\r\n" : "\n";
   const std::string newLine = std::string(key) + "=" + Stored(value);
-
-  std::vector<std::string> lines;
-  for (std::string_view line : SplitLines(old)) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-  }
 
   bool inSection = false;
   bool sectionFound = false;
-  bool written = false;
-  std::size_t insertAt = lines.size();  // after the section's last key
-  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+  std::size_t replaceAt = lines.size();  // none
+  std::size_t insertAt = lines.size();   // after the section's last key
+  for (std::size_t i = 0; i < lines.size() && replaceAt == lines.size(); ++i) {
     if (auto name = SectionName(lines[i])) {
       if (inSection) break;
       inSection = SameName(*name, section);
@@ -175,23 +174,31 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
     const auto kv = ParseKeyValue(lines[i]);
     if (!kv) continue;
     insertAt = i + 1;
-    if (SameName(kv->key, key)) {
-      lines[i] = newLine;
-      written = true;
-    }
-  }
-  if (!written) {
-    if (sectionFound) {
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
-    } else {
-      lines.push_back("[" + std::string(section) + "]");
-      lines.push_back(newLine);
-    }
+    if (SameName(kv->key, key)) replaceAt = i;
   }
 
   std::string out;
-  for (const auto& line : lines)
-    out += line + eol;
+  // Ends the file's last line before anything is added after it.
+  const auto endLastLine = [&] {
+    if (lastEnded) return;
+    out += !lines.back().empty() && lines.back().back() == '\r' ? "\n" : eol;
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const bool ended = i + 1 < lines.size() || lastEnded;
+    if (i == replaceAt) {
+      out += newLine;
+      if (!lines[i].empty() && lines[i].back() == '\r') out += '\r';
+    } else {
+      if (sectionFound && replaceAt == lines.size() && i == insertAt) out += newLine + eol;
+      out += lines[i];
+    }
+    if (ended) out += '\n';
+  }
+  if (replaceAt == lines.size() && (!sectionFound || insertAt == lines.size())) {
+    endLastLine();
+    if (!sectionFound) out += "[" + std::string(section) + "]" + eol;
+    out += newLine + eol;
+  }
   if (toolkit::Error e = toolkit::WriteFileAtomically(path_, out)) {
     throw IniFileError(path_, std::move(e));
   }

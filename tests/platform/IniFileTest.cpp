@@ -73,6 +73,12 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
        "[Setting]\r\nDFU_FileName=/a\r\n"},
       {"matches names in any case", "[SETTING]\ndfu_filename=/old\n", "/a",
        "[SETTING]\nDFU_FileName=/a\n"},
+      {"ends a last line without its line end", "[Setting]\nOther=1", "/a",
+       "[Setting]\nOther=1\nDFU_FileName=/a\n"},
+      {"keeps each line's own line end", "[X]\r\nk=v\n[Setting]\nDFU_FileName=/old\n", "/a",
+       "[X]\r\nk=v\n[Setting]\nDFU_FileName=/a\n"},
+      {"keeps carriage returns that end no line", "S\r\r\r", "/a",
+       "S\r\r\r\n[Setting]\nDFU_FileName=/a\n"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -81,6 +87,32 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
     IniFile(path).WriteString("Setting", "DFU_FileName", c.value);
     EXPECT_EQ(ReadFile(path), c.after) << c.name;
     EXPECT_EQ(IniFile(path).ReadString("Setting", "DFU_FileName", "?"), c.value) << c.name;
+  }
+}
+
+// The window writes the same path at every close: the second write finds its own line and leaves
+// every byte as the first left it, whatever the file held before.
+TEST(IniFileTest, WritingTheSameValueAgainChangesNoByte) {
+  const char* befores[] = {
+      "",
+      "[Setting]\r\nDFU_FileName=/old\r\n",
+      "[X]\r\nk=v\n[Setting]\nOther=1",
+      // Found by settings_file_fuzz: the first write took a carriage return off this line, and the
+      // second then ended every line with CR LF.
+      "\xd4Setting\r\r\r\r\r\r\r\r\r",
+      "\r\n",
+      "[Setting]\nOther=1\r",
+  };
+  for (const char* before : befores) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(before)));
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    WriteFile(path, before);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/a b");
+    const std::string first = ReadFile(path);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/a b");
+    EXPECT_EQ(ReadFile(path), first);
+    EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), "/a b");
   }
 }
 
