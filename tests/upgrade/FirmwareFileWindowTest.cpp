@@ -164,11 +164,12 @@ TEST_P(ChoiceTest, KeepsAcceptedFilesAndForgetsRejectedOnes) {
     EXPECT_EQ(Label(), "");
   }
   if (GetParam().hostile != nullptr) {
-    const std::string text = LoadText(GetParam().message);
+    std::string text = LoadText(GetParam().message);
+    text = text.substr(0, text.find_last_not_of(' ', text.find('\n') - 1) + 1);
     testsupport::RecordHostile("Firmware file",
                                std::string("the window given ") + GetParam().hostile,
-                               "refused with " + std::to_string(GetParam().message) + " \"" +
-                                   text.substr(0, text.find('\n')) + "\", the path forgotten");
+                               "refused with " + std::to_string(GetParam().message) + " \"" + text +
+                                   "\", the path forgotten");
   }
 }
 
