@@ -41,6 +41,7 @@
 #include "toolkit/qt/PaintBox.h"
 #include "toolkit/qt/UpDown.h"
 #include "upgrade/DFUEngine.h"
+#include "upgrade/FirmwareCopy.h"
 
 namespace app {
 
@@ -338,6 +339,10 @@ class TMajorForm final : public QDialog {
   // Tells queued progress whether the window still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   bool closed_ = false;  // FormClose has run
+  // The firmware file as the last check read it: the engine judges this copy, not the file.
+  dfu::FirmwareCopy firmwareCopy_;
+  // The copy an upgrade request checked, which its run downloads, whatever becomes of the file.
+  dfu::FirmwareCopy upgradeCopy_;
 
   MajorFormServices services_;
   std::vector<std::unique_ptr<toolkit::Timer>> timers_;

@@ -27,11 +27,25 @@ void TMajorForm::OpenDfuFileButtonClick() {
 }
 
 void TMajorForm::ValidateFirmwareFile() {
+  // The file is read once, here; the engine checks that copy, and a run downloads it, so a file
+  // that changes on disk afterwards cannot reach the device unchecked.
+  dfu::FileInfo info;
+  if (dfu::FirmwareCopy::Take(FirmwareFilePath, firmwareCopy_, info) == dfu::FileFault::TooLarge) {
+    FirmwareFilePath.clear();
+    DFUFileNameLabel->setText(QString());
+    UpdateControlStates();
+    ShowMessage(kTextFirmwareTooLarge, kTextCaptionError, mb::kOk | mb::kIconError);
+    return;
+  }
   char description[DFUENGINE_DESCRIPTION_SIZE] = {};
   std::uint32_t version = 0, usbIds = 0, imageSize = 0;
-  const bool valid = Engine().IsDFUFileValid(EngineHandle, FirmwareFilePath, description, &version,
-                                             &usbIds, &imageSize);
+  // Asked even when no copy could be made, so that the engine answers for the path as it is.
+  const std::string& checked = firmwareCopy_.Held() ? firmwareCopy_.Path() : FirmwareFilePath;
+  const bool valid =
+      Engine().IsDFUFileValid(EngineHandle, checked, description, &version, &usbIds, &imageSize) &&
+      firmwareCopy_.Held();
   if (!valid) {
+    firmwareCopy_ = {};
     UpdateControlStates();
     FirmwareFilePath.clear();
     DFUFileNameLabel->setText(QString());
@@ -44,6 +58,7 @@ void TMajorForm::ValidateFirmwareFile() {
     UpdateControlStates();
     return;
   }
+  firmwareCopy_ = {};
   FirmwareFilePath.clear();
   DFUFileNameLabel->setText(QString());
   UpdateControlStates();

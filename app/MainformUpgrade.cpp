@@ -116,6 +116,7 @@ void TMajorForm::StartDFUUpgradeButtonClick() {
     ShowMessage(kTextWrongModel, kTextCaptionError, mb::kOk | mb::kIconError);
     return;
   }
+  upgradeCopy_ = std::move(firmwareCopy_);
   PendingCommand = 20;
   SendDeviceCommand();
 }
@@ -155,7 +156,7 @@ void TMajorForm::StartUpgrade() {
     LastOperation = 0;
     LastSubOperation = 0;
     ResultArrived.store(false, std::memory_order_relaxed);
-    ok = Engine().StartReconfigure(EngineHandle, 0, 1, FirmwareFilePath);
+    ok = Engine().StartReconfigure(EngineHandle, 0, 1, upgradeCopy_.Path());
   }
   UpdateControlStates();
   if (ok) return;
@@ -217,7 +218,7 @@ void TMajorForm::ProgressTimerTimer() {
       ShowPhase(kTextDownloading);
       UpgradePhase = TUpgradePhase::Download;
       ResultArrived.store(false, std::memory_order_relaxed);
-      ok = Engine().StartDownload(EngineHandle, FirmwareFilePath);
+      ok = Engine().StartDownload(EngineHandle, upgradeCopy_.Path());
       break;
     case TUpgradePhase::Download:
       ShowPhase(kTextVerifying);
@@ -240,6 +241,7 @@ void TMajorForm::ProgressTimerTimer() {
 
 void TMajorForm::EndUpgradeWithSuccess() {
   ProgressTimer->Stop();
+  upgradeCopy_ = {};
   InfoLabel->setText(Q(LoadText(kTextVerifying) + " 100%"));
   UpgradeProgressBar->setValue(100);
   ShowMessage(kTextUpgradeComplete, kTextCaptionNote, mb::kOk | mb::kIconInformation);
@@ -271,6 +273,7 @@ void TMajorForm::ReconnectComPort() {
 }
 
 void TMajorForm::EndUpgradeWithFailure() {
+  upgradeCopy_ = {};
   UpgradePhase = TUpgradePhase::Idle;
   ReportNoDevice = false;
   UpdateControlStates();

@@ -1,7 +1,8 @@
 #include "platform/IniFile.h"
 
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <system_error>
 #include <vector>
 
 #include "platform/Folders.h"
@@ -53,12 +54,24 @@ std::optional<KeyValue> ParseKeyValue(std::string_view line) {
   return KeyValue{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
 }
 
+// Only a regular file is opened, and read up to the limit: a named pipe or a device in the file's
+// place would otherwise hold the window's start-up, and an endless file its memory. (A pipe put in
+// its place between the check and the open could still hold it; that takes a hostile process of
+// the user's own, which could stop the tool anyway.)
 std::optional<std::string> Slurp(const std::string& path) {
-  std::ifstream in(FsPath(path), std::ios::binary);
+  std::error_code ec;
+  const auto file = FsPath(path);
+  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string text;
+  char buffer[4096];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > IniFile::kMaxFileSize) return std::nullopt;
+  }
+  if (in.bad()) return std::nullopt;
+  return text;
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -127,21 +140,20 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
                              " holds a line break");
   }
   const std::string old = Slurp(path_).value_or(std::string());
-  const bool crlf = old.find("\r\n") != std::string::npos;
-  const std::string eol = crlf ? "\r\n" : "\n";
+  const std::vector<std::string_view> lines = SplitLines(old);
+  const bool lastEnded = old.empty() || old.back() == '\n';
+  // Lines this write adds end as the file's first line does; every other line keeps its bytes,
+  // its own line end included, so writing the same value twice changes nothing.
+  const auto firstEnd = old.find('\n');
+  const std::string eol =
+      firstEnd != std::string::npos && firstEnd > 0 && old[firstEnd - 1] == '\r' ? "\r\n" : "\n";
   const std::string newLine = std::string(key) + "=" + Stored(value);
-
-  std::vector<std::string> lines;
-  for (std::string_view line : SplitLines(old)) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-  }
 
   bool inSection = false;
   bool sectionFound = false;
-  bool written = false;
-  std::size_t insertAt = lines.size();  // after the section's last key
-  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+  std::size_t replaceAt = lines.size();  // none
+  std::size_t insertAt = lines.size();   // after the section's last key
+  for (std::size_t i = 0; i < lines.size() && replaceAt == lines.size(); ++i) {
     if (auto name = SectionName(lines[i])) {
       if (inSection) break;
       inSection = SameName(*name, section);
@@ -155,23 +167,31 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
     const auto kv = ParseKeyValue(lines[i]);
     if (!kv) continue;
     insertAt = i + 1;
-    if (SameName(kv->key, key)) {
-      lines[i] = newLine;
-      written = true;
-    }
-  }
-  if (!written) {
-    if (sectionFound) {
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
-    } else {
-      lines.push_back("[" + std::string(section) + "]");
-      lines.push_back(newLine);
-    }
+    if (SameName(kv->key, key)) replaceAt = i;
   }
 
   std::string out;
-  for (const auto& line : lines)
-    out += line + eol;
+  // Ends the file's last line before anything is added after it.
+  const auto endLastLine = [&] {
+    if (lastEnded) return;
+    out += !lines.back().empty() && lines.back().back() == '\r' ? "\n" : eol;
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const bool ended = i + 1 < lines.size() || lastEnded;
+    if (i == replaceAt) {
+      out += newLine;
+      if (!lines[i].empty() && lines[i].back() == '\r') out += '\r';
+    } else {
+      if (sectionFound && replaceAt == lines.size() && i == insertAt) out += newLine + eol;
+      out += lines[i];
+    }
+    if (ended) out += '\n';
+  }
+  if (replaceAt == lines.size() && (!sectionFound || insertAt == lines.size())) {
+    endLastLine();
+    if (!sectionFound) out += "[" + std::string(section) + "]" + eol;
+    out += newLine + eol;
+  }
   if (toolkit::Error e = toolkit::WriteFileAtomically(path_, out)) {
     throw IniFileError(path_, std::move(e));
   }

@@ -3,11 +3,15 @@
 // do it: section and key names match without regard to letter case, and a write changes only its
 // own line, keeping every other section, key, comment and blank line as it was.
 //
+// A file that is not a regular file (a named pipe, a device), or that is larger than kMaxFileSize,
+// is never read: it reads as missing, and a write replaces it whole.
+//
 // A write replaces the file atomically (toolkit/AtomicFile.h), so a crash or a full disk leaves
 // either the old file or the new one. A failed write throws IniFileError, whose message is
 // "Unable to write to <path>" and whose cause is the failing step with the system's code.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +33,9 @@ class IniFileError : public toolkit::Exception {
 
 class IniFile {
  public:
+  // The settings file holds one path of at most 255 characters; a file this large is not one.
+  static constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
+
   explicit IniFile(std::string path) : path_(std::move(path)) {}
 
   const std::string& Path() const { return path_; }

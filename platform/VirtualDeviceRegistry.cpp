@@ -54,9 +54,8 @@ pid_t PidOfName(std::string_view name) {
   return pid;
 }
 
-bool ReadSmallFile(const std::string& path, std::string& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+// Reads at most kMaxFileSize bytes of an open file, and closes it.
+bool ReadAndClose(int fd, std::string& text) {
   text.clear();
   char buffer[512];
   bool ok = true;
@@ -71,6 +70,32 @@ bool ReadSmallFile(const std::string& path, std::string& text) {
   }
   ::close(fd);
   return ok;
+}
+
+bool ReadSmallFile(const std::string& path, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  return fd >= 0 && ReadAndClose(fd, text);
+}
+
+// Whether an object of the folder can be trusted: it belongs to this user and no one else may
+// write to it. Anything else may have been planted, or changed, by another user.
+bool IsPrivate(const struct stat& st) {
+  return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A registration file of the folder `dirFd`: a regular file of this user that only this user may
+// write. A symlink is not followed, and a named pipe or a device is opened without waiting and
+// never read, so no entry can block a listing.
+bool ReadRegistration(int dirFd, const std::string& name, std::string& text) {
+  const int fd =
+      ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !IsPrivate(st)) {
+    ::close(fd);
+    return false;
+  }
+  return ReadAndClose(fd, text);
 }
 
 bool IsOneLine(const std::string& value) {
@@ -160,29 +185,40 @@ void VirtualDeviceRegistry::Unregister(const std::string& id) const {
 
 std::vector<VirtualDevice> VirtualDeviceRegistry::List(const std::string& kind) const {
   std::vector<VirtualDevice> devices;
-  DIR* dir = ::opendir(directory_.c_str());
-  if (dir == nullptr) return devices;
+  // A folder that is not this user's own, or that others may write to, is not read at all: any
+  // registration in it could be another user's. A symlink in its place is not followed.
+  const int dirFd =
+      ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (dirFd < 0) return devices;
+  struct stat st {};
+  DIR* dir = ::fstat(dirFd, &st) == 0 && IsPrivate(st) ? ::fdopendir(dirFd) : nullptr;
+  if (dir == nullptr) {
+    ::close(dirFd);
+    return devices;
+  }
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    const std::string path = directory_ + "/" + name;
     if (name.front() == '.') {
       // A temporary file left by a writer that died before its rename.
       const pid_t pid = PidOfName(name);
-      if (EndsWith(name, ".tmp") && pid > 0 && !IsProcessAlive(pid, 0)) ::unlink(path.c_str());
+      if (EndsWith(name, ".tmp") && pid > 0 && !IsProcessAlive(pid, 0)) {
+        ::unlinkat(dirFd, name.c_str(), 0);
+      }
       continue;
     }
     if (!EndsWith(name, kSuffix)) continue;
     std::string text;
     VirtualDevice device;
-    if (!ReadSmallFile(path, text) || !Parse(text, device)) continue;
+    // Entries that are not trusted registrations are passed over and left as they are.
+    if (!ReadRegistration(dirFd, name, text) || !Parse(text, device)) continue;
     if (!IsProcessAlive(device.pid, device.started)) {
-      ::unlink(path.c_str());
+      ::unlinkat(dirFd, name.c_str(), 0);
       continue;
     }
     device.id = name.substr(0, name.size() - kSuffix.size());
     if (kind.empty() || device.kind == kind) devices.push_back(std::move(device));
   }
-  ::closedir(dir);
+  ::closedir(dir);  // closes dirFd too
   std::sort(devices.begin(), devices.end(),
             [](const VirtualDevice& a, const VirtualDevice& b) { return a.id < b.id; });
   return devices;

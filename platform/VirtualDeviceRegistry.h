@@ -4,6 +4,9 @@
 // Each device is one small file in a private folder: `$XDG_RUNTIME_DIR/qmr7/`, or, when that
 // variable is unset, `$TMPDIR/qmr7-<uid>/` (`/tmp` when TMPDIR is unset). The folder has mode 0700
 // and must belong to the user; anything else is refused, so that another user cannot plant devices.
+// Readers ignore a folder that is not the user's own or that others may write to, and every entry
+// that is not a regular file of the user which only the user may write (symlinks are not followed;
+// named pipes and devices are never read, so no entry can hold a listing up).
 //
 // File format, version 1. The name is `<pid>-<8 hex digits>.reg`; files starting with a dot are
 // writes in progress and never read. The content is UTF-8 text, one item per line ended by LF:

@@ -89,6 +89,13 @@ constexpr std::array<CatalogEntry, kCatalogSize> kCatalog = {{
      "required firmware file for your device again.",
      "選択したファームウエアファイルがデバイスモデルと一致しません。デバイスに合ったファームウエア"
      "ファイルを再度選択してください。"},
+    // Not among the original texts: a file too large to be firmware for the headset is refused
+    // before it is read (upgrade/DfuFile.h, kMaxFileSize).
+    {30215,
+     "The firmware file selected is too large. \n A firmware file for your device is at most 16 "
+     "MB.",
+     "選択したファームウエアファイルが大きすぎます。デバイスのファームウエアファイルは16MB以下です"
+     "。"},
     {30231, "Firmware file", "ファームウエアファイル"},
     {30232, "psr file", "PSRファイル"},
     {30233, "Device address", "デバイスアドレス"},

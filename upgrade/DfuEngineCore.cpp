@@ -18,6 +18,7 @@ std::uint32_t ResultForFile(FileFault fault) {
     case FileFault::None:
       return result::kSuccess;
     case FileFault::Open:
+    case FileFault::TooLarge:
       return result::kFailFileOpen;
     case FileFault::Read:
       return result::kFailFileRead;

@@ -1,7 +1,9 @@
 #include "upgrade/DfuFile.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -75,58 +77,61 @@ bool ReadAt(int fd, std::uint8_t* data, std::size_t size, std::uint64_t offset) 
 
 class Fd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  Fd() = default;
+  ~Fd() { Reset(-1); }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
-// Shared by CheckFile and LoadImage: `image`, when given, receives the bytes before the suffix.
-FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_t>* image) {
-  info = FileInfo{};
+// The file systems whose files the kernel makes up as they are read (/proc, /sys and their kin):
+// their sizes say nothing of what a read returns, and reading some of them has effects or waits.
+bool OnKernelFileSystem(int fd) {
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Opens `path` for reading when it is a regular file of an ordinary file system and of at most
+// kMaxFileSize bytes; `size` receives its size.
+FileFault OpenFile(const std::string& path, Fd& fd, std::uint64_t& size) {
   if (path.empty()) return FileFault::Open;
-  // Non-blocking, so that a named pipe given as the file cannot hold the caller until a writer
-  // comes; it is then refused as not a regular file.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  // Looked at before it is opened: opening a device node can have effects of its own, and opening
+  // a named pipe waits for a writer.
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return FileFault::Open;
+  // Non-blocking all the same, and looked at again through the descriptor, in case something else
+  // was put in the file's place in between.
+  fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return FileFault::Open;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileFault::Open;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size < kSuffixSize) return FileFault::Short;
-
-  std::uint8_t tail[kSuffixSize];
-  if (!ReadAt(fd.get(), tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
-  if (const FileFault f = DecodeSuffix(tail, size, info.suffix); f != FileFault::None) return f;
-  info.imageSize = size - info.suffix.length;
-
-  // One pass over the file: the CRC of everything before the CRC field, and the image's bytes.
-  const std::uint64_t crcEnd = size - 4;
-  if (image != nullptr) image->resize(static_cast<std::size_t>(info.imageSize));
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
-  std::uint32_t crc = 0;
-  for (std::uint64_t at = 0; at < crcEnd;) {
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, crcEnd - at));
-    if (!ReadAt(fd.get(), buffer.get(), n, at)) return FileFault::Read;
-    crc = ZlibCrc(crc, buffer.get(), n);
-    if (image != nullptr && at < info.imageSize) {
-      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, info.imageSize - at));
-      std::memcpy(image->data() + at, buffer.get(), take);
-    }
-    at += n;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != named.st_dev ||
+      st.st_ino != named.st_ino || OnKernelFileSystem(fd.get())) {
+    return FileFault::Open;
   }
-  if (~crc != info.suffix.crc) return FileFault::Crc;
-
-  std::uint8_t head[kHeaderFixedSize + 3 * 255];
-  const auto headSize =
-      static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, info.imageSize));
-  if (!ReadAt(fd.get(), head, headSize, 0)) return FileFault::Read;
-  return ParseHeader({head, headSize}, info.header);
+  size = static_cast<std::uint64_t>(st.st_size);
+  return size > kMaxFileSize ? FileFault::TooLarge : FileFault::None;
 }
 
 }  // namespace
@@ -136,7 +141,10 @@ const char* FileFaultText(FileFault fault) {
     case FileFault::None:
       return "valid";
     case FileFault::Open:
-      return "cannot open the file";
+      return "not a regular file that can be opened";
+    case FileFault::TooLarge:
+      static_assert(kMaxFileSize == 16u << 20, "the text names the limit");
+      return "larger than any firmware the headset can hold (16 MiB)";
     case FileFault::Read:
       return "cannot read the file";
     case FileFault::Short:
@@ -236,13 +244,74 @@ std::vector<std::uint8_t> BuildFile(const ImageHeader& header, std::span<const s
 }
 
 FileFault CheckFile(const std::string& path, FileInfo& info) {
-  return Check(path, info, nullptr);
+  info = FileInfo{};
+  Fd fd;
+  std::uint64_t size = 0;
+  if (const FileFault f = OpenFile(path, fd, size); f != FileFault::None) return f;
+  if (size < kSuffixSize) return FileFault::Short;
+
+  std::uint8_t tail[kSuffixSize];
+  if (!ReadAt(fd.get(), tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
+  if (const FileFault f = DecodeSuffix(tail, size, info.suffix); f != FileFault::None) return f;
+  info.imageSize = size - info.suffix.length;
+
+  // One pass over the file: the CRC of everything before the CRC field, and our header from the
+  // same bytes, so the header judged is one the CRC covered.
+  std::uint8_t head[kHeaderFixedSize + 3 * 255];
+  const auto headSize =
+      static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, info.imageSize));
+  const std::uint64_t crcEnd = size - 4;
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
+  std::uint32_t crc = 0;
+  for (std::uint64_t at = 0; at < crcEnd;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, crcEnd - at));
+    if (!ReadAt(fd.get(), buffer.get(), n, at)) return FileFault::Read;
+    crc = ZlibCrc(crc, buffer.get(), n);
+    if (at < headSize) {
+      std::memcpy(head + at, buffer.get(), std::min<std::size_t>(n, headSize - at));
+    }
+    at += n;
+  }
+  if (~crc != info.suffix.crc) return FileFault::Crc;
+  return ParseHeader({head, headSize}, info.header);
+}
+
+FileFault CheckBytes(std::span<const std::uint8_t> file, FileInfo& info) {
+  info = FileInfo{};
+  if (file.size() > kMaxFileSize) return FileFault::TooLarge;
+  std::size_t imageSize = 0;
+  if (const FileFault f = ParseSuffix(file, info.suffix, imageSize); f != FileFault::None) {
+    return f;
+  }
+  info.imageSize = imageSize;
+  return ParseHeader(file.first(imageSize), info.header);
+}
+
+FileFault ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  Fd fd;
+  std::uint64_t size = 0;
+  if (const FileFault f = OpenFile(path, fd, size); f != FileFault::None) return f;
+  // The size it had when it was opened: a file that grows meanwhile is read that far, one that
+  // shrinks cannot be read to its end.
+  bytes.resize(static_cast<std::size_t>(size));
+  if (!ReadAt(fd.get(), bytes.data(), bytes.size(), 0)) {
+    bytes.clear();
+    return FileFault::Read;
+  }
+  return FileFault::None;
 }
 
 FileFault LoadImage(const std::string& path, FileInfo& info, std::vector<std::uint8_t>& image) {
-  const FileFault fault = Check(path, info, &image);
-  if (fault != FileFault::None) image.clear();
-  return fault;
+  info = FileInfo{};
+  FileFault fault = ReadWholeFile(path, image);
+  if (fault == FileFault::None) fault = CheckBytes(image, info);
+  if (fault != FileFault::None) {
+    image.clear();
+    return fault;
+  }
+  image.resize(static_cast<std::size_t>(info.imageSize));
+  return FileFault::None;
 }
 
 }  // namespace dfu

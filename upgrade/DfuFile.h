@@ -37,16 +37,23 @@ inline constexpr char kHeaderMagic[4] = {'Q', 'M', 'R', '7'};
 // In the suffix, a product, vendor or device number that matches any device.
 inline constexpr std::uint16_t kAnyId = 0xFFFF;
 inline constexpr std::uint16_t kBcdDfuFile = 0x0100;  // the suffix's DFU version
+// The largest file taken as firmware: 16 MiB. The headset's firmware lives in the flash of its
+// Bluetooth chip, a few megabytes at most, and its images are far smaller; a larger file cannot be
+// firmware for it. Files are refused on their size, before any byte is read, so no file can make
+// the tool read without end or take more memory than this (a download holds the whole image).
+inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{16} << 20;
 
 // What is wrong with a file, first fault found; the caller decides what it means.
 enum class FileFault {
   None,
-  Open,    // empty path, no such file, not a regular file, no permission
-  Read,    // the file could not be read to its end
-  Short,   // too small for a suffix, or the suffix claims more than the file holds
-  Suffix,  // no "UFD" signature, a suffix length below 16, or a DFU version other than 0x0100
-  Crc,     // the CRC does not match
-  Header,  // the image lacks our header or the header is malformed
+  Open,  // empty path, no such file, no permission, not a regular file (a folder, a device node,
+         // a named pipe, a socket) or a file of the kernel's own file systems (/proc, /sys)
+  TooLarge,  // larger than kMaxFileSize
+  Read,      // the file could not be read to its end
+  Short,     // too small for a suffix, or the suffix claims more than the file holds
+  Suffix,    // no "UFD" signature, a suffix length below 16, or a DFU version other than 0x0100
+  Crc,       // the CRC does not match
+  Header,    // the image lacks our header or the header is malformed
 };
 
 const char* FileFaultText(FileFault fault);
@@ -97,10 +104,20 @@ struct FileInfo {
   std::uint64_t imageSize = 0;
 };
 
-// Checks a file on disk without holding it in memory: suffix, CRC, then our header.
+// Checks a file on disk without holding it in memory: suffix, CRC, then our header. Only a regular
+// file of kMaxFileSize or less is read, and nothing that is not one is even opened, so a named
+// pipe or a device given as the file never blocks the caller.
 FileFault CheckFile(const std::string& path, FileInfo& info);
 
-// CheckFile, and the image (the file without its suffix) for a download.
+// The checks of CheckFile on the file read once into memory, and the image (the file without its
+// suffix) for a download: the image is exactly the bytes that were checked.
 FileFault LoadImage(const std::string& path, FileInfo& info, std::vector<std::uint8_t>& image);
+
+// The checks of CheckFile on a whole file held in memory.
+FileFault CheckBytes(std::span<const std::uint8_t> file, FileInfo& info);
+
+// The whole of a file that CheckFile would read (a regular file of at most kMaxFileSize bytes),
+// read once, for checks in memory. Only Open, TooLarge and Read are reported.
+FileFault ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 }  // namespace dfu

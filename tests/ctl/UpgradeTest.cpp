@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <functional>
+#include <utility>
+
 #include "platform/VirtualDeviceRegistry.h"
 #include "sim/DfuSide.h"
 #include "sim/VirtualHeadset.h"
 #include "sim/testing/GatedPacer.h"
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "tools/qmr7ctl/Commands.h"
@@ -56,6 +60,7 @@ class UpgradeTest : public ::testing::Test {
     system_.now = [] { return Clock::now(); };
     system_.sleep = [this](std::chrono::milliseconds ms) {
       sleeps_.push_back(ms);
+      if (atFirstWait_) std::exchange(atFirstWait_, {})();
       if (pressWhileEngineRuns_ && engines_ > 0) ++presses_;
       pollfd p{watcher_->Fd(), POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(ms.count())) == 1) watcher_->ReadEvents();
@@ -109,11 +114,27 @@ class UpgradeTest : public ::testing::Test {
   UpgradeSystem system_;
   std::vector<std::chrono::milliseconds> sleeps_;
   bool pressWhileEngineRuns_ = false;  // Ctrl-C at every wait once an engine exists
+  std::function<void()> atFirstWait_;  // runs at the first wait, the one before the USB search
   int engines_ = 0;
   int presses_ = 0;
   std::string out_;
   std::string err_;
 };
+
+// The file is read once, at its check; what becomes of it on disk afterwards does not reach the
+// headset.
+TEST_F(UpgradeTest, TheCheckedFileIsSentWhateverBecomesOfItDuringTheRun) {
+  const std::string file = Firmware(200);
+  atFirstWait_ = [&] {
+    dfu::testing::WriteFirmware(file, dfu::testing::Header("OTHER MAKER", 999), 20000);
+  };
+  ASSERT_EQ(Ctl({"upgrade", "--port", headset_->SlavePath(), file}), 0) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 200);
+  testsupport::RecordHostile("Firmware file",
+                             "qmr7ctl upgrade's file rewritten as another maker's firmware, "
+                             "version 9.99, after its check",
+                             "the checked file is sent: the headset runs its version 2.00");
+}
 
 TEST_F(UpgradeTest, TheWholeRunEndsWithTheNewVersionReadBack) {
   const std::string file = Firmware(200);

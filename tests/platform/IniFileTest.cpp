@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "platform/IniFile.h"
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 #include "toolkit/Exception.h"
 
@@ -70,6 +73,12 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
        "[Setting]\r\nDFU_FileName=/a\r\n"},
       {"matches names in any case", "[SETTING]\ndfu_filename=/old\n", "/a",
        "[SETTING]\nDFU_FileName=/a\n"},
+      {"ends a last line without its line end", "[Setting]\nOther=1", "/a",
+       "[Setting]\nOther=1\nDFU_FileName=/a\n"},
+      {"keeps each line's own line end", "[X]\r\nk=v\n[Setting]\nDFU_FileName=/old\n", "/a",
+       "[X]\r\nk=v\n[Setting]\nDFU_FileName=/a\n"},
+      {"keeps carriage returns that end no line", "S\r\r\r", "/a",
+       "S\r\r\r\n[Setting]\nDFU_FileName=/a\n"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -78,6 +87,32 @@ TEST(IniFileTest, WritesOnlyItsOwnLineAndKeepsEverythingElse) {
     IniFile(path).WriteString("Setting", "DFU_FileName", c.value);
     EXPECT_EQ(ReadFile(path), c.after) << c.name;
     EXPECT_EQ(IniFile(path).ReadString("Setting", "DFU_FileName", "?"), c.value) << c.name;
+  }
+}
+
+// The window writes the same path at every close: the second write finds its own line and leaves
+// every byte as the first left it, whatever the file held before.
+TEST(IniFileTest, WritingTheSameValueAgainChangesNoByte) {
+  const char* befores[] = {
+      "",
+      "[Setting]\r\nDFU_FileName=/old\r\n",
+      "[X]\r\nk=v\n[Setting]\nOther=1",
+      // Found by settings_file_fuzz: the first write took a carriage return off this line, and the
+      // second then ended every line with CR LF.
+      "\xd4Setting\r\r\r\r\r\r\r\r\r",
+      "\r\n",
+      "[Setting]\nOther=1\r",
+  };
+  for (const char* before : befores) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(before)));
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    WriteFile(path, before);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/a b");
+    const std::string first = ReadFile(path);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/a b");
+    EXPECT_EQ(ReadFile(path), first);
+    EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), "/a b");
   }
 }
 
@@ -163,6 +198,45 @@ TEST(IniFileTest, AFailedWriteCarriesTheSystemsReason) {
     EXPECT_EQ(e.Message(), "Unable to write to " + (dir / "plain/t.INI"));
     EXPECT_EQ(e.Cause().code, ENOTDIR);
     EXPECT_EQ(e.Cause().kind, toolkit::ErrorKind::OsFailure);
+  }
+}
+
+// What may stand where the settings file should be. Nothing of it is read into memory or holds the
+// reader up: it reads as a missing file, and the write at close puts a settings file in its place.
+TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnce) {
+  struct Case {
+    const char* input;
+    void (*make)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"a named pipe no one writes to",
+       [](const std::string& path) { ::mkfifo(path.c_str(), 0600); }},
+      {"a symlink to a named pipe",
+       [](const std::string& path) {
+         ::mkfifo((path + ".pipe").c_str(), 0600);
+         ::symlink((path + ".pipe").c_str(), path.c_str());
+       }},
+      {"a symlink to /dev/zero (endless zeros)",
+       [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); }},
+      {"a settings file of 1 MiB + 1 byte holding the key",
+       [](const std::string& path) {
+         WriteFile(path, "[Setting]\nDFU_FileName=/a\n" + std::string(IniFile::kMaxFileSize, ';'));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempDir dir;
+    const std::string path = dir / "t.INI";
+    c.make(path);
+    const auto value =
+        testsupport::WithinBound([path] { return IniFile(path).Read("Setting", "DFU_FileName"); });
+    ASSERT_TRUE(value) << "reading blocked";
+    EXPECT_EQ(*value, std::nullopt);
+    IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+    EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), "/new");
+    testsupport::RecordHostile("Settings file", c.input,
+                               "reads as missing; the write at close replaces it with a settings "
+                               "file");
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/VirtualDeviceRegistry.h"
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 
 namespace platform {
@@ -240,6 +241,105 @@ TEST_F(RegistryTest, AFolderOfAnotherUserIsRefused) {
   EXPECT_THROW(registry_->EnsureDirectory(), RegistryError);
   EXPECT_THROW(registry_->Register(SerialDevice("/dev/pts/1")), RegistryError);
 }
+
+// What another user could leave in or around the folder: a registration of a live process (this
+// one) in a folder or file that another user owns or may write to, or an entry that is no file.
+// None of it is listed, nothing of it is removed, and no entry holds a listing up.
+struct HostileCase {
+  const char* name;
+  const char* input;
+  bool listed;
+  bool needsRoot;  // to give a file or folder to another user
+  void (*apply)(const std::string& folder, const std::string& registration);
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) {
+  *out << c.input;
+}
+
+constexpr uid_t kOtherUser = 12345;
+
+const HostileCase kHostileCases[] = {
+    {"PrivateFolderAndFile", "a registration 0600 in the user's folder 0700", true, false,
+     [](const std::string&, const std::string&) {}},
+    {"FolderOthersMayRead", "the folder 0755 (others may read, not write)", true, false,
+     [](const std::string& folder, const std::string&) { ::chmod(folder.c_str(), 0755); }},
+    {"RegistrationOthersMayRead", "a registration 0644", true, false,
+     [](const std::string&, const std::string& file) { ::chmod(file.c_str(), 0644); }},
+    {"FolderTheGroupMayWrite", "the folder 0770 (its group may write)", false, false,
+     [](const std::string& folder, const std::string&) { ::chmod(folder.c_str(), 0770); }},
+    {"FolderAnyoneMayWrite", "the folder 0777", false, false,
+     [](const std::string& folder, const std::string&) { ::chmod(folder.c_str(), 0777); }},
+    {"StickyFolderAnyoneMayWrite", "the folder 1777 (sticky, as /tmp)", false, false,
+     [](const std::string& folder, const std::string&) { ::chmod(folder.c_str(), 01777); }},
+    {"FolderOfAnotherUser", "the folder owned by another user", false, true,
+     [](const std::string& folder, const std::string&) {
+       ::chown(folder.c_str(), kOtherUser, kOtherUser);
+     }},
+    {"FolderIsASymlink", "the folder a symlink to a private folder of the user", false, false,
+     [](const std::string& folder, const std::string&) {
+       std::filesystem::rename(folder, folder + ".real");
+       ::symlink((folder + ".real").c_str(), folder.c_str());
+     }},
+    {"RegistrationTheGroupMayWrite", "a registration 0620 (its group may write)", false, false,
+     [](const std::string&, const std::string& file) { ::chmod(file.c_str(), 0620); }},
+    {"RegistrationAnyoneMayWrite", "a registration 0666", false, false,
+     [](const std::string&, const std::string& file) { ::chmod(file.c_str(), 0666); }},
+    {"RegistrationOfAnotherUser", "a registration owned by another user", false, true,
+     [](const std::string&, const std::string& file) {
+       ::chown(file.c_str(), kOtherUser, kOtherUser);
+     }},
+    {"RegistrationIsASymlink", "a registration that is a symlink to a valid one elsewhere", false,
+     false,
+     [](const std::string& folder, const std::string& file) {
+       std::filesystem::rename(file, folder + "/../elsewhere");
+       ::symlink((folder + "/../elsewhere").c_str(), file.c_str());
+     }},
+    {"RegistrationIsANamedPipe", "a named pipe named like a registration", false, false,
+     [](const std::string&, const std::string& file) {
+       std::filesystem::remove(file);
+       ::mkfifo(file.c_str(), 0600);
+     }},
+    {"RegistrationIsAFolder", "a folder named like a registration", false, false,
+     [](const std::string&, const std::string& file) {
+       std::filesystem::remove(file);
+       ::mkdir(file.c_str(), 0700);
+     }},
+    {"RegistrationTooLong", "a registration of more than 4096 bytes", false, false,
+     [](const std::string&, const std::string& file) {
+       std::ofstream(file, std::ios::app) << "padding=" << std::string(5000, 'x') << "\n";
+     }},
+    {"RegistrationOfAnotherVersion", "a registration of format version 2", false, false,
+     [](const std::string&, const std::string& file) {
+       std::string text = testsupport::ReadFile(file);
+       text.replace(text.find(" 1\n"), 3, " 2\n");
+       testsupport::WriteFile(file, text);
+     }},
+};
+
+class HostileRegistryTest : public RegistryTest,
+                            public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileRegistryTest, OnlyPrivateRegistrationsInAPrivateFolderAreListed) {
+  const HostileCase& c = GetParam();
+  if (c.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root to give it to another user";
+  const std::string id = std::to_string(::getpid()) + "-00000001";
+  WriteRegistration(id, ::getpid(), VirtualDeviceRegistry::ProcessStartTime(::getpid()));
+  const std::string file = Dir() + "/" + id + ".reg";
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  c.apply(Dir(), file);
+
+  const VirtualDeviceRegistry registry = *registry_;
+  const auto listed = testsupport::WithinBound([registry] { return registry.List(); });
+  ASSERT_TRUE(listed) << "listing blocked on " << c.input;
+  EXPECT_EQ(listed->size(), c.listed ? 1u : 0u);
+  struct stat st {};
+  EXPECT_EQ(::lstat(file.c_str(), &st), 0) << "an entry not listed is left as it is";
+  testsupport::RecordHostile("Registry", c.input, c.listed ? "listed" : "ignored, left in place");
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, HostileRegistryTest, ::testing::ValuesIn(kHostileCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(RegistryDirectoryTest, DefaultFolderFollowsTheRuntimeDirectoryElseTheTemporaryOne) {
   const auto saved = [](const char* name) -> std::optional<std::string> {

@@ -2,8 +2,12 @@
 // model-name match.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "tests/app/MainformTestFixture.h"
+#include "tests/support/Hostile.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "toolkit/qt/Text.h"
 
@@ -43,8 +47,21 @@ class FirmwareFileTest : public MainformTest {
 struct ChoiceCase {
   const char* name;
   std::string (*make)(const testsupport::TempDir& dir);
-  TextId message;  // 0: accepted
+  TextId message;            // 0: accepted
+  const char* hostile = {};  // for the table of hostile files: the input, as it names it
 };
+
+// A file of zeros of `size` bytes but for a valid suffix at its end, taking no room on the disk.
+std::string Sparse(const testsupport::TempDir& d, std::uint64_t size) {
+  std::string suffix = testsupport::ReadFile(WriteFirmware(d / "QMR7_ok.dfu", Header()));
+  suffix = suffix.substr(suffix.size() - dfu::kSuffixSize);
+  const std::string path = d / "QMR7_big.dfu";
+  testsupport::WriteFile(path, "");
+  if (::truncate(path.c_str(), static_cast<off_t>(size - suffix.size())) == 0) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << suffix;
+  }
+  return path;
+}
 
 std::string Firmware(const testsupport::TempDir& d, const std::string& description) {
   return WriteFirmware(d / "QMR7_fw.dfu", Header(description));
@@ -61,6 +78,26 @@ const ChoiceCase kChoices[] = {
     {"EmptyPath", [](const testsupport::TempDir&) { return std::string(); }, kTextBadFirmwareFile},
     {"MissingFile", [](const testsupport::TempDir& d) { return d / "none.dfu"; },
      kTextBadFirmwareFile},
+    {"OverTheSizeLimit",
+     [](const testsupport::TempDir& d) { return Sparse(d, dfu::kMaxFileSize + 1); },
+     kTextFirmwareTooLarge, "a file of 16 MiB + 1 byte"},
+    {"FarOverTheSizeLimit",
+     [](const testsupport::TempDir& d) { return Sparse(d, std::uint64_t{64} << 30); },
+     kTextFirmwareTooLarge, "a file of 64 GiB (sparse)"},
+    {"NamedPipe",
+     [](const testsupport::TempDir& d) {
+       ::mkfifo((d / "QMR7_pipe.dfu").c_str(), 0600);
+       return d / "QMR7_pipe.dfu";
+     },
+     kTextBadFirmwareFile, "a named pipe no one writes to"},
+    {"SymlinkToProcMemory",
+     [](const testsupport::TempDir& d) {
+       ::symlink("/proc/self/mem", (d / "QMR7_mem.dfu").c_str());
+       return d / "QMR7_mem.dfu";
+     },
+     kTextBadFirmwareFile, "a symlink to /proc/self/mem"},
+    {"Device", [](const testsupport::TempDir&) { return std::string("/dev/zero"); },
+     kTextBadFirmwareFile, "/dev/zero"},
     {"Folder",
      [](const testsupport::TempDir& d) {
        ::mkdir((d / "QMR7_dir.dfu").c_str(), 0700);
@@ -125,6 +162,14 @@ TEST_P(ChoiceTest, KeepsAcceptedFilesAndForgetsRejectedOnes) {
     EXPECT_EQ(boxes, std::vector{Error(GetParam().message)});
     EXPECT_EQ(form->FirmwareFilePath, "");
     EXPECT_EQ(Label(), "");
+  }
+  if (GetParam().hostile != nullptr) {
+    std::string text = LoadText(GetParam().message);
+    text = text.substr(0, text.find_last_not_of(' ', text.find('\n') - 1) + 1);
+    testsupport::RecordHostile("Firmware file",
+                               std::string("the window given ") + GetParam().hostile,
+                               "refused with " + std::to_string(GetParam().message) + " \"" + text +
+                                   "\", the path forgotten");
   }
 }
 

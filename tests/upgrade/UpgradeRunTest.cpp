@@ -1,11 +1,14 @@
 // Whole upgrade runs in the window: the Start button, command 20 to the virtual headset, the real
 // engine on the simulated DFU device, the outcome, and the port afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QString>
+#include <filesystem>
 
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
+#include "tests/support/Hostile.h"
 #include "tests/upgrade/WindowUpgradeFixture.h"
 #include "toolkit/qt/Text.h"
 #include "upgrade/DfuNames.h"
@@ -357,6 +360,47 @@ TEST_F(UpgradeRunTest, TheWindowCannotBeClosedDuringARun) {
   };
   ASSERT_TRUE(RunUntil([&] { return Shown(SuccessBox()); }));
   EXPECT_TRUE(form->PortReady);
+}
+
+// The file is read once, at the request: whatever becomes of it on disk during the run, the device
+// receives the bytes that were checked, never another file's.
+TEST_F(UpgradeRunTest, AFileChangedAfterTheRequestDoesNotReachTheDevice) {
+  struct Change {
+    const char* name;
+    void (*apply)(const std::string& path);
+  };
+  const Change changes[] = {
+      {"rewritten as another maker's firmware, version 9.99",
+       [](const std::string& path) {
+         dfu::testing::WriteFirmware(path, dfu::testing::Header("OTHER MAKER", 999),
+                                     kFirmwareBodySize);
+       }},
+      {"removed", [](const std::string& path) { std::filesystem::remove(path); }},
+      {"replaced by a named pipe",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         ::mkfifo(path.c_str(), 0600);
+       }},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    TearDown();
+    SetUp();
+    StartAll();
+    RequestUpgrade();
+    change.apply(firmwarePath);
+    ui.onBox = [&](const toolkit::testing::ShownBox& box) {
+      if (box == SuccessBox()) LetHeadsetReturn();
+    };
+    ASSERT_TRUE(RunUntil([&] { return !ui.boxes.empty(); }));
+    EXPECT_EQ(ui.boxes, std::vector{SuccessBox()});
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(headset->State().info.firmwareVersion, 124);
+    EXPECT_EQ(S(form->FWVerLabel->text()), "Firmware version: V1.24");
+    testsupport::RecordHostile("Firmware file",
+                               std::string("the window's file ") + change.name + " after Start",
+                               "the checked file is downloaded: the headset runs its version 1.24");
+  }
 }
 
 // Only a file named for the connected model is sent for; any other sends nothing to the device.

@@ -20,6 +20,7 @@
 #include "tools/qmr7ctl/Settings.h"
 #include "tools/qmr7ctl/Texts.h"
 #include "upgrade/DfuFile.h"
+#include "upgrade/FirmwareCopy.h"
 #include "upgrade/FirmwareRules.h"
 
 namespace qmr7ctl {
@@ -411,7 +412,7 @@ class Command {
 
   void Firmware();
   void Upgrade();
-  dfu::FileInfo CheckFirmwareFile(const std::string& file);
+  dfu::FirmwareCopy CheckFirmwareFile(const std::string& file);
 
   Options o_;
   Environment& env_;
@@ -494,26 +495,28 @@ void Command::Firmware() {
   Say(Format(Text::FirmwarePasses, {info_.model}));
 }
 
-// The window's checks of a firmware file that need no headset.
-dfu::FileInfo Command::CheckFirmwareFile(const std::string& file) {
+// The window's checks of a firmware file that need no headset, on the file read once: the copy
+// returned holds the bytes checked, which are what the upgrade sends.
+dfu::FirmwareCopy Command::CheckFirmwareFile(const std::string& file) {
   dfu::FileInfo info;
+  dfu::FirmwareCopy copy;
   const dfu::FileFault fault = resources::CharCount(file) > app::kMaxPortText
                                    ? dfu::FileFault::Open
-                                   : dfu::CheckFile(file, info);
+                                   : dfu::FirmwareCopy::Take(file, copy, info);
   if (fault != dfu::FileFault::None) {
     throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
   }
   if (!dfu::HasProductFamilyMarker(info.header.description)) {
     throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
   }
-  return info;
+  return copy;
 }
 
 void Command::Upgrade() {
   if (env_.upgrade == nullptr) UsageError(Format(Text::NotAvailable, {"upgrade"}));
   UpgradeSystem& system = *env_.upgrade;
   const std::string& file = o_.operands[0];
-  CheckFirmwareFile(file);
+  const dfu::FirmwareCopy checked = CheckFirmwareFile(file);
   InterruptWatch watch(system, env_.err);
 
   // The headset on its port, or, when none answers, in DFU mode after an upgrade cut short.
@@ -552,7 +555,7 @@ void Command::Upgrade() {
 
   {
     EngineRun run(system, watch, env_.err);
-    run.Run(onUsb->deviceName, file);
+    run.Run(onUsb->deviceName, checked.Path());
   }
   Say(Catalog(resources::kTextUpgradeComplete));
 
