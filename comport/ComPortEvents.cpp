@@ -191,9 +191,8 @@ void TCustomComPort::DeliverEvent(LineEvent event) {
   if (event == kLineError) {
     CheckLineErrors();
   } else if (lineEvents_[event]) {
-    // A copy, so that a handler that destroys the port does not destroy itself while it runs.
-    const TNotifyEvent handler = lineEvents_[event];
-    handler(this);
+    // The event holds its handler while it runs, also through the port's destruction.
+    lineEvents_[event](this);
   }
 }
 
