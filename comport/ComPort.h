@@ -415,7 +415,9 @@ class TCustomComPort : public toolkit::Component {
   void DestroyThread();
   bool StartWatching();
   void StopWatching();
-  void DeviceReady();
+  void WatchDevice(bool input);
+  void UnwatchDevice();
+  void DeviceReady(bool fromInput);
   void WatchFailed(const toolkit::Error& error);
   bool ThreadDoEvent(std::uint32_t events, const TComWaitState* worker);
   void DeliverEvent(LineEvent event);
@@ -433,11 +435,13 @@ class TCustomComPort : public toolkit::Component {
   // holds on to in case a handler destroys the port.
   int delivering_ = 0;
   std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
-  // Synchronised events watched by the UI thread's loop in place of a worker. Deferred: a nested
-  // loop inside a handler found the device ready; Ended: a wait failed.
-  enum class WatchState : std::uint8_t { None, Watching, Deferred, Ended };
+  // Synchronised events watched by the UI thread's loop in place of a worker. Input: the loop
+  // watches the device's input itself (and a second descriptor for the other events); Edges: the
+  // device's event descriptor, while bytes a handler left queued keep the input readable;
+  // Deferred: a nested loop inside a handler found the device ready; Ended: a wait failed.
+  enum class WatchState : std::uint8_t { None, Input, Edges, Deferred, Ended };
   WatchState watch_ = WatchState::None;
-  int watchedFd_ = -1;
+  int watchedFds_[2] = {-1, -1};
   std::uint32_t FEventMask = 0;
   int FReadCount = 0;
   int FWriteCount = 0;

@@ -66,7 +66,10 @@ void TCustomComPort::SetComEventMask() {
   const std::uint32_t mask = EventMask();
   if (mask == 0) DestroyThread();
   Check(FHandle->SetEventMask(mask));
-  if (mask != 0) CreateThread();
+  if (mask == 0) return;
+  // What the loop watches depends on the events asked for.
+  if (watch_ == WatchState::Input || watch_ == WatchState::Edges) WatchDevice(true);
+  CreateThread();
 }
 
 // Synchronised events need no thread of their own when the UI thread's loop can watch the device:
@@ -84,21 +87,41 @@ void TCustomComPort::CreateThread() {
 }
 
 bool TCustomComPort::StartWatching() {
-  toolkit::FdWatcher* watcher = ui_.Watcher();
-  const int fd = FHandle->EventDescriptor();
-  if (watcher == nullptr || fd < 0) return false;
-  watchedFd_ = fd;
-  watcher->Watch(fd, [this] { DeviceReady(); });
-  watch_ = WatchState::Watching;
+  if (ui_.Watcher() == nullptr || FHandle->EventDescriptor() < 0) return false;
+  WatchDevice(true);
   return true;
 }
 
 void TCustomComPort::StopWatching() {
-  if (watch_ == WatchState::Watching || watch_ == WatchState::Deferred) {
-    ui_.Watcher()->Unwatch(watchedFd_);
-  }
+  UnwatchDevice();
   watch_ = WatchState::None;
-  watchedFd_ = -1;
+}
+
+// The device's input itself where it offers it for the events asked for (`input`): readable data
+// then wakes the UI thread straight from the device. Otherwise, and while bytes a handler left
+// queued keep the input readable, the device's event descriptor, which becomes readable only when
+// something new happens.
+void TCustomComPort::WatchDevice(bool input) {
+  int fds[2] = {-1, -1};
+  if (input) FHandle->InputDescriptors(EventMask(), fds[0], fds[1]);
+  const WatchState next = fds[0] >= 0 ? WatchState::Input : WatchState::Edges;
+  if (next == WatchState::Edges) fds[0] = FHandle->EventDescriptor();
+  if (next == watch_ && fds[0] == watchedFds_[0] && fds[1] == watchedFds_[1]) return;
+  UnwatchDevice();
+  toolkit::FdWatcher* watcher = ui_.Watcher();
+  // The input first: when both are ready in one round of the loop, one delivery takes everything.
+  watcher->Watch(fds[0], [this, next] { DeviceReady(next == WatchState::Input); });
+  if (fds[1] >= 0) watcher->Watch(fds[1], [this] { DeviceReady(false); });
+  watchedFds_[0] = fds[0];
+  watchedFds_[1] = fds[1];
+  watch_ = next;
+}
+
+void TCustomComPort::UnwatchDevice() {
+  for (int& fd : watchedFds_) {
+    if (fd >= 0) ui_.Watcher()->Unwatch(fd);
+    fd = -1;
+  }
 }
 
 // Does not wait for the worker to end: only for it to leave the device, which the stop makes it
@@ -115,9 +138,9 @@ void TCustomComPort::DestroyThread() {
 // The UI thread's loop found the device ready: one wake-up, delivered at once. A handler of this
 // port that runs a nested loop does not get a second delivery inside the first (one dispatch at a
 // time, as with a worker): the watch rests until the outer delivery has returned.
-void TCustomComPort::DeviceReady() {
+void TCustomComPort::DeviceReady(bool fromInput) {
   if (delivering_ != 0) {
-    ui_.Watcher()->Unwatch(watchedFd_);
+    UnwatchDevice();
     watch_ = WatchState::Deferred;
     return;
   }
@@ -127,17 +150,22 @@ void TCustomComPort::DeviceReady() {
     WatchFailed(error);
     return;
   }
-  if (events == 0 || !ThreadDoEvent(events, nullptr)) return;
-  if (watch_ == WatchState::Deferred) {
-    watch_ = WatchState::Watching;
-    ui_.Watcher()->Watch(watchedFd_, [this] { DeviceReady(); });
+  if (events == 0) {
+    // The input is readable and nothing came: bytes a handler left queued. Watching it would wake
+    // the loop at every round; the event descriptor wakes it when something new comes.
+    if (fromInput) WatchDevice(false);
+    return;
   }
+  if (!ThreadDoEvent(events, nullptr)) return;
+  // Back to the input, also after bytes were left: if they still are, the next round finds
+  // nothing new and turns to the event descriptor again.
+  if (watch_ == WatchState::Deferred || watch_ == WatchState::Edges) WatchDevice(true);
 }
 
 // As a worker whose wait failed: the failure is reported, and events end until the port is closed
 // and opened again; a device that has gone away also closes the port.
 void TCustomComPort::WatchFailed(const toolkit::Error& error) {
-  ui_.Watcher()->Unwatch(watchedFd_);
+  UnwatchDevice();
   watch_ = WatchState::Ended;
   const std::shared_ptr<std::atomic<bool>> alive = alive_;
   ++delivering_;
@@ -191,9 +219,8 @@ void TCustomComPort::DeliverEvent(LineEvent event) {
   if (event == kLineError) {
     CheckLineErrors();
   } else if (lineEvents_[event]) {
-    // A copy, so that a handler that destroys the port does not destroy itself while it runs.
-    const TNotifyEvent handler = lineEvents_[event];
-    handler(this);
+    // The event holds its handler while it runs, also through the port's destruction.
+    lineEvents_[event](this);
   }
 }
 

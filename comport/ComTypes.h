@@ -139,19 +139,26 @@ class TEvent {
   template <typename F, typename = std::enable_if_t<std::is_invocable_v<F&, Args...> &&
                                                     !std::is_same_v<std::decay_t<F>, TEvent>>>
   TEvent(F callable)  // NOLINT: handlers are assigned like plain callables
-      : call_(std::move(callable)), identity_(std::make_shared<char>()) {}
+      : call_(MakeCall(std::move(callable))), identity_(std::make_shared<char>()) {}
 
   template <typename T>
   static TEvent Bind(T* object, void (T::*method)(Args...)) {
     TEvent e;
-    e.call_ = [object, method](Args... args) { (object->*method)(std::forward<Args>(args)...); };
+    e.call_ = MakeCall(
+        [object, method](Args... args) { (object->*method)(std::forward<Args>(args)...); });
     e.object_ = object;
     e.method_ = MethodKey(method);
     return e;
   }
 
   explicit operator bool() const { return static_cast<bool>(call_); }
-  void operator()(Args... args) const { call_(std::forward<Args>(args)...); }
+  // The callable is held while it runs, so that a handler may replace the event it was called
+  // through, or destroy its owner, and still run to its end.
+  void operator()(Args... args) const {
+    const std::shared_ptr<const Call> call = call_;
+    if (!call) throw std::bad_function_call();
+    (*call)(std::forward<Args>(args)...);
+  }
 
   bool operator==(const TEvent& other) const {
     if (!call_ || !other.call_) return !call_ && !other.call_;
@@ -167,7 +174,17 @@ class TEvent {
     return key;
   }
 
-  std::function<void(Args...)> call_;
+  using Call = std::function<void(Args...)>;
+
+  // Shared by copies: copying a handler, as every delivery used to, allocates nothing.
+  template <typename F>
+  static std::shared_ptr<const Call> MakeCall(F callable) {
+    Call call(std::move(callable));
+    if (!call) return nullptr;
+    return std::make_shared<const Call>(std::move(call));
+  }
+
+  std::shared_ptr<const Call> call_;
   std::shared_ptr<char> identity_;
   const void* object_ = nullptr;
   std::string method_;

@@ -166,6 +166,15 @@ class SerialDevice {
   // the device instead of a thread waiting in WaitEvent; -1 when the platform has none. Once
   // PollEvent has taken what was there, it stays unreadable until something new happens.
   virtual int EventDescriptor() const = 0;
+  // A cheaper pair to watch in its place for the events of `mask`, where the platform has one:
+  // `input`, readable while received bytes are queued or the device has gone (-1: none of the
+  // events come with received bytes), and `other`, readable when the rest may be there (-1: none
+  // is asked for). Watching the input itself spares the loop a second descriptor between the
+  // device and itself; but it stays readable while bytes a handler left are queued, and then only
+  // EventDescriptor tells when something new comes. PollEvent tells what happened either way.
+  virtual void InputDescriptors(std::uint32_t /*mask*/, int& input, int& other) const {
+    input = other = -1;
+  }
   // WaitEvent without the wait: the events there are now, possibly none.
   virtual toolkit::Error PollEvent(std::uint32_t& events) = 0;
   virtual void CancelWait() = 0;

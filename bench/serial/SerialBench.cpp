@@ -4,13 +4,16 @@
 // (readyRead in the same event loop); unsynchronised (the component's worker waits and runs
 // OnRxChar itself) against libserialport (sp_wait, then a non-blocking read, on one thread).
 //
-// Latency: the master side writes one byte and records the time; the receiver records when its
+// Latency: all four wait at once, each on its own pty, and one sender writes one byte at a time to
+// each in turn, in a shuffled order each cycle, recording the time; the receiver records when its
 // handler starts (OnRxChar, readyRead, or the return of sp_wait), reads the byte and lets the
-// master send the next one 100 us later, so that each byte finds the receiver waiting, as a
-// device's answers do. Round trips: the receiver writes one byte, a responder thread on the master
-// side echoes it, and the receiver's handler sends the next at once.
+// sender go on 100 us later, so that each byte finds its receiver waiting, as a device's answers
+// do. Taking turns event by event lets load from other processes fall on all four alike.
+// Round trips: the receiver writes one byte, a responder thread on the master side echoes it, and
+// the receiver's handler sends the next at once; the four take turns in rounds.
 #include <fcntl.h>
 #include <libserialport.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,6 +26,9 @@
 #include <cstdlib>
 #include <functional>
 #include <future>
+#include <memory>
+#include <numeric>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -35,11 +41,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int gEvents = 10000;         // per implementation and figure, over all rounds
-constexpr int kRounds = 10;  // rounds interleave the implementations, so load affects them alike
-int gRunEvents = 1000;       // per round
-constexpr int kWarmUp = 50;  // per round, not counted
+int gEvents = 10000;         // per implementation and figure
+constexpr int kRounds = 10;  // round trips: rounds interleave the implementations
+int gRunEvents = 1000;       // round trips per round
+constexpr int kWarmUp = 50;  // not counted: per implementation (latency), per round (trips)
 constexpr std::chrono::microseconds kGap{100};
+
+// The implementations, in the order of the results.
+enum Implementation { kSynchronised, kOnWorker, kQSerialPort, kLibserialport, kImplementations };
 
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -53,6 +62,8 @@ std::int64_t NowNs() {
 
 class Pty {
  public:
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
   Pty() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) Die("no pty");
@@ -94,43 +105,77 @@ class Gate {
   int fd_;
 };
 
-// The master side of the latency measurement and what the receiver reports back.
+// The master side of the latency measurement: one sender for all the implementations, which
+// takes turns event by event (in a shuffled order each cycle), so that whatever else the machine
+// does falls on all of them alike.
 class LatencyProbe {
  public:
-  explicit LatencyProbe(const Pty& pty) : pty_(pty) { samples_.reserve(kWarmUp + gRunEvents); }
+  explicit LatencyProbe(int receivers)
+      : ptys_(static_cast<std::size_t>(receivers)), samples_(ptys_.size()), sameCpu_(ptys_.size()) {
+    for (auto& samples : samples_)
+      samples.reserve(kWarmUp + gEvents);
+  }
 
-  void Start() {
-    sender_ = std::thread([this] {
-      for (int i = 0; i < kWarmUp + gRunEvents; ++i) {
-        sent_.store(NowNs(), std::memory_order_release);
-        pty_.Send('x');
-        next_.Pass();
-        // Bytes come apart, as a device's answers do: each one finds the receiver waiting.
-        std::this_thread::sleep_for(kGap);
+  const Pty& Port(int receiver) const { return ptys_[static_cast<std::size_t>(receiver)]; }
+
+  // `done` runs on the sender's thread once every byte has been taken.
+  void Start(std::function<void()> done) {
+    sender_ = std::thread([this, done = std::move(done)] {
+      const int receivers = static_cast<int>(ptys_.size());
+      std::vector<int> order(ptys_.size());
+      std::iota(order.begin(), order.end(), 0);
+      std::mt19937 random(7);
+      for (int i = 0; i < kWarmUp + gEvents; ++i) {
+        std::shuffle(order.begin(), order.end(), random);
+        for (int k = 0; k < receivers; ++k) {
+          const Pty& pty = ptys_[static_cast<std::size_t>(order[static_cast<std::size_t>(k)])];
+          sentCpu_.store(::sched_getcpu(), std::memory_order_relaxed);
+          sent_.store(NowNs(), std::memory_order_release);
+          pty.Send('x');
+          next_.Pass();
+          // Bytes come apart, as a device's answers do: each one finds the receiver waiting.
+          std::this_thread::sleep_for(kGap);
+        }
       }
+      done();
     });
   }
-  // On the receiver, when its handler starts. True while more bytes come.
-  bool Arrived() {
-    samples_.push_back(NowNs() - sent_.load(std::memory_order_acquire));
-    return static_cast<int>(samples_.size()) < kWarmUp + gRunEvents;
+  // On the receiver, when its handler starts. True while more bytes come to it.
+  bool Arrived(int receiver) {
+    auto& samples = samples_[static_cast<std::size_t>(receiver)];
+    samples.push_back(NowNs() - sent_.load(std::memory_order_acquire));
+    if (::sched_getcpu() == sentCpu_.load(std::memory_order_relaxed))
+      ++sameCpu_[static_cast<std::size_t>(receiver)];
+    return static_cast<int>(samples.size()) < kWarmUp + gEvents;
   }
   // On the receiver, after it has read the byte.
   void Consumed() { next_.Open(); }
   void Join() { sender_.join(); }
 
-  std::vector<double> Microseconds() const {
+  // The share of its events that woke the receiver on the CPU the byte was sent from. A wake-up
+  // on the other CPU costs a different time (mostly far more on a virtual machine, where that CPU
+  // may be idle in the host), so medians are only comparable at similar shares.
+  double SameCpuShare(int receiver) const {
+    const auto& samples = samples_[static_cast<std::size_t>(receiver)];
+    return static_cast<double>(sameCpu_[static_cast<std::size_t>(receiver)]) /
+           static_cast<double>(samples.size());
+  }
+
+  std::vector<double> Microseconds(int receiver) const {
+    const auto& samples = samples_[static_cast<std::size_t>(receiver)];
     std::vector<double> us;
-    for (std::size_t i = kWarmUp; i < samples_.size(); ++i)
-      us.push_back(samples_[i] / 1000.0);
+    for (std::size_t i = kWarmUp; i < samples.size(); ++i)
+      us.push_back(static_cast<double>(samples[i]) / 1000.0);
     return us;
   }
 
  private:
-  const Pty& pty_;
+  std::vector<Pty> ptys_;
   Gate next_;
   std::atomic<std::int64_t> sent_{0};
-  std::vector<std::int64_t> samples_;
+  std::atomic<int> sentCpu_{0};
+  std::vector<std::vector<std::int64_t>> samples_;
+  std::vector<int> sameCpu_;
   std::thread sender_;
 };
 
@@ -150,6 +195,7 @@ class Responder {
 struct Result {
   std::string name;
   std::vector<double> latencies;  // microseconds
+  double sameCpu = 0;             // share of wake-ups on the sender's CPU
   double tripSeconds = 0;
   int trips = 0;
   double median = 0;
@@ -161,11 +207,6 @@ double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const auto index = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
   return v[index];
-}
-
-void Collect(Result& r, const LatencyProbe& probe) {
-  const auto us = probe.Microseconds();
-  r.latencies.insert(r.latencies.end(), us.begin(), us.end());
 }
 
 void Summarise(Result& r) {
@@ -209,6 +250,15 @@ void SetToolLine(comport::TComPort& port, const std::string& name) {
   port.SetStopBits(comport::sb1);
 }
 
+void SetDelivery(comport::TComPort& port, bool synchronise) {
+  port.SetSynchronizeEvents(synchronise);
+  // The peer's thread runs at the process's priority. The worker's default, time-critical, is the
+  // lowest nice value where the process may set it (as root), and the scheduler then places its
+  // wake-ups differently, which moves its median by the cost of waking across CPUs, not by
+  // anything on its path.
+  port.SetThreadPriority(comport::tpNormal);
+}
+
 void Drain(comport::TComPort& port) {
   char buffer[256];
   for (int n = port.InputCount(); n > 0; n = port.InputCount()) {
@@ -241,33 +291,12 @@ class Finish {
   std::promise<void> done_;
 };
 
-void OurLatency(toolkit::qt::QtDispatcher& ui, bool synchronise, Result& r) {
-  Pty pty;
-  LatencyProbe probe(pty);
-  Finish finish(synchronise);
-  comport::TComPort port(nullptr, ui);
-  SetToolLine(port, pty.Slave());
-  port.SetSynchronizeEvents(synchronise);
-  port.SetOnRxChar([&](toolkit::Component*) {
-    const bool more = probe.Arrived();
-    Drain(port);
-    probe.Consumed();
-    if (!more) finish.Done();
-  });
-  port.Open();
-  probe.Start();
-  finish.Await();
-  probe.Join();
-  port.Close();
-  Collect(r, probe);
-}
-
 void OurRoundTrips(toolkit::qt::QtDispatcher& ui, bool synchronise, Result& r) {
   Pty pty;
   Finish finish(synchronise);
   comport::TComPort port(nullptr, ui);
   SetToolLine(port, pty.Slave());
-  port.SetSynchronizeEvents(synchronise);
+  SetDelivery(port, synchronise);
   RoundTrips trips([&] { port.WriteString("q"); });
   port.SetOnRxChar([&](toolkit::Component*) {
     Drain(port);
@@ -290,23 +319,6 @@ void OpenQt(QSerialPort& port, const std::string& name) {
   port.setDataBits(QSerialPort::Data8);
   port.setParity(QSerialPort::NoParity);
   port.setStopBits(QSerialPort::OneStop);
-}
-
-void QtLatency(Result& r) {
-  Pty pty;
-  LatencyProbe probe(pty);
-  QSerialPort port;
-  OpenQt(port, pty.Slave());
-  QObject::connect(&port, &QSerialPort::readyRead, [&] {
-    const bool more = probe.Arrived();
-    port.readAll();
-    probe.Consumed();
-    if (!more) QCoreApplication::quit();
-  });
-  probe.Start();
-  QCoreApplication::exec();
-  probe.Join();
-  Collect(r, probe);
 }
 
 void QtRoundTrips(Result& r) {
@@ -370,21 +382,6 @@ class SpPort {
   sp_event_set* events_ = nullptr;
 };
 
-void SpLatency(Result& r) {
-  Pty pty;
-  LatencyProbe probe(pty);
-  SpPort port(pty.Slave());
-  probe.Start();
-  for (bool more = true; more;) {
-    port.Wait();
-    more = probe.Arrived();
-    port.Drain();
-    probe.Consumed();
-  }
-  probe.Join();
-  Collect(r, probe);
-}
-
 void SpRoundTrips(Result& r) {
   Pty pty;
   SpPort port(pty.Slave());
@@ -399,30 +396,96 @@ void SpRoundTrips(Result& r) {
   trips.AddTo(r);
 }
 
+// Latency: the implementations in `active` all wait at once, each on its own pty, while the probe
+// writes to each in turn.
+void Latency(toolkit::qt::QtDispatcher& ui, const std::vector<int>& active,
+             std::vector<Result>& results) {
+  LatencyProbe probe(static_cast<int>(active.size()));
+  std::vector<std::unique_ptr<comport::TComPort>> ours;
+  std::unique_ptr<QSerialPort> qt;
+  std::unique_ptr<SpPort> sp;
+  std::thread spThread;
+  for (int k = 0; k < static_cast<int>(active.size()); ++k) {
+    const Pty& pty = probe.Port(k);
+    switch (active[static_cast<std::size_t>(k)]) {
+      case kSynchronised:
+      case kOnWorker: {
+        auto& port = ours.emplace_back(std::make_unique<comport::TComPort>(nullptr, ui));
+        SetToolLine(*port, pty.Slave());
+        SetDelivery(*port, active[static_cast<std::size_t>(k)] == kSynchronised);
+        port->SetOnRxChar([&probe, k, p = port.get()](toolkit::Component*) {
+          probe.Arrived(k);
+          Drain(*p);
+          probe.Consumed();
+        });
+        port->Open();
+        break;
+      }
+      case kQSerialPort:
+        qt = std::make_unique<QSerialPort>();
+        OpenQt(*qt, pty.Slave());
+        QObject::connect(qt.get(), &QSerialPort::readyRead, [&probe, k, p = qt.get()] {
+          probe.Arrived(k);
+          p->readAll();
+          probe.Consumed();
+        });
+        break;
+      case kLibserialport:
+        sp = std::make_unique<SpPort>(pty.Slave());
+        spThread = std::thread([&probe, k, p = sp.get()] {
+          for (bool more = true; more;) {
+            p->Wait();
+            more = probe.Arrived(k);
+            p->Drain();
+            probe.Consumed();
+          }
+        });
+        break;
+      default:
+        break;
+    }
+  }
+  probe.Start([] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  });
+  QCoreApplication::exec();
+  probe.Join();
+  if (spThread.joinable()) spThread.join();
+  for (auto& port : ours)
+    port->Close();
+  for (int k = 0; k < static_cast<int>(active.size()); ++k) {
+    Result& r = results[static_cast<std::size_t>(active[static_cast<std::size_t>(k)])];
+    r.latencies = probe.Microseconds(k);
+    r.sameCpu = probe.SameCpuShare(k);
+  }
+}
+
 void PrintRow(const Result& r, const Result& peer) {
-  std::printf("%-22s %11.1f us %7.2f %11.1f us %7.2f %16.0f %7.2f\n", r.name.c_str(), r.median,
-              r.median / peer.median, r.p99, r.p99 / peer.p99, r.roundTrips,
-              r.roundTrips / peer.roundTrips);
+  std::printf("%-22s %11.1f us %7.2f %11.1f us %7.2f %16.0f %7.2f %9.0f %%\n", r.name.c_str(),
+              r.median, r.median / peer.median, r.p99, r.p99 / peer.p99, r.roundTrips,
+              r.roundTrips / peer.roundTrips, 100 * r.sameCpu);
 }
 
 // Each way of delivering beside the peer that delivers the same way; ratios are to that peer.
 void Print(const std::vector<Result>& results) {
   std::printf(
-      "serial: %d events per figure and implementation, in %d interleaved rounds, on "
-      "pseudo-terminal pairs\n(ratio: to the peer that delivers the same way; below 1 is better "
-      "for latency, above 1 for round trips)\n\n",
+      "serial: %d events per figure and implementation on pseudo-terminal pairs; latency taking "
+      "turns event by event,\nround trips in %d interleaved rounds (ratio: to the peer that "
+      "delivers the same way; below 1 is better\nfor latency, above 1 for round trips; same CPU: "
+      "the latency events that woke the receiver on\nthe CPU the byte was sent from)\n\n",
       gEvents, kRounds);
-  std::printf("%-22s %14s %7s %14s %7s %16s %7s\n", "", "median latency", "ratio", "p99 latency",
-              "ratio", "round trips/s", "ratio");
+  std::printf("%-22s %14s %7s %14s %7s %16s %7s %11s\n", "", "median latency", "ratio",
+              "p99 latency", "ratio", "round trips/s", "ratio", "same CPU");
   std::printf("on the UI thread\n");
-  PrintRow(results[0], results[2]);
-  PrintRow(results[2], results[2]);
+  PrintRow(results[kSynchronised], results[kQSerialPort]);
+  PrintRow(results[kQSerialPort], results[kQSerialPort]);
   std::printf("on the waiting thread\n");
-  PrintRow(results[1], results[3]);
-  PrintRow(results[3], results[3]);
-  const double synchronised = results[0].median / results[2].median;
-  const double unsynchronised = results[1].median / results[3].median;
-  const double p99 = std::max(results[0].p99, results[1].p99);
+  PrintRow(results[kOnWorker], results[kLibserialport]);
+  PrintRow(results[kLibserialport], results[kLibserialport]);
+  const double synchronised = results[kSynchronised].median / results[kQSerialPort].median;
+  const double unsynchronised = results[kOnWorker].median / results[kLibserialport].median;
+  const double p99 = std::max(results[kSynchronised].p99, results[kOnWorker].p99);
   std::printf(
       "\ntargets: synchronised median %.2f of QSerialPort's (at most 0.90): %s\n"
       "         unsynchronised median %.2f of libserialport's (at most 1.10): %s\n"
@@ -436,36 +499,34 @@ void Print(const std::vector<Result>& results) {
 int main(int argc, char** argv) {
   if (argc > 1) gEvents = std::max(kRounds * 100, std::atoi(argv[1]));
   gRunEvents = gEvents / kRounds;
+  // For profiling one implementation alone (strace, perf, callgrind): 1 synchronised, 2 on the
+  // worker, 3 QSerialPort, 4 libserialport.
+  const int only = argc > 2 ? std::atoi(argv[2]) : 0;
   QCoreApplication app(argc, argv);
   toolkit::qt::QtDispatcher ui;
-  std::vector<Result> results(4);
-  results[0].name = "TComPort synchronised";
-  results[1].name = "TComPort on its worker";
-  results[2].name = "QSerialPort";
-  results[3].name = "libserialport";
-  const std::function<void()> runs[] = {
-      [&] {
-        OurLatency(ui, true, results[0]);
-        OurRoundTrips(ui, true, results[0]);
-      },
-      [&] {
-        OurLatency(ui, false, results[1]);
-        OurRoundTrips(ui, false, results[1]);
-      },
-      [&] {
-        QtLatency(results[2]);
-        QtRoundTrips(results[2]);
-      },
-      [&] {
-        SpLatency(results[3]);
-        SpRoundTrips(results[3]);
-      },
+  std::vector<Result> results(kImplementations);
+  results[kSynchronised].name = "TComPort synchronised";
+  results[kOnWorker].name = "TComPort on its worker";
+  results[kQSerialPort].name = "QSerialPort";
+  results[kLibserialport].name = "libserialport";
+  const std::function<void()> roundTrips[] = {
+      [&] { OurRoundTrips(ui, true, results[kSynchronised]); },
+      [&] { OurRoundTrips(ui, false, results[kOnWorker]); },
+      [&] { QtRoundTrips(results[kQSerialPort]); },
+      [&] { SpRoundTrips(results[kLibserialport]); },
   };
-  constexpr int kRuns = static_cast<int>(std::size(runs));
-  for (int round = 0; round < kRounds; ++round) {
-    for (int k = 0; k < kRuns; ++k)
-      runs[(round + k) % kRuns]();
+  std::vector<int> active;
+  for (int k = 0; k < kImplementations; ++k) {
+    if (only == 0 || only == k + 1) active.push_back(k);
   }
+  Latency(ui, active, results);
+  for (int round = 0; round < kRounds; ++round) {
+    for (int k = 0; k < kImplementations; ++k) {
+      const int run = (round + k) % kImplementations;
+      if (only == 0 || only == run + 1) roundTrips[run]();
+    }
+  }
+  if (only != 0) return 0;
   for (auto& r : results)
     Summarise(r);
   Print(results);

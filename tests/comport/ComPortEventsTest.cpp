@@ -124,6 +124,22 @@ TEST_P(DeliveryTest, BytesAHandlerLeavesQueuedDoNotRaiseTheEventAgain) {
   EXPECT_EQ(calls, 2);
 }
 
+// A handler assigned to the open port is waited for from then on, also when what the loop
+// watches has to change with it.
+TEST_P(DeliveryTest, AHandlerAssignedWhileOpenGetsItsEvents) {
+  std::atomic<int> received{0};
+  std::atomic<bool> txEmpty{false};
+  port_->SetOnRxChar([&](toolkit::Component*) { received += static_cast<int>(Drain().size()); });
+  port_->Open();
+  pty_.Write("a");
+  PumpUntil([&] { return received == 1; });
+  port_->SetOnTxEmpty([&](toolkit::Component*) { txEmpty = true; });
+  port_->WriteString("x");
+  PumpUntil([&] { return txEmpty.load(); });
+  pty_.Write("b");
+  PumpUntil([&] { return received == 2; });
+}
+
 TEST_P(DeliveryTest, RxCharComesBeforeTxEmptyInOneWakeUp) {
   const std::string log = TempPath("events.log");
   port_->SetLogFile(log);
@@ -272,6 +288,41 @@ TEST_F(EventsTest, AHandlerMayCloseAndDestroyItsPortAndTheRestOfTheWakeUpIsDropp
   next.SetDeviceName(pty_.SlaveName());
   next.Open();
   EXPECT_TRUE(next.Active());
+}
+
+// The handler runs to its end with what it captured, though it replaced itself on the way.
+TEST_F(EventsTest, AHandlerMayReplaceItselfWhileItRuns) {
+  std::vector<std::string> seen;
+  const std::string name(64, 'h');  // captured by value, beyond any small-buffer storage
+  port_->SetOnRxChar([this, &seen, name](toolkit::Component*) {
+    Drain();
+    port_->SetOnRxChar([&seen](toolkit::Component*) { seen.push_back("second"); });
+    seen.push_back(name);
+  });
+  port_->Open();
+  pty_.Write("a");
+  PumpUntil([&] { return seen.size() == 1; });
+  pty_.Write("b");
+  PumpUntil([&] { return seen.size() == 2; });
+  EXPECT_EQ(seen, (std::vector<std::string>{name, "second"}));
+}
+
+// Bytes left queued keep the port readable; the loop must not run the port's watch at every
+// round for them, only again when something new arrives.
+TEST_F(EventsTest, BytesLeftQueuedDoNotKeepTheLoopBusy) {
+  int calls = 0;
+  port_->SetOnRxChar([&](toolkit::Component*) { ++calls; });
+  port_->Open();
+  for (const char* bytes : {"abc", "d"}) {
+    const int before = calls;
+    pty_.Write(bytes);
+    PumpUntil([&] { return calls == before + 1; });
+    ui_.Pump();  // may look once more and find nothing new
+    EXPECT_EQ(ui_.Pump(), 0u);
+    EXPECT_EQ(ui_.Pump(), 0u);
+  }
+  EXPECT_EQ(port_->InputCount(), 4);
+  EXPECT_EQ(calls, 2);
 }
 
 // The threads of this process.

@@ -8,9 +8,12 @@
 #include <QTimer>
 #include <atomic>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/QtTestApp.h"
+#include "toolkit/Application.h"
 #include "toolkit/qt/QtDispatcher.h"
 #include "toolkit/qt/QtUiServices.h"
 
@@ -158,6 +161,32 @@ TEST_F(QtServicesTest, TheEventLoopRunsAWatchWhenItsDescriptorIsReadable) {
   QCoreApplication::processEvents();  // the second byte is there, the watch is not
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(ranOn, ui);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+// The watch runs straight from the loop's activation: what it throws still goes to the standard
+// report, and the loop goes on watching.
+TEST_F(QtServicesTest, AThrowingWatchIsReportedAndStaysWatched) {
+  std::vector<std::string> reports;
+  SetExceptionHandler([&](const std::string& text) { reports.push_back(text); });
+  QtDispatcher dispatcher;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  int runs = 0;
+  QEventLoop loop;
+  dispatcher.Watcher()->Watch(fds[0], [&] {
+    char c;
+    EXPECT_EQ(::read(fds[0], &c, 1), 1);
+    if (++runs == 1) throw std::runtime_error("watch failed");
+    loop.quit();
+  });
+  EXPECT_EQ(::write(fds[1], "xy", 2), 2);
+  loop.exec();
+  dispatcher.Unwatch(fds[0]);
+  SetExceptionHandler({});
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(reports, (std::vector<std::string>{"watch failed."}));
   ::close(fds[0]);
   ::close(fds[1]);
 }

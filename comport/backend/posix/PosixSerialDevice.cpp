@@ -4,7 +4,8 @@
 // once per arrival and not again for bytes a handler chose to leave queued, plus an eventfd that
 // other threads use to end the wait. The epoll descriptor itself is the device's event descriptor:
 // it is readable exactly while the wait would return, so an event loop can watch it in place of a
-// waiting thread.
+// waiting thread. A loop may watch the tty and the eventfd themselves instead, which saves the
+// kernel's wake-up passing through the epoll, for as long as no handler leaves bytes queued.
 //
 // Nothing is sampled on a timer where Linux can wait:
 // - modem-line changes: a helper thread waits in TIOCMIWAIT and the line counters (TIOCGICOUNT)
@@ -203,6 +204,12 @@ class PosixSerialDevice final : public SerialDevice {
 
   Error WaitEvent(std::uint32_t& events) override { return Wait(events, true); }
   int EventDescriptor() const override { return epollFd_; }
+  void InputDescriptors(std::uint32_t mask, int& input, int& other) const override {
+    // Line errors and breaks come with a byte; modem lines and the transmitter's drain are
+    // signalled by the line watch on the wake descriptor.
+    input = (mask & (kInputEvents | kCountedEvents)) != 0 ? fd_ : -1;
+    other = (mask & (kModemEvents | ev::TxEmpty)) != 0 ? wakeFd_ : -1;
+  }
   Error PollEvent(std::uint32_t& events) override { return Wait(events, false); }
 
   void CancelWait() override {
