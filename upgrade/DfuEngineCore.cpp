@@ -1,6 +1,7 @@
 #include "upgrade/DfuEngineCore.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "upgrade/DfuNames.h"
 #include "upgrade/DfuQuirks.h"
@@ -114,17 +115,18 @@ class Engine::Operation {
 
 Engine::Engine(EngineEnvironment environment) : env_(std::move(environment)) {
   if (!env_.waiter) env_.waiter = MakeRealWaiter();
-  thread_ = std::thread([this] { Run(); });
 }
 
 Engine::~Engine() {
+  std::thread thread;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    thread = std::move(thread_);
   }
   env_.waiter->Cancel();
   wake_.notify_all();
-  thread_.join();
+  if (thread.joinable()) thread.join();
 }
 
 void Engine::SetReporter(Reporter reporter) {
@@ -206,6 +208,14 @@ bool Engine::Start(std::function<void(Operation&)> job) {
   {
     std::lock_guard lock(mutex_);
     if (busy_ || stopping_ || deviceName_.empty()) return false;
+    // The thread starts with the first operation: most runs of the tool never upgrade.
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        return false;
+      }
+    }
     busy_ = true;
     job_ = std::move(job);
   }

@@ -1,6 +1,7 @@
 // Our DFU engine behind the C interface of DFUEngine.h: the USB DFU 1.1 transfer state machine
-// over DfuTransport. One engine thread runs the started operations and calls the report callback;
-// the public methods may be called from any thread. The contract is the one DFUEngine.h states.
+// over DfuTransport. One engine thread, started with the first operation, runs the started
+// operations and calls the report callback; the public methods may be called from any thread. The
+// contract is the one DFUEngine.h states.
 //
 // Operations and the codes they report (operation, sub-operation):
 //   reconfigure  reconfigure_connect/usb_open: open, read the descriptors, check the file's vendor;

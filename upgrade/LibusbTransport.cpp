@@ -118,10 +118,13 @@ class LibusbLink final : public DfuLink {
   int interface_;
 };
 
+// libusb starts on the first look at the bus, not with the engine: its start scans the bus and
+// starts an event thread, which most runs of the tool, never upgrading, do not need.
 class LibusbTransport final : public DfuTransport {
  public:
-  explicit LibusbTransport(libusb_context* context) : context_(context) {}
-  ~LibusbTransport() override { libusb_exit(context_); }
+  ~LibusbTransport() override {
+    if (context_ != nullptr) libusb_exit(context_);
+  }
 
   std::vector<std::string> List() override {
     std::vector<std::string> names;
@@ -167,9 +170,18 @@ class LibusbTransport final : public DfuTransport {
   }
 
  private:
-  // Calls `visit` for each attached device until it returns true.
+  // Calls `visit` for each attached device until it returns true. No USB here (a container, no
+  // usbfs): no device.
   template <typename Visit>
   void ForEach(Visit visit) {
+    std::call_once(started_, [this] {
+      libusb_context* context = nullptr;
+      if (libusb_init(&context) != 0) return;
+      // The engine never prints: failures reach the caller as results.
+      libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
+      context_ = context;
+    });
+    if (context_ == nullptr) return;
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(context_, &list);
     for (ssize_t i = 0; i < n; ++i) {
@@ -178,18 +190,14 @@ class LibusbTransport final : public DfuTransport {
     if (n >= 0) libusb_free_device_list(list, 1);
   }
 
-  libusb_context* context_;
+  std::once_flag started_;
+  libusb_context* context_ = nullptr;  // set once, under started_
 };
 
 }  // namespace
 
 std::shared_ptr<DfuTransport> MakeLibusbTransport() {
-  libusb_context* context = nullptr;
-  // No USB here (a container, no usbfs): only the other transports are used.
-  if (libusb_init(&context) != 0) return nullptr;
-  // The engine never prints: failures reach the caller as results.
-  libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
-  return std::make_shared<LibusbTransport>(context);
+  return std::make_shared<LibusbTransport>();
 }
 
 }  // namespace dfu

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <latch>
 #include <thread>
 
@@ -422,6 +423,26 @@ TEST(EngineHandles, UnknownAndDestroyedHandlesDoNothing) {
   EXPECT_NE(again, handle);
   DFUEngine_Destroy(again);
 }
+
+#ifdef __linux__
+// Most runs of the tool never upgrade: an engine, with the system's transports, costs no thread of
+// its own or of a USB library until an operation starts.
+TEST(EngineHandles, AnEngineStartsNoThreadBeforeItsFirstOperation) {
+  const auto threads = [] {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+      ++n;
+    return n;
+  };
+  const std::size_t before = threads();
+  const DFUEngineHandle handle = DFUEngine_Create();
+  ASSERT_NE(handle, 0u);
+  char description[DFUENGINE_DESCRIPTION_SIZE] = {};
+  DFUEngine_IsDFUFileValid(handle, "/dev/null", description, nullptr, nullptr, nullptr);
+  EXPECT_EQ(threads(), before);
+  DFUEngine_Destroy(handle);
+}
+#endif
 
 }  // namespace
 }  // namespace dfu
