@@ -89,6 +89,8 @@ inline constexpr int kBig5Charset = 136;
 
 class TMajorForm final : public QDialog {
  public:
+  // The design font as the language shows it: its family (and size) replaced; returns the charset.
+  static int LanguageFont(QFont& font);
   explicit TMajorForm(MajorFormServices services, QWidget* parent = nullptr);
   ~TMajorForm() override;
 
@@ -318,8 +320,6 @@ class TMajorForm final : public QDialog {
   void BindEvents();
   void SetTabOrder();
   void ApplyLanguageFont();
-  // The design font as the language shows it: its family (and size) replaced; returns the charset.
-  static int LanguageFont(QFont& font);
   void FitTextsToControls();
   void BindUpgradeEvents();
   void ReleaseEngine();

@@ -1,5 +1,6 @@
 #include "app/Program.h"
 
+#include <QFont>
 #include <QGuiApplication>
 #include <QLocale>
 
@@ -22,6 +23,13 @@ int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& befo
   // Desktops name the tool's windows from its desktop entry, in the user's language.
   QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
   resources::SetLanguage(platform::SystemUiLanguage(QLocale::system().name().toStdString()));
+  {
+    // Every text of the tool, its message boxes too, is in the language's font: the only font
+    // start-up loads.
+    QFont font = QGuiApplication::font();
+    TMajorForm::LanguageFont(font);
+    QGuiApplication::setFont(font);
+  }
 
   toolkit::qt::QtUiServices ui;
   std::string title = resources::LoadText(resources::kTextAppTitle);
