@@ -274,6 +274,7 @@ class Win32SerialDevice final : public SerialDevice {
       waitOverlapped_ = OVERLAPPED{};
       waitOverlapped_.hEvent = waitEvent_;
       waitResult_ = 0;
+      ::ResetEvent(waitEvent_);
       if (::WaitCommEvent(handle_, &waitResult_, &waitOverlapped_)) {
         events = waitResult_;
         return {};
@@ -282,22 +283,27 @@ class Win32SerialDevice final : public SerialDevice {
       waitIssued_ = true;
     }
     const HANDLE objects[] = {waitEvent_, cancelEvent_};
-    const DWORD woken = ::WaitForMultipleObjects(2, objects, FALSE, block ? INFINITE : 0);
-    if (woken != WAIT_OBJECT_0) {
+    for (;;) {
+      const DWORD woken = ::WaitForMultipleObjects(2, objects, FALSE, block ? INFINITE : 0);
       if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_TIMEOUT) return {};
-      return LastFailure(kOp);
+      if (woken != WAIT_OBJECT_0) return LastFailure(kOp);
+      DWORD n = 0;
+      if (::GetOverlappedResult(handle_, &waitOverlapped_, &n, FALSE)) {
+        waitIssued_ = false;
+        events = waitResult_;
+        return {};
+      }
+      const DWORD code = ::GetLastError();
+      // Woken while the wait still runs (a signal left over from an earlier wait): wait on.
+      if (code == ERROR_IO_INCOMPLETE) {
+        if (!block) return {};
+        continue;
+      }
+      waitIssued_ = false;
+      // A mask change ends the wait with success and no events on Windows, with "aborted" on
+      // wine; a cancelled wait also ends with "aborted".
+      return code == ERROR_OPERATION_ABORTED ? Error{} : Fail(code, kOp);
     }
-    DWORD n = 0;
-    const BOOL ok = ::GetOverlappedResult(handle_, &waitOverlapped_, &n, FALSE);
-    waitIssued_ = false;
-    if (ok) {
-      events = waitResult_;
-      return {};
-    }
-    // A mask change ends the wait with success and no events on Windows, with "aborted" on wine;
-    // a cancelled wait also ends with "aborted".
-    const DWORD code = ::GetLastError();
-    return code == ERROR_OPERATION_ABORTED ? Error{} : Fail(code, kOp);
   }
 
   const HANDLE handle_;

@@ -31,6 +31,10 @@ class ComPortTest : public ::testing::Test {
     port_->SetDataBits(db8);
     port_->SetParity(paNone);
     port_->SetStopBits(sb1);
+    // A failed event wait ends the worker without a word to the user: OnError is where it shows.
+    port_->SetOnError([this](TCustomComPort*, EComError& e, TComAction&) {
+      reports_.push_back("OnError: " + toolkit::Describe(e.Cause()));
+    });
     port_->SetOnRxChar([this](toolkit::Component*) {
       EXPECT_TRUE(ui_.IsUiThread());
       received_ += port_->ReadString();
