@@ -87,6 +87,7 @@ function(qmr7_add_gtest name)
     list(APPEND labels threaded)
     add_dependencies(threaded-tests ${name})
   endif()
-  add_test(NAME ${name} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${name}>)
+  # A cross build runs its tests through the emulator (wine for Windows), inside any launcher.
+  add_test(NAME ${name} COMMAND ${T_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -33,7 +33,8 @@ std::string ByteList(const void* data, int count) {
 }
 
 [[noreturn]] void RaiseFileError(int code) {
-  throw EInOutError(code, SystemErrorText(code));
+  // The C library's code, on every platform.
+  throw EInOutError(code, toolkit::ErrnoText(code));
 }
 
 }  // namespace

@@ -116,9 +116,7 @@ int TCustomComPort::OutputCount() {
 // caller mistake all the same.
 TComStat TCustomComPort::QueueStatus(std::uint32_t queues) {
   TComStat stat;
-  Check(FHandle != nullptr ? FHandle->ClearErrors(stat, queues)
-                           : toolkit::Error{toolkit::ErrorKind::CallerMistake, EBADF,
-                                            SystemErrorText(EBADF), "count the queues"});
+  Check(FHandle != nullptr ? FHandle->ClearErrors(stat, queues) : NotOpenError("count the queues"));
   if (stat.errors != 0 && onLineError_) onLineError_(this, GetLineErrors(stat.errors));
   return stat;
 }

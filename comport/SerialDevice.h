@@ -198,4 +198,7 @@ toolkit::Error OpenSerialDevice(const std::string& name, std::unique_ptr<SerialD
 // full stops.
 std::string SystemErrorText(int code);
 
+// The platform's own failure of a request on a device that is not open (a caller mistake).
+toolkit::Error NotOpenError(std::string op);
+
 }  // namespace comport

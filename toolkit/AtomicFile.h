@@ -26,8 +26,8 @@ namespace toolkit {
 enum class Existing { Replace, Keep };
 
 // ErrorKind::None on success. Does not create missing folders. With Existing::Keep a file already
-// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST
-// (on Windows ERROR_ALREADY_EXISTS).
+// at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST,
+// on Windows too, so that callers test one code.
 Error WriteFileAtomically(const std::string& path, std::string_view contents,
                           unsigned newFileMode = 0644, Existing existing = Existing::Replace);
 

@@ -1,15 +1,11 @@
 #include "toolkit/Dispatcher.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <limits>
 #include <utility>
 
 #include "toolkit/Application.h"
+#include "toolkit/Descriptors.h"
 
 namespace toolkit {
 
@@ -30,16 +26,16 @@ struct DispatchQueue::WatchEntry {
 };
 
 DispatchQueue::DispatchQueue(std::function<void()> wake, bool watcher)
-    : uiThread_(std::this_thread::get_id()), wake_(std::move(wake)), watcher_(watcher) {
-  if (watcher_ && ::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    wakePipe_[0] = wakePipe_[1] = -1;
-  }
+    : uiThread_(std::this_thread::get_id()),
+      wake_(std::move(wake)),
+      watcher_(watcher && descriptors::Available()) {
+  if (watcher_ && !descriptors::MakeWakePipe(wakePipe_)) wakePipe_[0] = wakePipe_[1] = -1;
 }
 
 DispatchQueue::~DispatchQueue() {
   Shutdown();
   for (int fd : wakePipe_) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) descriptors::Close(fd);
   }
 }
 
@@ -50,10 +46,7 @@ bool DispatchQueue::IsUiThread() const {
 void DispatchQueue::Enqueue(const std::shared_ptr<Job>& job) {
   jobs_.push_back(job);
   queued_.notify_one();
-  if (polling_) {
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &byte, 1);
-  }
+  if (polling_) descriptors::Wake(wakePipe_[1]);
 }
 
 void DispatchQueue::Watch(int fd, std::function<void()> ready) {
@@ -72,18 +65,14 @@ void DispatchQueue::Unwatch(int fd) {
 std::size_t DispatchQueue::RunReadyWatches() {
   if (watches_.empty()) return 0;
   const std::vector<std::shared_ptr<WatchEntry>> watches = watches_;
-  std::vector<pollfd> fds;
+  std::vector<int> fds;
   for (const auto& watch : watches)
-    fds.push_back({watch->fd, POLLIN, 0});
-  int n = 0;
-  do {
-    n = ::poll(fds.data(), fds.size(), 0);
-  } while (n < 0 && errno == EINTR);
+    fds.push_back(watch->fd);
+  std::vector<bool> ready;
+  descriptors::PollReadable(fds, ready, 0);
   std::size_t count = 0;
-  for (std::size_t i = 0; n > 0 && i < watches.size(); ++i) {
-    // A descriptor closed while still watched (POLLNVAL) is left alone.
-    if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    if (!watches[i]->active) continue;
+  for (std::size_t i = 0; i < watches.size(); ++i) {
+    if (!ready[i] || !watches[i]->active) continue;
     ++count;
     try {
       watches[i]->ready();
@@ -167,19 +156,18 @@ std::size_t DispatchQueue::WaitAndPump(std::chrono::milliseconds timeout) {
     }
     // Only waits: the watches that are ready run in the Pump below, after the queued calls.
     if (polling_) {
-      std::vector<pollfd> fds;
+      std::vector<int> fds;
       for (const auto& watch : watches_)
-        fds.push_back({watch->fd, POLLIN, 0});
-      if (wakePipe_[0] >= 0) fds.push_back({wakePipe_[0], POLLIN, 0});
+        fds.push_back(watch->fd);
+      if (wakePipe_[0] >= 0) fds.push_back(wakePipe_[0]);
       const int ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(
           timeout.count(), std::numeric_limits<int>::max()));
-      [[maybe_unused]] const int n = ::poll(fds.data(), fds.size(), ms);
+      std::vector<bool> ready;
+      descriptors::PollReadable(fds, ready, ms);
       std::lock_guard lock(mutex_);
       polling_ = false;
     }
-    char bytes[64];
-    while (wakePipe_[0] >= 0 && ::read(wakePipe_[0], bytes, sizeof bytes) > 0) {
-    }
+    if (wakePipe_[0] >= 0) descriptors::Drain(wakePipe_[0]);
   }
   return Pump();
 }

@@ -1,7 +1,7 @@
 #include "toolkit/Error.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 namespace toolkit {
 
@@ -25,9 +25,11 @@ ErrorKind KindOfErrno(int code) {
 }
 
 std::string ErrnoText(int code) {
-  char buffer[256];
-  // The GNU strerror_r: the text may be a static string rather than the buffer.
-  std::string text = ::strerror_r(code, buffer, sizeof buffer);
+  // The C library's own wording (strerror's), fetched in a thread-safe way on every platform.
+  return TrimSystemText(std::generic_category().message(code));
+}
+
+std::string TrimSystemText(std::string text) {
   while (!text.empty()) {
     const auto last = static_cast<unsigned char>(text.back());
     if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F) break;

@@ -35,6 +35,9 @@ ErrorKind KindOfErrno(int code);
 // The system's text for an errno value, without trailing blanks, control characters and full stops.
 std::string ErrnoText(int code);
 
+// A system's wording as errors show it: without trailing blanks, control characters and full stops.
+std::string TrimSystemText(std::string text);
+
 // The failure of `op` with `code`, its kind from KindOfErrno.
 Error ErrnoError(int code, std::string op);
 

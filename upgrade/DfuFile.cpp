@@ -1,16 +1,12 @@
 #include "upgrade/DfuFile.h"
 
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include "upgrade/RegularFile.h"
 
 namespace dfu {
 namespace {
@@ -63,75 +59,13 @@ bool IsTextChar(std::uint8_t c) {
   return c >= 0x20 && c != 0x7F;
 }
 
-bool ReadAt(int fd, std::uint8_t* data, std::size_t size, std::uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-class Fd {
- public:
-  Fd() = default;
-  ~Fd() { Reset(-1); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// The file systems whose files the kernel makes up as they are read (/proc, /sys and their kin):
-// their sizes say nothing of what a read returns, and reading some of them has effects or waits.
-bool OnKernelFileSystem(int fd) {
-  struct statfs fs {};
-  if (::fstatfs(fd, &fs) != 0) return true;
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-    case BPF_FS_MAGIC:
-    case PSTOREFS_MAGIC:
-    case EFIVARFS_MAGIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Opens `path` for reading when it is a regular file of an ordinary file system and of at most
-// kMaxFileSize bytes; `size` receives its size.
-FileFault OpenFile(const std::string& path, Fd& fd, std::uint64_t& size) {
+// kMaxFileSize bytes.
+FileFault OpenFile(const std::string& path, std::unique_ptr<RegularFile>& file) {
   if (path.empty()) return FileFault::Open;
-  // Looked at before it is opened: opening a device node can have effects of its own, and opening
-  // a named pipe waits for a writer.
-  struct stat named {};
-  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return FileFault::Open;
-  // Non-blocking all the same, and looked at again through the descriptor, in case something else
-  // was put in the file's place in between.
-  fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) return FileFault::Open;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != named.st_dev ||
-      st.st_ino != named.st_ino || OnKernelFileSystem(fd.get())) {
-    return FileFault::Open;
-  }
-  size = static_cast<std::uint64_t>(st.st_size);
-  return size > kMaxFileSize ? FileFault::TooLarge : FileFault::None;
+  file = OpenRegularFile(path);
+  if (file == nullptr) return FileFault::Open;
+  return file->Size() > kMaxFileSize ? FileFault::TooLarge : FileFault::None;
 }
 
 }  // namespace
@@ -245,13 +179,13 @@ std::vector<std::uint8_t> BuildFile(const ImageHeader& header, std::span<const s
 
 FileFault CheckFile(const std::string& path, FileInfo& info) {
   info = FileInfo{};
-  Fd fd;
-  std::uint64_t size = 0;
-  if (const FileFault f = OpenFile(path, fd, size); f != FileFault::None) return f;
+  std::unique_ptr<RegularFile> file;
+  if (const FileFault f = OpenFile(path, file); f != FileFault::None) return f;
+  const std::uint64_t size = file->Size();
   if (size < kSuffixSize) return FileFault::Short;
 
   std::uint8_t tail[kSuffixSize];
-  if (!ReadAt(fd.get(), tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
+  if (!file->ReadAt(tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
   if (const FileFault f = DecodeSuffix(tail, size, info.suffix); f != FileFault::None) return f;
   info.imageSize = size - info.suffix.length;
 
@@ -265,7 +199,7 @@ FileFault CheckFile(const std::string& path, FileInfo& info) {
   std::uint32_t crc = 0;
   for (std::uint64_t at = 0; at < crcEnd;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, crcEnd - at));
-    if (!ReadAt(fd.get(), buffer.get(), n, at)) return FileFault::Read;
+    if (!file->ReadAt(buffer.get(), n, at)) return FileFault::Read;
     crc = ZlibCrc(crc, buffer.get(), n);
     if (at < headSize) {
       std::memcpy(head + at, buffer.get(), std::min<std::size_t>(n, headSize - at));
@@ -289,13 +223,13 @@ FileFault CheckBytes(std::span<const std::uint8_t> file, FileInfo& info) {
 
 FileFault ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  Fd fd;
-  std::uint64_t size = 0;
-  if (const FileFault f = OpenFile(path, fd, size); f != FileFault::None) return f;
+  std::unique_ptr<RegularFile> file;
+  if (const FileFault f = OpenFile(path, file); f != FileFault::None) return f;
+  const std::uint64_t size = file->Size();
   // The size it had when it was opened: a file that grows meanwhile is read that far, one that
   // shrinks cannot be read to its end.
   bytes.resize(static_cast<std::size_t>(size));
-  if (!ReadAt(fd.get(), bytes.data(), bytes.size(), 0)) {
+  if (!file->ReadAt(bytes.data(), bytes.size(), 0)) {
     bytes.clear();
     return FileFault::Read;
   }

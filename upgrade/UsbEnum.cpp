@@ -208,13 +208,6 @@ UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
   return result;
 }
 
-UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
-  const auto sysfs = MakeSysfsUsbHost();
-  const auto virtualDevices = MakeVirtualUsbHost(registryDirectory);
-  UsbHost* hosts[] = {sysfs.get(), virtualDevices.get()};
-  return WalkUsbTree(hosts);
-}
-
 std::vector<std::uint8_t> StringDescriptorOf(const std::string& text) {
   constexpr std::size_t kMaxUnits = 126;
   std::u16string units = toolkit::Utf8ToUtf16(text);

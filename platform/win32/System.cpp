@@ -11,7 +11,7 @@
 #include "platform/UiLanguage.h"
 #include "platform/win32/MessageWindowNotifier.h"
 #include "platform/win32/SetupApiPortEnumerator.h"
-#include "toolkit/win32/WinError.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace platform {
 

@@ -13,7 +13,7 @@
 #include "comport/backend/win32/CommConfig.h"
 #include "comport/backend/win32/RegistryReader.h"
 #include "tests/support/Win32TestSupport.h"
-#include "toolkit/win32/WinError.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace comport {
 namespace {

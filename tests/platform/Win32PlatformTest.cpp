@@ -6,6 +6,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -21,7 +22,7 @@
 #include "toolkit/Application.h"
 #include "toolkit/AtomicFile.h"
 #include "toolkit/Exception.h"
-#include "toolkit/win32/WinError.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace platform {
 namespace {
@@ -259,7 +260,7 @@ TEST(SettingsFileTest, AFileThatCannotBeReplacedIsReportedAndLeftAsItWas) {
   ASSERT_TRUE(CreateFolder(folder));
   const toolkit::Error cause = FailedWrite(folder);
   EXPECT_NE(cause.code, 0);
-  EXPECT_EQ(cause.op.rfind("move ", 0), 0u) << cause.op;
+  EXPECT_EQ(cause.op.rfind("rename ", 0), 0u) << cause.op;
   EXPECT_TRUE(std::filesystem::is_directory(FsPath(folder)));
   EXPECT_EQ(Names(dir.Path()), std::vector<std::wstring>{L"folder.INI"});
 }
@@ -290,7 +291,7 @@ TEST(AtomicFileTest, FailuresNameTheStepWithTheSystemsCodeAndText) {
   ASSERT_FALSE(toolkit::WriteFileAtomically(kept, "first", 0644, toolkit::Existing::Keep));
   const toolkit::Error exists =
       toolkit::WriteFileAtomically(kept, "second", 0644, toolkit::Existing::Keep);
-  EXPECT_EQ(exists.code, ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(exists.code, EEXIST);
   EXPECT_EQ(Contents(kept), "first");
   EXPECT_EQ(Names(dir.Path()), std::vector<std::wstring>{L"backup.json"});
 }

@@ -1,9 +1,10 @@
 // A private folder for one test, removed with everything in it afterwards.
 #pragma once
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -11,9 +12,19 @@ namespace testsupport {
 
 class TempDir {
  public:
+  // Private to the user (0700), like mkdtemp's, on every platform.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qmr7-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    namespace fs = std::filesystem;
+    std::random_device random;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "qmr7-test-%08x", static_cast<unsigned>(random()));
+      std::error_code ec;
+      if (!fs::create_directory(base / name, ec)) continue;
+      fs::permissions(base / name, fs::perms::owner_all, ec);
+      path_ = (base / name).string();
+    }
   }
   ~TempDir() {
     std::error_code ec;

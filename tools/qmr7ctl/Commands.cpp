@@ -1,10 +1,9 @@
 #include "tools/qmr7ctl/Commands.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <span>
 
@@ -364,18 +363,18 @@ class Command {
   void Backup() {
     const std::string& file = o_.operands[0];
     // Before the headset is asked anything: the answer would be lost.
-    struct stat st {};
-    if (!o_.force && ::lstat(file.c_str(), &st) == 0) UsageError(Format(Text::FileExists, {file}));
+    std::error_code ec;
+    if (!o_.force && std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+      UsageError(Format(Text::FileExists, {file}));
+    }
 
     DeviceSession& session = Connect();
     const DeviceSettings settings = session.ReadSettings();
     // A backup that restore would refuse helps nobody.
     RefuseInvalid(settings);
-    const int error = WriteFileInPlace(file, BackupText(info_, settings), o_.force);
-    if (error == EEXIST && !o_.force) UsageError(Format(Text::FileExists, {file}));
-    if (error != 0) {
-      throw Failure(Exit::Failure, Format(Text::CannotWrite, {file, std::strerror(error)}));
-    }
+    const toolkit::Error error = WriteFileInPlace(file, BackupText(info_, settings), o_.force);
+    if (error.code == EEXIST && !o_.force) UsageError(Format(Text::FileExists, {file}));
+    if (error) throw Failure(Exit::Failure, Format(Text::CannotWrite, {file, error.text}));
     Say(Format(Text::BackedUp, {file}));
     Report report;
     report.Add(Get(Text::LabelFile), file);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/Error.h"
+
 namespace qmr7ctl {
 
 // Reads a regular file of at most `limit` bytes. Returns the reason it could not, empty on success.
@@ -12,8 +14,8 @@ std::string ReadSmallFile(const std::string& path, std::size_t limit, std::strin
 
 // Writes `contents` atomically: a temporary file in the same folder, flushed, then put in place.
 // Without `replace`, an existing file is never touched, also one that appears meanwhile: the new
-// file is linked in place, which fails when the name exists. Returns the errno of the failure,
-// EEXIST when the file exists, 0 on success.
-int WriteFileInPlace(const std::string& path, std::string_view contents, bool replace);
+// file is linked in place, which fails when the name exists. The failure carries the platform's
+// code and text; a file that exists fails with EEXIST on every platform.
+toolkit::Error WriteFileInPlace(const std::string& path, std::string_view contents, bool replace);
 
 }  // namespace qmr7ctl

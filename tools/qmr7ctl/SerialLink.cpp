@@ -23,13 +23,30 @@ class SerialLink::Port final : public comport::TComPort {
 
   // What arrives within `timeoutMs`: as soon as there is anything, up to kPiece bytes; empty when
   // the time passes. Throws EComError when the device fails.
+  //
+  // Only a total time-out is asked of the driver: the first byte is waited for, then what came
+  // with it is taken as queued. The classic "return as soon as any byte is there" setting (interval
+  // and multiplier at their maximum) would do both in one request, but not every driver keeps to
+  // it: wine's overlapped reads wait for the whole count instead.
   std::string ReadSome(std::uint32_t timeoutMs) {
     CheckActive();
-    // Return as soon as any byte is there, else when the constant has passed.
-    Timeouts().SetReadInterval(-1);
-    Timeouts().SetReadMultiplier(-1);
-    Timeouts().SetReadConstant(static_cast<int>(std::max<std::uint32_t>(timeoutMs, 1)));
-    std::string bytes(kPiece, '\0');
+    Timeouts().SetReadInterval(0);
+    Timeouts().SetReadMultiplier(0);
+    std::string bytes;
+    if (InputCount() == 0) {
+      Timeouts().SetReadConstant(static_cast<int>(std::max<std::uint32_t>(timeoutMs, 1)));
+      bytes = Request(1);
+      if (bytes.empty()) return bytes;
+    }
+    const auto queued = static_cast<std::size_t>(InputCount());
+    return bytes + Request(std::min(queued, kPiece - bytes.size()));
+  }
+
+ private:
+  // One request of `count` bytes, ended by the time-outs set: what it got.
+  std::string Request(std::size_t count) {
+    std::string bytes(count, '\0');
+    if (count == 0) return bytes;
     Check(FHandle->StartRead(bytes.data(), bytes.size()));
     std::size_t transferred = 0;
     Check(FHandle->WaitRead(transferred));

@@ -1,38 +1,15 @@
 // qmr7ctl: the QM-R7 headset's settings from scripts and terminals.
-#include <signal.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <thread>
 
-#include "platform/UdevPortEnumerator.h"
 #include "platform/UiLanguage.h"
-#include "platform/VirtualDeviceRegistry.h"
 #include "tools/qmr7ctl/Commands.h"
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/SerialLink.h"
+#include "tools/qmr7ctl/System.h"
 #include "tools/qmr7ctl/Texts.h"
-
-namespace {
-
-volatile std::sig_atomic_t interruptPresses = 0;
-
-extern "C" void CountInterrupt(int) {
-  if (interruptPresses < 1000) interruptPresses = interruptPresses + 1;
-}
-
-// Ctrl-C no longer ends the program at once: the upgrade decides what a press means.
-void CatchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = &CountInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // The window asks Qt for the system locale last; without Qt the environment decides alone, as it
@@ -40,9 +17,8 @@ int main(int argc, char** argv) {
   qmr7ctl::SetLanguage(
       platform::DetectUiLanguage([](const char* name) { return std::getenv(name); }, ""));
   try {
-    const platform::VirtualDeviceRegistry registry;
-    platform::SystemPortEnumerator ports(registry);
-    qmr7ctl::Environment env{std::cout, std::cerr, ports,
+    const std::unique_ptr<platform::PortEnumerator> ports = qmr7ctl::system::MachinePorts();
+    qmr7ctl::Environment env{std::cout, std::cerr, *ports,
                              [](const std::string& port) -> std::unique_ptr<qmr7ctl::DeviceLink> {
                                return std::make_unique<qmr7ctl::SerialLink>(
                                    port, [](std::uint32_t ms) {
@@ -50,8 +26,8 @@ int main(int argc, char** argv) {
                                    });
                              }};
     qmr7ctl::UpgradeSystem upgrade = qmr7ctl::UpgradeSystem::Real(
-        &CatchInterrupts, [] { return static_cast<int>(interruptPresses); },
-        ::isatty(STDERR_FILENO) == 1);
+        &qmr7ctl::system::CatchInterrupts, &qmr7ctl::system::InterruptPresses,
+        qmr7ctl::system::ErrorsGoToTerminal());
     env.upgrade = &upgrade;
     const int code = qmr7ctl::Run({argv + 1, argv + argc}, env);
     std::cout.flush();

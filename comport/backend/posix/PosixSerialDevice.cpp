@@ -507,4 +507,8 @@ std::string SystemErrorText(int code) {
   return toolkit::ErrnoText(code);
 }
 
+Error NotOpenError(std::string op) {
+  return Error{ErrorKind::CallerMistake, EBADF, SystemErrorText(EBADF), std::move(op)};
+}
+
 }  // namespace comport

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "toolkit/win32/WinError.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace comport::win32 {
 namespace {

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "toolkit/win32/WinError.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace comport::win32 {
 namespace {

@@ -1,0 +1,21 @@
+# Cross-building for 64-bit Windows with mingw-w64 (Debian: mingw-w64). The -posix compilers carry
+# std::thread and std::mutex; everything links statically, so no mingw runtime DLL has to be found
+# when the programs run (under wine here, or on Windows).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(QMR7_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${QMR7_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QMR7_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${QMR7_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QMR7_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Windows 10 and later: the calls the backends use are all older than that.
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")

@@ -1,0 +1,12 @@
+#include "upgrade/UsbEnum.h"
+
+namespace usbenum {
+
+UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
+  const auto sysfs = MakeSysfsUsbHost();
+  const auto virtualDevices = MakeVirtualUsbHost(registryDirectory);
+  UsbHost* hosts[] = {sysfs.get(), virtualDevices.get()};
+  return WalkUsbTree(hosts);
+}
+
+}  // namespace usbenum
