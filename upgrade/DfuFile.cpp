@@ -1,14 +1,12 @@
 #include "upgrade/DfuFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include "upgrade/DfuFileReader.h"
 
 namespace dfu {
 namespace {
@@ -61,47 +59,17 @@ bool IsTextChar(std::uint8_t c) {
   return c >= 0x20 && c != 0x7F;
 }
 
-bool ReadAt(int fd, std::uint8_t* data, std::size_t size, std::uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Shared by CheckFile and LoadImage: `image`, when given, receives the bytes before the suffix.
 FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_t>* image) {
   info = FileInfo{};
   if (path.empty()) return FileFault::Open;
-  // Non-blocking, so that a named pipe given as the file cannot hold the caller until a writer
-  // comes; it is then refused as not a regular file.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) return FileFault::Open;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileFault::Open;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  const std::unique_ptr<FileReader> file = FileReader::Open(path);
+  if (!file) return FileFault::Open;
+  const std::uint64_t size = file->Size();
   if (size < kSuffixSize) return FileFault::Short;
 
   std::uint8_t tail[kSuffixSize];
-  if (!ReadAt(fd.get(), tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
+  if (!file->ReadAt(tail, kSuffixSize, size - kSuffixSize)) return FileFault::Read;
   if (const FileFault f = DecodeSuffix(tail, size, info.suffix); f != FileFault::None) return f;
   info.imageSize = size - info.suffix.length;
 
@@ -112,7 +80,7 @@ FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_
   std::uint32_t crc = 0;
   for (std::uint64_t at = 0; at < crcEnd;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, crcEnd - at));
-    if (!ReadAt(fd.get(), buffer.get(), n, at)) return FileFault::Read;
+    if (!file->ReadAt(buffer.get(), n, at)) return FileFault::Read;
     crc = ZlibCrc(crc, buffer.get(), n);
     if (image != nullptr && at < info.imageSize) {
       const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, info.imageSize - at));
@@ -125,7 +93,7 @@ FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_
   std::uint8_t head[kHeaderFixedSize + 3 * 255];
   const auto headSize =
       static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, info.imageSize));
-  if (!ReadAt(fd.get(), head, headSize, 0)) return FileFault::Read;
+  if (!file->ReadAt(head, headSize, 0)) return FileFault::Read;
   return ParseHeader({head, headSize}, info.header);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -11,9 +12,18 @@ namespace testsupport {
 
 class TempDir {
  public:
+  // A new folder with a random name, open to its owner only.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qmr7-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    namespace fs = std::filesystem;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / ("qmr7-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (!fs::create_directory(candidate, ec)) continue;  // taken, or not allowed
+      fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+      path_ = candidate.string();
+    }
   }
   ~TempDir() {
     std::error_code ec;
