@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "upgrade/DfuFileReader.h"
+#include "upgrade/RegularFile.h"
 
 namespace dfu {
 namespace {
@@ -63,8 +63,9 @@ bool IsTextChar(std::uint8_t c) {
 FileFault Check(const std::string& path, FileInfo& info, std::vector<std::uint8_t>* image) {
   info = FileInfo{};
   if (path.empty()) return FileFault::Open;
-  const std::unique_ptr<FileReader> file = FileReader::Open(path);
-  if (!file) return FileFault::Open;
+  // A named pipe given as the file cannot hold the caller: it is refused as not a regular file.
+  const std::unique_ptr<RegularFile> file = OpenRegularFile(path);
+  if (file == nullptr) return FileFault::Open;
   const std::uint64_t size = file->Size();
   if (size < kSuffixSize) return FileFault::Short;
 

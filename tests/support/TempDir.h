@@ -1,7 +1,7 @@
 // A private folder for one test, removed with everything in it afterwards.
 #pragma once
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,17 +12,18 @@ namespace testsupport {
 
 class TempDir {
  public:
-  // A new folder with a random name, open to its owner only.
+  // Private to the user (0700), like mkdtemp's, on every platform.
   TempDir() {
     namespace fs = std::filesystem;
     std::random_device random;
+    const fs::path base = fs::temp_directory_path();
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const fs::path candidate =
-          fs::temp_directory_path() / ("qmr7-test-" + std::to_string(random()));
+      char name[32];
+      std::snprintf(name, sizeof name, "qmr7-test-%08x", static_cast<unsigned>(random()));
       std::error_code ec;
-      if (!fs::create_directory(candidate, ec)) continue;  // taken, or not allowed
-      fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
-      path_ = candidate.string();
+      if (!fs::create_directory(base / name, ec)) continue;
+      fs::permissions(base / name, fs::perms::owner_all, ec);
+      path_ = (base / name).string();
     }
   }
   ~TempDir() {

@@ -332,9 +332,4 @@ std::shared_ptr<DfuTransport> MakeWinUsbTransport() {
   return std::make_shared<WinUsbTransport>();
 }
 
-std::vector<std::shared_ptr<DfuTransport>> SystemTransports(
-    const std::string& /*registryDirectory*/) {
-  return {MakeWinUsbTransport()};
-}
-
 }  // namespace dfu

@@ -1,4 +1,3 @@
-// The engine's backends on Linux: real devices through libusb, then the registry's virtual ones.
 #include "upgrade/DfuTransport.h"
 
 namespace dfu {

@@ -1,20 +1,20 @@
+#include "upgrade/RegularFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "upgrade/DfuFileReader.h"
-
 namespace dfu {
 namespace {
 
-class PosixFileReader final : public FileReader {
+class PosixFile final : public RegularFile {
  public:
-  PosixFileReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  ~PosixFileReader() override { ::close(fd_); }
-  PosixFileReader(const PosixFileReader&) = delete;
-  PosixFileReader& operator=(const PosixFileReader&) = delete;
+  PosixFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
 
   std::uint64_t Size() const override { return size_; }
 
@@ -31,15 +31,14 @@ class PosixFileReader final : public FileReader {
   }
 
  private:
-  int fd_;
-  std::uint64_t size_;
+  const int fd_;
+  const std::uint64_t size_;
 };
 
 }  // namespace
 
-std::unique_ptr<FileReader> FileReader::Open(const std::string& path) {
-  // Non-blocking, so that a named pipe given as the file cannot hold the caller until a writer
-  // comes; it is then refused as not a regular file.
+std::unique_ptr<RegularFile> OpenRegularFile(const std::string& path) {
+  // Non-blocking, so that a named pipe cannot hold the caller until a writer comes.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
   struct stat st {};
@@ -47,7 +46,7 @@ std::unique_ptr<FileReader> FileReader::Open(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixFileReader>(fd, static_cast<std::uint64_t>(st.st_size));
+  return std::make_unique<PosixFile>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
 }  // namespace dfu
