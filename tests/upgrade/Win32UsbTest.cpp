@@ -37,7 +37,9 @@ TEST(WinUsbTransport, NamesItOwnsAndADeviceThatIsNotThere) {
   dfu::UsbError error;
   EXPECT_EQ(transport->Open("usb:USB\\ROOT_HUB30\\0&0&0&0/99", error), nullptr);
   EXPECT_EQ(error.kind, toolkit::ErrorKind::DeviceGone);
-  if (UnderWine()) EXPECT_TRUE(transport->List().empty());
+  if (UnderWine()) {
+    EXPECT_TRUE(transport->List().empty());
+  }
 }
 
 }  // namespace
