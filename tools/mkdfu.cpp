@@ -4,6 +4,7 @@
 //   mkdfu info FILE
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "resources/Version.h"
+#include "tools/Arguments.h"
 #include "upgrade/DfuFile.h"
 
 namespace {
@@ -28,6 +30,11 @@ constexpr char kUsage[] =
 int Usage(const std::string& error) {
   std::fprintf(stderr, "mkdfu: %s\n%s", error.c_str(), kUsage);
   return 2;
+}
+
+// Paths are UTF-8 on every system.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 bool ParseId(const std::string& text, std::uint16_t& id) {
@@ -76,7 +83,7 @@ int Create(const std::vector<std::string>& args) {
     }
   }
 
-  std::ifstream in(options["image"], std::ios::binary);
+  std::ifstream in(PathOf(options["image"]), std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "mkdfu: cannot read %s\n", options["image"].c_str());
     return 1;
@@ -84,7 +91,7 @@ int Create(const std::vector<std::string>& args) {
   const std::vector<std::uint8_t> body((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
   const std::vector<std::uint8_t> file = dfu::BuildFile(header, body, ids);
-  std::ofstream out(options["output"], std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(options["output"]), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   out.close();
   if (!out) {
@@ -121,7 +128,7 @@ int Info(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = tools::Utf8Arguments(argc, argv);
   if (args.empty()) return Usage("a command is needed");
   if (args[0] == "--version") {
     std::printf("mkdfu %s\n", resources::kFileVersion);

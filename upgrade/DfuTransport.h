@@ -1,10 +1,10 @@
 // How the engine reaches DFU devices: a transport lists the DFU-capable devices it can see and
 // opens one by name; an open link carries control transfers and the USB reset.
 //
-// Backends: libusb (real devices), the virtual-device socket (devices that qmr7-sim registers) and
-// an in-process simulated device for tests. A name starts with its backend's scheme ("usb:",
-// "virtual:", "sim:") and stays the same across re-enumeration, so the engine finds a device
-// again after it has reset it into or out of DFU mode.
+// Backends: libusb (real devices on Linux), WinUSB (real devices on Windows), the virtual-device
+// socket (devices that qmr7-sim registers, Linux) and an in-process simulated device for tests. A
+// name starts with its backend's scheme ("usb:", "virtual:", "sim:") and stays the same across
+// re-enumeration, so the engine finds a device again after it has reset it into or out of DFU mode.
 //
 // Threads: List may be called from any thread, also while the engine's thread opens devices and
 // uses a link; a link is used by one thread at a time.
@@ -27,8 +27,8 @@ namespace dfu {
 // what the engine makes of it: DeviceGone, the device is not (any longer) there; TimedOut, it did
 // not answer in time; NotSupported, it stalled the request, USB's way of refusing one; OsFailure,
 // anything else (access denied included). Code and text are the backend's own: libusb's error code
-// with its name and wording for real devices; errno for the virtual devices' socket, or 0 where
-// the device itself gave the outcome.
+// with its name and wording for real devices on Linux, the system's error code and wording with
+// WinUSB; errno for the virtual devices' socket, or 0 where the device itself gave the outcome.
 using UsbError = toolkit::Error;
 
 UsbError UsbStall(std::string op);
@@ -75,10 +75,13 @@ class Waiter {
 // Real time, to the deadline: no rounding up to a tick, no fixed extra.
 std::unique_ptr<Waiter> MakeRealWaiter();
 
-// The backends of this platform (libusb, virtual devices in `registryDirectory`; empty: the
-// default registry folder).
+// The backends of this platform. Linux: libusb, then the virtual devices in `registryDirectory`
+// (empty: the default registry folder). Windows: WinUSB; the folder is not used there.
 std::vector<std::shared_ptr<DfuTransport>> SystemTransports(const std::string& registryDirectory);
+// Linux.
 std::shared_ptr<DfuTransport> MakeLibusbTransport();
 std::shared_ptr<DfuTransport> MakeSocketTransport(const std::string& registryDirectory);
+// Windows.
+std::shared_ptr<DfuTransport> MakeWinUsbTransport();
 
 }  // namespace dfu

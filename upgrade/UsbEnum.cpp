@@ -106,6 +106,7 @@ class Walker {
     } catch (const std::bad_alloc&) {
       // No room for a port's data: the rest of this hub's ports are given up.
     }
+    host_.ReleaseHub(name);
     if (parent != nullptr && parent->config) Examine(*parent);
   }
 
@@ -195,15 +196,24 @@ void AppendUnit(std::vector<std::uint8_t>& out, std::uint32_t unit) {
 
 }  // namespace
 
+void UsbHost::ForEachRootHub(const std::function<bool(const std::string&)>& walk) {
+  for (const std::string& root : RootHubs()) {
+    if (!walk(root)) return;
+  }
+}
+
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
   UsbDetection result;
   int controllers = 0;
   for (UsbHost* host : hosts) {
     if (host == nullptr) continue;
-    for (const std::string& root : host->RootHubs()) {
-      if (controllers++ >= kMaxHostControllers) return result;
+    bool more = true;
+    host->ForEachRootHub([&](const std::string& root) {
+      if (controllers++ >= kMaxHostControllers) return more = false;
       Walker(*host, result).Hub(root, nullptr);
-    }
+      return true;
+    });
+    if (!more) break;
   }
   return result;
 }

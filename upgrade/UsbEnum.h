@@ -4,9 +4,9 @@
 // "FW:" and "PSR:" is the result, with the identity of the device that sent it.
 //
 // The walk asks a UsbHost, which stands for the platform's host-controller and hub requests:
-// Linux sysfs (MakeSysfsUsbHost), the virtual devices of the registry (MakeVirtualUsbHost), and a
-// fixture tree in tests. Descriptors come back as the device sent them, so the walk applies the
-// same length and type checks to every backend.
+// Linux sysfs (MakeSysfsUsbHost), the virtual devices of the registry (MakeVirtualUsbHost), the
+// Windows hub requests (MakeIoctlUsbHost), and a fixture tree in tests. Descriptors come back as
+// the device sent them, so the walk applies the same length and type checks to every backend.
 //
 // Errors: none reach the caller. A request that fails skips that port, hub or controller; the
 // only sign is an empty result.
@@ -14,11 +14,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+namespace usbioctl {
+class UsbIo;
+}
 
 namespace usbenum {
 
@@ -51,8 +56,14 @@ class UsbHost {
 
   // The root hubs of this host's controllers, in controller order.
   virtual std::vector<std::string> RootHubs() = 0;
+  // Calls walk(rootHub) for each controller in order, while it returns true. The default walks
+  // RootHubs(); a host that holds a controller open while its tree is walked overrides it.
+  virtual void ForEachRootHub(const std::function<bool(const std::string&)>& walk);
   // The number of downstream ports of a hub; nullopt when the hub cannot be asked.
   virtual std::optional<int> PortCount(const std::string& hub) = 0;
+  // The walk is done with the ports of a hub whose PortCount it had: a host that keeps the hub
+  // open for the requests to its ports closes it here.
+  virtual void ReleaseHub(const std::string& /*hub*/) {}
   // Port `port` (from 1) of `hub`; nullopt when the request fails.
   virtual std::optional<UsbConnection> Connection(const std::string& hub, int port) = 0;
   // GET_DESCRIPTOR to the device on that port: at most `length` bytes of descriptor `type` and
@@ -84,8 +95,9 @@ inline constexpr std::size_t kMaxConfigText = 255;
 // Walks the controllers of `hosts`, in order (real buses before virtual devices).
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);
 
-// This platform's walk: the real buses (sysfs), then the registry's virtual devices (empty
-// folder: the default registry).
+// This platform's walk. Linux: the real buses (sysfs), then the registry's virtual devices (empty
+// folder: the default registry). Windows: the host controllers through the hub requests; the
+// registry's virtual devices live on Linux only, so the folder is not used there.
 UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
 
 // Linux: the buses under `<sysRoot>/bus/usb/devices` in number order stand for the host
@@ -98,6 +110,11 @@ std::unique_ptr<UsbHost> MakeSysfsUsbHost(std::string sysRoot = "/sys");
 // registry order; descriptors are asked of each device over its socket. Empty folder: the
 // default registry. No devices: no controller.
 std::unique_ptr<UsbHost> MakeVirtualUsbHost(std::string registryDirectory = {});
+
+// Windows: the host controllers "\\.\HCD0" to "\\.\HCD9", each asked for its root hub, and
+// the hubs below, asked through `io` with the platform's hub requests and their exact record
+// sizes. A device is named as the WinUSB transport names it, by its hub and port.
+std::unique_ptr<UsbHost> MakeIoctlUsbHost(std::shared_ptr<usbioctl::UsbIo> io);
 
 // The string descriptor a device would send for `text` (UTF-8), cut to the 126 UTF-16 units
 // that fit; invalid UTF-8 becomes U+FFFD.

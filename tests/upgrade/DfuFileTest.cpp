@@ -1,4 +1,6 @@
-// Firmware files: the suffix and CRC as other DFU tools write them, our header, and mkdfu.
+// Firmware files on Linux: hostile files (pipes, devices, /proc, sockets, sizes past the limit)
+// refused at once, and the copy taken at the check. The format itself is in DfuFileFormatTest.cpp,
+// mkdfu in MkdfuTest.cpp, Windows' own files in DfuFileWin32Test.cpp.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -340,106 +342,6 @@ TEST(FirmwareCopyTest, ReadsTheCheckedBytesWhateverHappensToTheFile) {
     testsupport::RecordHostile("Firmware file", std::string("after its check, ") + change.name,
                                "the copy taken at the check still reads as the checked file");
   }
-}
-
-TEST(FileFormat, HeaderRoundTripsWithTheLongestTexts) {
-  ImageHeader header = Header(std::string(255, 'd'));
-  header.firmwareName = std::string(59, 'f');
-  header.psrName = std::string(59, 'p');
-  ASSERT_EQ(HeaderProblem(header), "");
-  const auto file = BuildFile(header, Body(10), Ids());
-  Suffix suffix;
-  std::size_t imageSize = 0;
-  ASSERT_EQ(ParseSuffix(file, suffix, imageSize), FileFault::None);
-  EXPECT_EQ(imageSize, header.Size() + 10);
-  ImageHeader back;
-  ASSERT_EQ(ParseHeader({file.data(), imageSize}, back), FileFault::None);
-  EXPECT_EQ(back.description, header.description);
-  EXPECT_EQ(back.firmwareName, header.firmwareName);
-  EXPECT_EQ(back.psrName, header.psrName);
-}
-
-TEST(FileFormat, HeadersThatCannotBeWrittenAreNamed) {
-  const auto with = [](auto change) {
-    ImageHeader h = Header();
-    change(h);
-    return HeaderProblem(h);
-  };
-  EXPECT_NE(with([](ImageHeader& h) { h.description = std::string(256, 'd'); }), "");
-  EXPECT_NE(with([](ImageHeader& h) { h.description = "two\nlines"; }), "");
-  EXPECT_NE(with([](ImageHeader& h) { h.firmwareName.clear(); }), "");
-  EXPECT_NE(with([](ImageHeader& h) { h.psrName = "a b.psr"; }), "");
-  EXPECT_NE(with([](ImageHeader& h) {
-              h.firmwareName = std::string(60, 'f');
-              h.psrName = std::string(59, 'p');
-            }),
-            "");
-}
-
-// --- Interoperation with dfu-util's suffix tool, and mkdfu --------------------------------------
-
-class DfuSuffixTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (std::system("command -v dfu-suffix >/dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "dfu-suffix (Debian package dfu-util) is not installed";
-    }
-  }
-  static int Run(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  TempDir dir;
-};
-
-TEST_F(DfuSuffixTool, AcceptsWhatMkdfuWrites) {
-  WriteFile(dir / "body.bin", Text(Body(5000)));
-  ASSERT_EQ(Run(std::string(QMR7_MKDFU) + " create --image " + (dir / "body.bin") + " --output " +
-                (dir / "fw.dfu") +
-                " --version 130 --fw QMR7_130.xpv --psr QMR7_130.psr --description 'FARPOINT "
-                "QM-R7' --vid 0x1209 --pid 0x7207"),
-            0);
-  EXPECT_EQ(Run("dfu-suffix -c " + (dir / "fw.dfu")), 0);
-  EXPECT_EQ(Run(std::string(QMR7_MKDFU) + " info " + (dir / "fw.dfu")), 0);
-  FileInfo info;
-  ASSERT_EQ(CheckFile(dir / "fw.dfu", info), FileFault::None);
-  EXPECT_EQ(info.header.firmwareVersion, 130u);
-  EXPECT_EQ(info.suffix.idVendor, 0x1209);
-  EXPECT_EQ(info.suffix.idProduct, 0x7207);
-  EXPECT_EQ(info.suffix.bcdDevice, 0xFFFF);
-
-  // And it rejects what we reject.
-  std::string bad = ReadFile(dir / "fw.dfu");
-  bad[40] ^= 0x55;
-  WriteFile(dir / "bad.dfu", bad);
-  EXPECT_NE(Run("dfu-suffix -c " + (dir / "bad.dfu")), 0);
-}
-
-TEST_F(DfuSuffixTool, ItsSuffixPassesOurCheck) {
-  // Our header and body, then dfu-suffix adds the suffix and computes the CRC.
-  const auto built = BuildFile(Header(), Body(4000), Ids());
-  WriteFile(dir / "fw.dfu", Text(built).substr(0, built.size() - kSuffixSize));
-  ASSERT_EQ(Run("dfu-suffix -a " + (dir / "fw.dfu") + " -v 0x1209 -p 0x7207 -d 0x0100"), 0);
-  FileInfo info;
-  ASSERT_EQ(CheckFile(dir / "fw.dfu", info), FileFault::None);
-  EXPECT_EQ(info.suffix.bcdDevice, 0x0100);
-  EXPECT_EQ(info.header.description, "FARPOINT QM-R7 firmware");
-
-  // A plain image with its suffix: the suffix passes, only our header is missing.
-  WriteFile(dir / "raw.bin", Text(Body(700)));
-  ASSERT_EQ(Run("dfu-suffix -a " + (dir / "raw.bin")), 0);
-  EXPECT_EQ(CheckFile(dir / "raw.bin", info), FileFault::Header);
-}
-
-TEST(Mkdfu, RefusesWhatWouldMakeABadFile) {
-  TempDir dir;
-  WriteFile(dir / "body.bin", "x");
-  const std::string base = std::string(QMR7_MKDFU) + " create --image " + (dir / "body.bin") +
-                           " --output " + (dir / "o.dfu") + " --version 1 --psr P.psr";
-  EXPECT_EQ(WEXITSTATUS(std::system((base + " >/dev/null 2>&1").c_str())), 2);  // no --fw
-  EXPECT_EQ(WEXITSTATUS(std::system((base + " --fw 'A B' >/dev/null 2>&1").c_str())), 2);
-  EXPECT_EQ(WEXITSTATUS(std::system((base + " --fw F --vid 0x10000 >/dev/null 2>&1").c_str())), 2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "o.dfu"));
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 // with every report, each fault with its codes, binding again, and the waits the device asked for.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <latch>
+#include <mutex>
 #include <thread>
 
 #include "tests/upgrade/EngineHarness.h"
@@ -22,6 +23,28 @@ using testing::SimulatedTransport;
 using testing::VirtualWaiter;
 
 constexpr std::size_t kBodySize = 10000;
+
+// Opened once, waited for by another thread. (std::latch's wait was seen to miss its wake-up in
+// the Windows build's C++ runtime, under wine.)
+class Gate {
+ public:
+  void Open() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -315,19 +338,19 @@ TEST_F(EngineTest, NothingStartsWithoutADeviceOrWhileAnOperationRuns) {
   EXPECT_EQ(DFUEngine_StartReconfigure(handle_, 1, 1, path.c_str()), 0);  // no upload offered
 
   // Hold the operation inside its first transfer.
-  std::latch entered(1), release(1);
+  Gate entered, release;
   std::atomic<bool> first{true};
   transport_->SetTransferHook([&] {
     if (!first.exchange(false)) return;
-    entered.count_down();
-    release.wait();
+    entered.Open();
+    release.Wait();
   });
   ASSERT_EQ(DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()), 1);
-  entered.wait();
+  entered.Wait();
   EXPECT_EQ(DFUEngine_StartDownload(handle_, path.c_str()), 0);
   EXPECT_EQ(DFUEngine_StartManifest(handle_), 0);
   EXPECT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 0);
-  release.count_down();
+  release.Open();
   ASSERT_TRUE(recorder_.WaitForResults(1));
   EXPECT_EQ(recorder_.Reports().back().report.result, 0u);
   EXPECT_EQ(recorder_.Results(), 1u);
@@ -340,19 +363,19 @@ TEST_F(EngineTest, DestroyEndsARunningOperationWithOneAbortedReport) {
   ASSERT_EQ(Reconfigure(path).result, 0u);
 
   // Hold the download inside a transfer while the engine is destroyed.
-  std::latch entered(1), release(1);
+  Gate entered, release;
   std::atomic<bool> first{true};
   transport_->SetTransferHook([&] {
     if (!first.exchange(false)) return;
-    entered.count_down();
-    release.wait();
+    entered.Open();
+    release.Wait();
   });
   ASSERT_EQ(DFUEngine_StartDownload(handle_, path.c_str()), 1);
-  entered.wait();
+  entered.Wait();
   VirtualWaiter* waiter = waiter_;
   std::thread destroyer([this] { DFUEngine_Destroy(handle_); });
   ASSERT_TRUE(waiter->WaitUntilCancelled(std::chrono::seconds(10)));
-  release.count_down();
+  release.Open();
   destroyer.join();
   handle_ = 0;
 

@@ -1,3 +1,4 @@
+// The walk of this machine on Linux: the buses in sysfs, then the registry's virtual devices.
 #include "upgrade/UsbEnum.h"
 
 namespace usbenum {

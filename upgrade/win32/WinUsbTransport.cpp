@@ -1,0 +1,335 @@
+// Real DFU devices on Windows, through WinUSB. A device is one of ours when WinUSB drives its DFU
+// interface (the whole device in DFU mode, or that function of a composite device in run-time
+// mode) and a compatible id names the DFU class. It is named by its place, the instance of its
+// hub and its port (WinUsbRules.h), as the USB walk names it; the place stays while the device
+// re-enumerates with another product id.
+//
+// WinUSB has no device reset: the reset is the hub's port cycle, which Windows grants to
+// administrators only. Refused, it is a failure of the system with the system's own text.
+#include <windows.h>
+// After windows.h, which they need.
+#include <cfgmgr32.h>
+#include <objbase.h>
+#include <setupapi.h>
+#include <winusb.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "toolkit/Utf.h"
+#include "upgrade/DfuTransport.h"
+#include "upgrade/UsbIoctl.h"
+#include "upgrade/WinUsbRules.h"
+
+namespace dfu {
+namespace {
+
+constexpr ULONG kTimeoutMs = 5000;
+// GUID_DEVINTERFACE_USB_HUB.
+constexpr GUID kHubInterface = {
+    0xf18a0e88, 0xc30c, 0x11d0, {0x88, 0x15, 0x00, 0xa0, 0xc9, 0x06, 0xbe, 0xd8}};
+
+std::wstring Wide(const std::string& text) {
+  const std::u16string units = toolkit::Utf8ToUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string Narrow(std::wstring_view text) {
+  return toolkit::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+// The system's wording for `code`, without the line break and full stop it ends with.
+std::string SystemText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = n == 0 ? "system error " + std::to_string(code) : Narrow({buffer, n});
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+UsbError Failure(DWORD code, std::string op) {
+  return winusb::SystemError(code, SystemText(code), std::move(op));
+}
+
+std::optional<std::wstring> InstanceId(DEVINST node) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (::CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return std::nullopt;
+  return std::wstring(id);
+}
+
+// A text property of a device in the set; a list of texts comes back with its NULs.
+std::wstring TextProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+  DWORD size = 0;
+  ::SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, nullptr, 0, &size);
+  if (size < sizeof(wchar_t)) return {};
+  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+  if (!::SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
+                                           reinterpret_cast<BYTE*>(buffer.data()), size, nullptr)) {
+    return {};
+  }
+  return std::wstring(buffer.data(), size / sizeof(wchar_t));
+}
+
+std::vector<std::string> TextList(std::wstring_view value) {
+  return winusb::MultiStrings(std::u16string(value.begin(), value.end()));
+}
+
+// Where a device sits: its hub's instance and its port.
+struct Place {
+  std::wstring hub;
+  unsigned port = 0;
+};
+
+std::optional<Place> PlaceOf(DEVINST node) {
+  const auto id = InstanceId(node);
+  if (!id) return std::nullopt;
+  DEVINST device = node;
+  if (winusb::IsCompositeFunction(Narrow(*id)) && ::CM_Get_Parent(&device, node, 0) != CR_SUCCESS)
+    return std::nullopt;
+  DEVINST hub = 0;
+  if (::CM_Get_Parent(&hub, device, 0) != CR_SUCCESS) return std::nullopt;
+  const auto hubId = InstanceId(hub);
+  ULONG port = 0;
+  ULONG size = sizeof port;
+  // For a device on a USB hub, the address is its port number.
+  if (!hubId || ::CM_Get_DevNode_Registry_PropertyW(device, CM_DRP_ADDRESS, nullptr, &port, &size,
+                                                    0) != CR_SUCCESS) {
+    return std::nullopt;
+  }
+  return Place{*hubId, port};
+}
+
+// A DFU device that WinUSB drives.
+struct Candidate {
+  std::string name;
+  Place place;
+  std::wstring instance;
+  std::vector<std::string> interfaceGuids;
+};
+
+// The interface classes WinUSB registered the device under, from its hardware key.
+std::vector<std::string> InterfaceGuids(HDEVINFO set, SP_DEVINFO_DATA& device) {
+  const HKEY key =
+      ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+  if (key == INVALID_HANDLE_VALUE) return {};
+  std::vector<std::string> guids;
+  for (const wchar_t* value : {L"DeviceInterfaceGUIDs", L"DeviceInterfaceGUID"}) {
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, value, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+        size < sizeof(wchar_t)) {
+      continue;
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    if (::RegQueryValueExW(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                           &size) == ERROR_SUCCESS) {
+      for (std::string& g : TextList({buffer.data(), size / sizeof(wchar_t)}))
+        guids.push_back(std::move(g));
+    }
+  }
+  ::RegCloseKey(key);
+  return guids;
+}
+
+// The attached devices, in the system's order, that WinUSB drives and that name the DFU class.
+std::vector<Candidate> Candidates() {
+  std::vector<Candidate> found;
+  const HDEVINFO set =
+      ::SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return found;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    const std::wstring service = TextProperty(set, device, SPDRP_SERVICE);
+    if (::CompareStringOrdinal(service.c_str(), -1, L"WinUSB", -1, TRUE) != CSTR_EQUAL) continue;
+    if (!winusb::HasDfuCompatibleId(TextList(TextProperty(set, device, SPDRP_COMPATIBLEIDS))))
+      continue;
+    const auto place = PlaceOf(device.DevInst);
+    const auto instance = InstanceId(device.DevInst);
+    if (!place || !instance) continue;
+    found.push_back({winusb::PortDeviceName(Narrow(place->hub), place->port), *place, *instance,
+                     InterfaceGuids(set, device)});
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
+
+// The path of the first present interface of class `guid` of the device `instance`.
+std::optional<std::wstring> InterfacePath(const GUID& guid, const std::wstring& instance) {
+  const HDEVINFO set = ::SetupDiGetClassDevsW(&guid, instance.c_str(), nullptr,
+                                              DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::wstring> path;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  DWORD size = 0;
+  if (::SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data)) {
+    ::SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+  }
+  if (size > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+    // The record ends in the path; a buffer of DWORDs keeps its alignment.
+    std::vector<DWORD> buffer(size / sizeof(DWORD) + 1);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (::SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) {
+      path = std::wstring(detail->DevicePath);
+    }
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return path;
+}
+
+std::optional<std::wstring> WinUsbPath(const Candidate& candidate) {
+  for (const std::string& text : candidate.interfaceGuids) {
+    GUID guid{};
+    if (::CLSIDFromString(Wide(text).c_str(), &guid) != NOERROR) continue;
+    if (auto path = InterfacePath(guid, candidate.instance)) return path;
+  }
+  return std::nullopt;
+}
+
+// The first setting of the interface WinUSB drives that is a DFU interface.
+std::optional<UCHAR> DfuSetting(WINUSB_INTERFACE_HANDLE usb) {
+  USB_INTERFACE_DESCRIPTOR d{};
+  for (unsigned alternate = 0; alternate <= 0xFF; ++alternate) {
+    if (!::WinUsb_QueryInterfaceSettings(usb, static_cast<UCHAR>(alternate), &d)) break;
+    if (d.bInterfaceClass == kInterfaceClass && d.bInterfaceSubClass == kInterfaceSubClass &&
+        (d.bInterfaceProtocol == kRuntimeProtocol || d.bInterfaceProtocol == kDfuModeProtocol)) {
+      return static_cast<UCHAR>(alternate);
+    }
+  }
+  return std::nullopt;
+}
+
+// Power-cycles the port the device sits on, through its hub.
+UsbError CyclePort(const Place& place) {
+  const std::string op =
+      "reset (cycle port " + std::to_string(place.port) + " of " + Narrow(place.hub) + ")";
+  const auto hubPath = InterfacePath(kHubInterface, place.hub);
+  if (!hubPath) return UsbGone(op);
+  const auto hub = usbioctl::MakeWin32UsbIo()->Open(Narrow(*hubPath));
+  if (!hub) return Failure(::GetLastError(), op);
+  std::uint8_t params[usbioctl::kCyclePortSize] = {};
+  usbioctl::Put32(params, 0, place.port);
+  if (!hub->Control(usbioctl::kHubCyclePort, params, sizeof params)) {
+    return Failure(hub->LastError(), op);
+  }
+  return {};
+}
+
+class WinUsbLink final : public DfuLink {
+ public:
+  WinUsbLink(HANDLE file, WINUSB_INTERFACE_HANDLE usb, Place place)
+      : file_(file), usb_(usb), place_(std::move(place)) {}
+  ~WinUsbLink() override { Close(); }
+  WinUsbLink(const WinUsbLink&) = delete;
+  WinUsbLink& operator=(const WinUsbLink&) = delete;
+
+  UsbError Control(const Setup& setup, std::span<std::uint8_t> data,
+                   std::size_t& transferred) override {
+    transferred = 0;
+    if (usb_ == nullptr) return UsbGone("control transfer");
+    const WINUSB_SETUP_PACKET packet{setup.requestType, setup.request, setup.value, setup.index,
+                                     static_cast<USHORT>(data.size())};
+    ULONG n = 0;
+    if (!::WinUsb_ControlTransfer(usb_, packet, data.data(), static_cast<ULONG>(data.size()), &n,
+                                  nullptr)) {
+      return Failure(::GetLastError(), "control transfer");
+    }
+    transferred = n;
+    return {};
+  }
+
+  UsbError Reset() override {
+    if (usb_ == nullptr) return UsbGone("reset");
+    // Let go first, so the device is free to come back as whatever it becomes.
+    Close();
+    return CyclePort(place_);
+  }
+
+ private:
+  void Close() {
+    if (usb_ != nullptr) ::WinUsb_Free(usb_);
+    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+    usb_ = nullptr;
+    file_ = INVALID_HANDLE_VALUE;
+  }
+
+  HANDLE file_;
+  WINUSB_INTERFACE_HANDLE usb_;
+  Place place_;
+};
+
+class WinUsbTransport final : public DfuTransport {
+ public:
+  std::vector<std::string> List() override {
+    std::vector<std::string> names;
+    for (Candidate& c : Candidates())
+      names.push_back(std::move(c.name));
+    return names;
+  }
+
+  bool Owns(const std::string& name) const override { return name.rfind("usb:", 0) == 0; }
+
+  std::unique_ptr<DfuLink> Open(const std::string& name, UsbError& error) override {
+    const std::string op = "open " + name;
+    const std::vector<Candidate> candidates = Candidates();
+    const auto it = std::find_if(candidates.begin(), candidates.end(),
+                                 [&](const Candidate& c) { return c.name == name; });
+    if (it == candidates.end()) {
+      error = UsbGone(op);
+      return nullptr;
+    }
+    const auto path = WinUsbPath(*it);
+    if (!path) {
+      // Attached, but WinUSB has not published its interface (yet).
+      error = UsbGone(op);
+      return nullptr;
+    }
+    const HANDLE file = ::CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = Failure(::GetLastError(), op);
+      return nullptr;
+    }
+    WINUSB_INTERFACE_HANDLE usb = nullptr;
+    if (!::WinUsb_Initialize(file, &usb)) {
+      error = Failure(::GetLastError(), op);
+      ::CloseHandle(file);
+      return nullptr;
+    }
+    // The link owns both handles from here on.
+    auto link = std::make_unique<WinUsbLink>(file, usb, it->place);
+    ULONG timeout = kTimeoutMs;
+    if (!::WinUsb_SetPipePolicy(usb, 0, PIPE_TRANSFER_TIMEOUT, sizeof timeout, &timeout)) {
+      error = Failure(::GetLastError(), op);
+      return nullptr;
+    }
+    // Requests go to the DFU setting; alternate settings beyond it name other memories.
+    const auto setting = DfuSetting(usb);
+    if (!setting) {
+      error = UsbError{toolkit::ErrorKind::OsFailure, 0, "no DFU interface", op};
+      return nullptr;
+    }
+    if (*setting != 0 && !::WinUsb_SetCurrentAlternateSetting(usb, *setting)) {
+      error = Failure(::GetLastError(), "select the DFU setting of " + name);
+      return nullptr;
+    }
+    error = {};
+    return link;
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<DfuTransport> MakeWinUsbTransport() {
+  return std::make_shared<WinUsbTransport>();
+}
+
+}  // namespace dfu
