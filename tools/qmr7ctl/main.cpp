@@ -12,10 +12,9 @@
 #include "tools/qmr7ctl/Texts.h"
 
 int main(int argc, char** argv) {
-  // The window asks Qt for the system locale last; without Qt the environment decides alone, as it
-  // does for Qt on Linux.
-  qmr7ctl::SetLanguage(
-      platform::DetectUiLanguage([](const char* name) { return std::getenv(name); }, ""));
+  // The window asks Qt for the system locale last; without Qt the system decides alone: the
+  // environment on Linux, as it does for Qt there, the user's display language on Windows.
+  qmr7ctl::SetLanguage(platform::SystemUiLanguage(""));
   try {
     const std::unique_ptr<platform::PortEnumerator> ports = qmr7ctl::system::MachinePorts();
     qmr7ctl::Environment env{std::cout, std::cerr, *ports,

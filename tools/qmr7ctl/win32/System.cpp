@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "platform/System.h"
+
 namespace qmr7ctl::system {
 namespace {
 
@@ -19,10 +21,10 @@ BOOL WINAPI CountInterrupt(DWORD event) {
 
 }  // namespace
 
-// The ports class of the device installer lists the ports on Windows; until that listing joins,
-// qmr7ctl lists none and a port is named with --port.
+// The ports class of the device installer, with the devices' descriptions, as the window lists
+// them.
 std::unique_ptr<platform::PortEnumerator> MachinePorts() {
-  return std::make_unique<platform::FixedPortEnumerator>();
+  return platform::MakeSystemPortEnumerator();
 }
 
 void CatchInterrupts() {
