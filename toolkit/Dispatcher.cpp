@@ -47,6 +47,21 @@ void DispatchQueue::Enqueue(const std::shared_ptr<Job>& job) {
   jobs_.push_back(job);
   queued_.notify_one();
   if (polling_) descriptors::Wake(wakePipe_[1]);
+  if (wake_) ++wakesUnderWay_;
+}
+
+// Outside the lock, as `wake` may take a lock of its own; a shutdown meanwhile waits for it, so
+// that the loop `wake` posts to is still there.
+void DispatchQueue::WakeAfterHandOver() {
+  if (!wake_) return;
+  struct Done {
+    DispatchQueue& queue;
+    ~Done() {
+      std::lock_guard lock(queue.mutex_);
+      if (--queue.wakesUnderWay_ == 0) queue.wakesDone_.notify_all();
+    }
+  } done{*this};
+  wake_();
 }
 
 void DispatchQueue::Watch(int fd, std::function<void()> ready) {
@@ -95,7 +110,7 @@ bool DispatchQueue::Synchronize(const std::function<void()>& call) {
   if (shutDown_) return false;
   Enqueue(job);
   lock.unlock();
-  if (wake_) wake_();
+  WakeAfterHandOver();
   lock.lock();
   job->done.wait(lock, [&] { return job->finished; });
   if (job->error) std::rethrow_exception(job->error);
@@ -110,7 +125,7 @@ void DispatchQueue::Post(std::function<void()> call) {
     if (shutDown_) return;
     Enqueue(job);
   }
-  if (wake_) wake_();
+  WakeAfterHandOver();
 }
 
 std::size_t DispatchQueue::Pump() {
@@ -174,7 +189,7 @@ std::size_t DispatchQueue::WaitAndPump(std::chrono::milliseconds timeout) {
 
 void DispatchQueue::Shutdown() {
   std::deque<std::shared_ptr<Job>> dropped;
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   shutDown_ = true;
   dropped.swap(jobs_);
   for (auto& job : dropped) {
@@ -183,6 +198,7 @@ void DispatchQueue::Shutdown() {
     job->done.notify_all();
   }
   queued_.notify_all();
+  wakesDone_.wait(lock, [this] { return wakesUnderWay_ == 0; });
 }
 
 }  // namespace toolkit

@@ -64,6 +64,7 @@ class DispatchQueue final : public UiDispatcher, public FdWatcher {
   std::size_t WaitAndPump(std::chrono::milliseconds timeout);
 
   // Stops taking calls: queued ones are dropped and blocked Synchronize callers return false.
+  // Returns once no `wake` is running any more, so its owner may then go.
   void Shutdown();
 
  private:
@@ -71,6 +72,8 @@ class DispatchQueue final : public UiDispatcher, public FdWatcher {
   struct WatchEntry;
 
   void Enqueue(const std::shared_ptr<Job>& job);
+  // Calls `wake` for a hand-over that Enqueue counted in wakesUnderWay_.
+  void WakeAfterHandOver();
   std::size_t RunReadyWatches();
 
   const std::thread::id uiThread_;
@@ -79,6 +82,9 @@ class DispatchQueue final : public UiDispatcher, public FdWatcher {
   std::condition_variable queued_;
   std::deque<std::shared_ptr<Job>> jobs_;
   bool shutDown_ = false;
+  // Hand-overs whose `wake` has not returned yet: Shutdown waits for them.
+  int wakesUnderWay_ = 0;
+  std::condition_variable wakesDone_;
 
   // Watches, touched only on the UI thread. A wait in poll() is woken through the pipe when a call
   // is queued meanwhile.

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -76,6 +78,41 @@ TEST(DispatchQueueTest, ShutdownReleasesABlockedWorkerWithoutRunningTheCall) {
   worker.join();
   EXPECT_FALSE(result);
   EXPECT_FALSE(ran);
+}
+
+// The owner of `wake` (the Qt loop's dispatcher) goes once Shutdown has returned: a hand-over's
+// `wake` still running then would post to an object that is gone.
+TEST(DispatchQueueTest, ShutdownReturnsOnlyOnceAWakeUnderWayHasReturned) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false, released = false;
+  std::atomic<bool> first{true}, wakeReturned{false};
+  DispatchQueue queue(
+      [&] {
+        if (!first.exchange(false)) return;
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        wakeReturned = true;
+      },
+      false);
+  std::thread worker([&] { queue.Post([] {}); });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return entered; });
+  }
+  // Lets the first wake go once Shutdown has begun: Shutdown releases this blocked hand-over.
+  std::thread releaser([&] {
+    EXPECT_FALSE(queue.Synchronize([] {}));
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  });
+  queue.Shutdown();
+  EXPECT_TRUE(wakeReturned.load());
+  releaser.join();
+  worker.join();
 }
 
 TEST(DispatchQueueTest, PostedCallsRunInOrderAndAThrowingOneIsReported) {
