@@ -11,18 +11,53 @@
 
 namespace platform {
 
-class PollingDeviceNotifier::Watch final : public Registration {
+// The UI thread's own loop watches the sources: no thread, and each change reaches the handler in
+// the round of the loop that found it.
+class PollingDeviceNotifier::LoopWatch final : public Registration {
+ public:
+  LoopWatch(toolkit::FdWatcher& watcher, Handler handler,
+            std::vector<std::unique_ptr<EventSource>> sources)
+      : watcher_(watcher),
+        handler_(std::make_shared<Handler>(std::move(handler))),
+        sources_(std::move(sources)) {
+    for (std::size_t i = 0; i < sources_.size(); ++i)
+      watcher_.Watch(sources_[i]->Fd(), [this, i] { Deliver(*sources_[i]); });
+  }
+
+  ~LoopWatch() override {
+    *handler_ = nullptr;
+    for (const auto& s : sources_)
+      watcher_.Unwatch(s->Fd());
+  }
+
+ private:
+  void Deliver(EventSource& source) {
+    // A handler may end the registration, and with it this watch, between two changes.
+    const std::shared_ptr<Handler> handler = handler_;
+    for (const DeviceChange& change : source.Drain()) {
+      if (!*handler) return;
+      (*handler)(change);
+    }
+  }
+
+  toolkit::FdWatcher& watcher_;
+  std::shared_ptr<Handler> handler_;
+  std::vector<std::unique_ptr<EventSource>> sources_;
+};
+
+// A loop that cannot watch descriptors: a thread waits on the sources and hands each change over.
+class PollingDeviceNotifier::ThreadWatch final : public Registration {
  public:
   // Takes `wake`, an eventfd that ends the watch.
-  Watch(toolkit::UiDispatcher& ui, Handler handler,
-        std::vector<std::unique_ptr<EventSource>> sources, int wake)
+  ThreadWatch(toolkit::UiDispatcher& ui, Handler handler,
+              std::vector<std::unique_ptr<EventSource>> sources, int wake)
       : ui_(ui),
         handler_(std::make_shared<Handler>(std::move(handler))),
         sources_(std::move(sources)),
         wake_(wake),
         thread_([this] { Run(); }) {}
 
-  ~Watch() override {
+  ~ThreadWatch() override {
     // On the UI thread: events already posted find the handler gone.
     *handler_ = nullptr;
     stop_.store(true);
@@ -70,10 +105,13 @@ PollingDeviceNotifier::PollingDeviceNotifier(toolkit::UiDispatcher& ui, SourceFa
     : ui_(ui), sources_(std::move(sources)) {}
 
 std::unique_ptr<DeviceNotifier::Registration> PollingDeviceNotifier::Register(Handler handler) {
+  if (toolkit::FdWatcher* watcher = ui_.Watcher()) {
+    return std::make_unique<LoopWatch>(*watcher, std::move(handler), sources_());
+  }
   // Without its wake-up the watch could never be ended.
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return nullptr;
-  return std::make_unique<Watch>(ui_, std::move(handler), sources_(), wake);
+  return std::make_unique<ThreadWatch>(ui_, std::move(handler), sources_(), wake);
 }
 
 namespace {

@@ -1,5 +1,6 @@
-// Device arrivals and removals from file descriptors (a udev monitor, an inotify watch), read on
-// a thread of their own and handed to the UI thread one event at a time. Once the registration is
+// Device arrivals and removals from file descriptors (a udev monitor, an inotify watch), delivered
+// on the UI thread one event at a time: read by the UI thread's own loop where its dispatcher can
+// watch descriptors, otherwise on a thread of their own and handed over. Once the registration is
 // gone no event reaches the handler, even one already on its way.
 #pragma once
 
@@ -32,7 +33,8 @@ class PollingDeviceNotifier final : public DeviceNotifier {
   std::unique_ptr<Registration> Register(Handler handler) override;
 
  private:
-  class Watch;
+  class LoopWatch;
+  class ThreadWatch;
   toolkit::UiDispatcher& ui_;
   SourceFactory sources_;
 };

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -37,8 +39,17 @@ class PipeSource final : public EventSource {
   int fd_;
 };
 
-class DeviceNotifierTest : public ::testing::Test {
+std::size_t ThreadCount() {
+  const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// Every case runs with the UI loop watching the sources itself (true) and with a dispatcher that
+// cannot, where a thread of the notifier's own waits on them (false).
+class DeviceNotifierTest : public ::testing::TestWithParam<bool> {
  protected:
+  DeviceNotifierTest() : queue_({}, GetParam()) {}
+
   void SetUp() override { ASSERT_EQ(::pipe2(fds_, O_NONBLOCK | O_CLOEXEC), 0); }
   void TearDown() override { ::close(fds_[1]); }
 
@@ -61,7 +72,7 @@ class DeviceNotifierTest : public ::testing::Test {
   int fds_[2] = {-1, -1};
 };
 
-TEST_F(DeviceNotifierTest, EventsReachTheHandlerOnTheUiThreadInOrder) {
+TEST_P(DeviceNotifierTest, EventsReachTheHandlerOnTheUiThreadInOrder) {
   auto notifier = MakeNotifier();
   std::vector<unsigned> seen;
   const auto ui = std::this_thread::get_id();
@@ -80,7 +91,7 @@ TEST_F(DeviceNotifierTest, EventsReachTheHandlerOnTheUiThreadInOrder) {
   EXPECT_EQ(names, std::vector<std::string>(3, "/dev/ttyTEST"));
 }
 
-TEST_F(DeviceNotifierTest, NothingArrivesAfterTheRegistrationEnds) {
+TEST_P(DeviceNotifierTest, NothingArrivesAfterTheRegistrationEnds) {
   auto notifier = MakeNotifier();
   std::vector<unsigned> seen;
   auto registration =
@@ -93,7 +104,32 @@ TEST_F(DeviceNotifierTest, NothingArrivesAfterTheRegistrationEnds) {
   EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
+TEST_P(DeviceNotifierTest, AHandlerThatEndsItsRegistrationHearsNoFurtherChange) {
+  auto notifier = MakeNotifier();
+  std::vector<unsigned> seen;
+  std::unique_ptr<DeviceNotifier::Registration> registration;
+  registration = notifier.Register([&](const DeviceChange& change) {
+    seen.push_back(change.eventCode);
+    registration.reset();
+  });
+  // Both changes wait in the source at once, so one drain takes both.
+  Send(0);
+  Send(1);
+  EXPECT_TRUE(testsupport::PumpUntil(queue_, [&] { return !seen.empty(); }));
+  queue_.Pump();
+  EXPECT_EQ(seen, (std::vector<unsigned>{kDeviceArrival}));
+}
+
+TEST_P(DeviceNotifierTest, ARegistrationStartsAThreadOnlyWhereTheLoopCannotWatch) {
+  auto notifier = MakeNotifier();
+  const std::size_t before = ThreadCount();
+  auto registration = notifier.Register([](const DeviceChange&) {});
+  EXPECT_EQ(ThreadCount(), GetParam() ? before : before + 1);
+  registration.reset();
+  EXPECT_EQ(ThreadCount(), before);
+}
+
+TEST_P(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
   testsupport::TempDir dir;
   const VirtualDeviceRegistry registry(dir / "registry");
   registry.EnsureDirectory();
@@ -131,6 +167,11 @@ TEST_F(DeviceNotifierTest, VirtualDevicesArriveAndLeaveAndAreListedAsPorts) {
     EXPECT_NE(port.name, "/dev/pts/99");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Watching, DeviceNotifierTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "OnTheUiLoop" : "OnAThread";
+                         });
 
 }  // namespace
 }  // namespace platform
