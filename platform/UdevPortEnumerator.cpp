@@ -1,9 +1,11 @@
 #include "platform/UdevPortEnumerator.h"
 
+#include <dirent.h>
 #include <libudev.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,18 +29,23 @@ std::string_view Str(const char* s) {
 // link spares libudev resolving each one's path (over a dozen system calls each), which made
 // listing the ports most of the tool's start-up time.
 std::vector<std::string> NonVirtualTtys() {
-  namespace fs = std::filesystem;
+  constexpr const char* kClass = "/sys/class/tty";
   std::vector<std::string> paths;
-  std::error_code ec;
-  for (fs::directory_iterator it("/sys/class/tty", ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path target = fs::read_symlink(it->path(), ec);
-    if (ec) {
-      ec.clear();
+  DIR* dir = ::opendir(kClass);
+  if (dir == nullptr) return paths;
+  // One readlinkat per entry: the class folder holds only links, so nothing needs a stat first.
+  char target[PATH_MAX];
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const ssize_t n = ::readlinkat(::dirfd(dir), entry->d_name, target, sizeof target - 1);
+    if (n <= 0) continue;
+    if (std::string_view(target, static_cast<std::size_t>(n)).find("/devices/virtual/") !=
+        std::string_view::npos) {
       continue;
     }
-    if (target.string().find("/devices/virtual/") != std::string::npos) continue;
-    paths.push_back(it->path().string());
+    paths.push_back(std::string(kClass) + "/" + entry->d_name);
   }
+  ::closedir(dir);
   std::sort(paths.begin(), paths.end());
   return paths;
 }
