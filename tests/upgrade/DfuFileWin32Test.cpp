@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/support/TempDir.h"
@@ -140,11 +139,23 @@ TEST(FirmwareCopyWin32, KeepsTheCheckedBytesLetsNoOneChangeThemAndGoesWithTheCop
     FileInfo again;
     EXPECT_EQ(CheckFile(copy.Path(), again), FileFault::None);
     EXPECT_EQ(again.imageSize, info.imageSize);
-    EXPECT_FALSE(std::ofstream(held, std::ios::binary | std::ios::app).is_open());
-    std::error_code ignored;
-    std::filesystem::remove(held, ignored);
+
+    // Whoever asks, sharing all, is refused writing, renaming and removing while the copy is held.
+    const std::wstring wide = held.wstring();
+    const HANDLE writer = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD writeError = ::GetLastError();
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+    EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    const std::wstring moved = wide + L".moved";
+    EXPECT_FALSE(::MoveFileExW(wide.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(std::filesystem::exists(moved));
+    EXPECT_FALSE(::DeleteFileW(wide.c_str()));
     EXPECT_TRUE(std::filesystem::exists(held));
     EXPECT_EQ(CheckFile(copy.Path(), again), FileFault::None);
+    EXPECT_EQ(again.imageSize, info.imageSize);
   }
   EXPECT_FALSE(std::filesystem::exists(held));
 }
