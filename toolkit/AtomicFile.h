@@ -10,10 +10,14 @@
 // the failing step with the system's code.
 //
 // A writer that is killed, or whose machine stops, leaves its temporary file behind; the next
-// write of the same file removes it. A writer holds an exclusive flock() on its temporary file
-// from its creation until it is renamed or removed, so a temporary file nobody holds a lock on is
-// one whose writer has gone, and writes in progress in other processes are left alone. Readers
-// never remove anything: they may lack the right to, and a read must not change the folder.
+// write of the same file removes it. A writer holds its temporary file from its creation until it
+// is renamed or removed (POSIX: an exclusive flock(); Windows: an open handle that lets no one else
+// open the file alone), so a temporary file nobody holds is one whose writer has gone, and writes
+// in progress in other processes are left alone. Readers never remove anything: they may lack the
+// right to, and a read must not change the folder.
+//
+// On Windows a move that is refused because another program holds the file for a moment (virus
+// scanners, indexers) is tried again for about 0.6 s before the write fails.
 #pragma once
 
 #include <string>

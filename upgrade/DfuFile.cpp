@@ -1,11 +1,10 @@
 #include "upgrade/DfuFile.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "upgrade/Crc32.h"
 #include "upgrade/RegularFile.h"
 
 namespace dfu {
@@ -30,11 +29,6 @@ void PutLe16(std::vector<std::uint8_t>& out, std::uint16_t v) {
 void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8)
     out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-// zlib's running CRC, which DfuCrc complements at the end.
-std::uint32_t ZlibCrc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-  return static_cast<std::uint32_t>(::crc32_z(crc, data, size));
 }
 
 // The suffix fields of the last kSuffixSize bytes; the CRC is not checked here.
@@ -94,7 +88,7 @@ const char* FileFaultText(FileFault fault) {
 }
 
 std::uint32_t DfuCrc(std::span<const std::uint8_t> bytes) {
-  return ~ZlibCrc(0, bytes.data(), bytes.size());
+  return Crc32Update(kCrc32Start, bytes);
 }
 
 FileFault ParseSuffix(std::span<const std::uint8_t> file, Suffix& suffix, std::size_t& imageSize) {
@@ -196,17 +190,17 @@ FileFault CheckFile(const std::string& path, FileInfo& info) {
       static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, info.imageSize));
   const std::uint64_t crcEnd = size - 4;
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
-  std::uint32_t crc = 0;
+  std::uint32_t crc = kCrc32Start;
   for (std::uint64_t at = 0; at < crcEnd;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, crcEnd - at));
     if (!file->ReadAt(buffer.get(), n, at)) return FileFault::Read;
-    crc = ZlibCrc(crc, buffer.get(), n);
+    crc = Crc32Update(crc, {buffer.get(), n});
     if (at < headSize) {
       std::memcpy(head + at, buffer.get(), std::min<std::size_t>(n, headSize - at));
     }
     at += n;
   }
-  if (~crc != info.suffix.crc) return FileFault::Crc;
+  if (crc != info.suffix.crc) return FileFault::Crc;
   return ParseHeader({head, headSize}, info.header);
 }
 

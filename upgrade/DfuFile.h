@@ -78,8 +78,7 @@ struct ImageHeader {
   }
 };
 
-// The DFU file CRC: CRC-32 with the all-ones start and no final inversion, i.e. the complement
-// of zlib's crc32.
+// The DFU file CRC: CRC-32 with the all-ones start and no final inversion (upgrade/Crc32.h).
 std::uint32_t DfuCrc(std::span<const std::uint8_t> bytes);
 
 // The suffix of a whole file held in memory, CRC checked; `imageSize` is what precedes it.

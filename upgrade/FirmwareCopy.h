@@ -5,7 +5,9 @@
 // On Linux the copy is an anonymous memory file sealed against any change, by this process or
 // another, which Path() names as /proc/self/fd/<n>; on Windows a temporary file that goes when it
 // is closed, held open so that no one else may write, rename or remove it. Either way Path() names
-// the copy for calls that take a path for as long as the object lives.
+// the copy for calls that take a path for as long as the object lives. On Windows a reader must open
+// that path sharing writing and removal with the copy's own handle, as OpenRegularFile does (the
+// engine's checks and downloads read through it); an open that shares less is refused.
 // Threads: an object belongs to one thread; its path may be opened from any.
 #pragma once
 

@@ -1,11 +1,11 @@
 // Real DFU devices through libusb. A device is named by its place on the bus ("usb:<bus>-<port
 // path>"), which it keeps while it re-enumerates between run-time and DFU mode.
+#include "upgrade/LibusbTransport.h"
+
 #include <libusb.h>
 
 #include <cstdio>
 #include <mutex>
-
-#include "upgrade/DfuTransport.h"
 
 namespace dfu {
 namespace {
@@ -119,9 +119,11 @@ class LibusbLink final : public DfuLink {
 };
 
 // libusb starts on the first look at the bus, not with the engine: its start scans the bus and
-// starts an event thread, which most runs of the tool, never upgrading, do not need.
+// starts an event thread, which most runs of the tool, never upgrading, do not need. A start that
+// fails (no usbfs yet, no memory) is tried again at the next look.
 class LibusbTransport final : public DfuTransport {
  public:
+  explicit LibusbTransport(LibusbStart start) : start_(start) {}
   ~LibusbTransport() override {
     if (context_ != nullptr) libusb_exit(context_);
   }
@@ -174,30 +176,42 @@ class LibusbTransport final : public DfuTransport {
   // usbfs): no device.
   template <typename Visit>
   void ForEach(Visit visit) {
-    std::call_once(started_, [this] {
-      libusb_context* context = nullptr;
-      if (libusb_init(&context) != 0) return;
-      // The engine never prints: failures reach the caller as results.
-      libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
-      context_ = context;
-    });
-    if (context_ == nullptr) return;
+    libusb_context* const context = Context();
+    if (context == nullptr) return;
     libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(context_, &list);
+    const ssize_t n = libusb_get_device_list(context, &list);
     for (ssize_t i = 0; i < n; ++i) {
       if (visit(list[i])) break;
     }
     if (n >= 0) libusb_free_device_list(list, 1);
   }
 
-  std::once_flag started_;
-  libusb_context* context_ = nullptr;  // set once, under started_
+  // The started context, starting it first where no start has succeeded yet; null when it fails.
+  libusb_context* Context() {
+    std::lock_guard lock(startMutex_);
+    if (context_ == nullptr) {
+      libusb_context* context = nullptr;
+      if (start_(&context) != 0) return nullptr;
+      // The engine never prints: failures reach the caller as results.
+      libusb_set_option(context, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
+      context_ = context;
+    }
+    return context_;
+  }
+
+  const LibusbStart start_;
+  std::mutex startMutex_;
+  libusb_context* context_ = nullptr;  // under startMutex_; once set, it stays to the end
 };
 
 }  // namespace
 
+std::shared_ptr<DfuTransport> MakeLibusbTransport(LibusbStart start) {
+  return std::make_shared<LibusbTransport>(start);
+}
+
 std::shared_ptr<DfuTransport> MakeLibusbTransport() {
-  return std::make_shared<LibusbTransport>();
+  return MakeLibusbTransport(&libusb_init);
 }
 
 }  // namespace dfu

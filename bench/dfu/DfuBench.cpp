@@ -32,7 +32,7 @@ struct Options {
   unsigned pollMs = 10;
   unsigned costUs = 250;
   unsigned transferSize = 4096;
-  unsigned fileMib = 64;
+  unsigned fileMib = 16;  // the largest file taken as firmware
   bool file = true;
 };
 
@@ -48,7 +48,8 @@ std::vector<std::uint8_t> Firmware(std::size_t size) {
   header.description = "FARPOINT benchmark";
   header.firmwareName = "B.xpv";
   header.psrName = "B.psr";
-  std::vector<std::uint8_t> body(size - std::min(size, header.Size()));
+  // `size` is the whole file's, suffix included.
+  std::vector<std::uint8_t> body(size - std::min(size, header.Size() + dfu::kSuffixSize));
   for (std::size_t i = 0; i < body.size(); ++i)
     body[i] = static_cast<std::uint8_t>(i * 31);
   dfu::Suffix ids;

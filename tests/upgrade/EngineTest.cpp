@@ -2,9 +2,12 @@
 // with every report, each fault with its codes, binding again, and the waits the device asked for.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -44,6 +47,46 @@ class Gate {
   std::mutex mutex_;
   std::condition_variable opened_;
   bool open_ = false;
+};
+
+// Holds the first transfer inside the transport's hook until released. On every way out of a test,
+// a failed assertion's early return included, the destructor lets go of everything: the transfer
+// released, the hook cleared, the test's own thread joined. The gates live in the hook itself, so
+// a call of the hook still returning cannot outlive them.
+class HeldTransfer {
+ public:
+  explicit HeldTransfer(SimulatedTransport& transport)
+      : transport_(transport), gates_(std::make_shared<Gates>()) {
+    transport_.SetTransferHook([gates = gates_] {
+      if (!gates->first.exchange(false)) return;
+      gates->entered.Open();
+      gates->release.Wait();
+    });
+  }
+  ~HeldTransfer() {
+    Release();
+    transport_.SetTransferHook(nullptr);
+    if (thread_.joinable()) thread_.join();
+  }
+  HeldTransfer(const HeldTransfer&) = delete;
+  HeldTransfer& operator=(const HeldTransfer&) = delete;
+
+  void WaitUntilEntered() { gates_->entered.Wait(); }
+  void Release() { gates_->release.Open(); }
+  // Runs `work` on a thread of the test's, joined once released.
+  void Start(std::function<void()> work) { thread_ = std::thread(std::move(work)); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  struct Gates {
+    Gate entered, release;
+    std::atomic<bool> first{true};
+  };
+  SimulatedTransport& transport_;
+  const std::shared_ptr<Gates> gates_;
+  std::thread thread_;
 };
 
 class EngineTest : public ::testing::Test {
@@ -338,19 +381,13 @@ TEST_F(EngineTest, NothingStartsWithoutADeviceOrWhileAnOperationRuns) {
   EXPECT_EQ(DFUEngine_StartReconfigure(handle_, 1, 1, path.c_str()), 0);  // no upload offered
 
   // Hold the operation inside its first transfer.
-  Gate entered, release;
-  std::atomic<bool> first{true};
-  transport_->SetTransferHook([&] {
-    if (!first.exchange(false)) return;
-    entered.Open();
-    release.Wait();
-  });
+  HeldTransfer held(*transport_);
   ASSERT_EQ(DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()), 1);
-  entered.Wait();
+  held.WaitUntilEntered();
   EXPECT_EQ(DFUEngine_StartDownload(handle_, path.c_str()), 0);
   EXPECT_EQ(DFUEngine_StartManifest(handle_), 0);
   EXPECT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 0);
-  release.Open();
+  held.Release();
   ASSERT_TRUE(recorder_.WaitForResults(1));
   EXPECT_EQ(recorder_.Reports().back().report.result, 0u);
   EXPECT_EQ(recorder_.Results(), 1u);
@@ -363,21 +400,15 @@ TEST_F(EngineTest, DestroyEndsARunningOperationWithOneAbortedReport) {
   ASSERT_EQ(Reconfigure(path).result, 0u);
 
   // Hold the download inside a transfer while the engine is destroyed.
-  Gate entered, release;
-  std::atomic<bool> first{true};
-  transport_->SetTransferHook([&] {
-    if (!first.exchange(false)) return;
-    entered.Open();
-    release.Wait();
-  });
+  HeldTransfer held(*transport_);
   ASSERT_EQ(DFUEngine_StartDownload(handle_, path.c_str()), 1);
-  entered.Wait();
+  held.WaitUntilEntered();
   VirtualWaiter* waiter = waiter_;
-  std::thread destroyer([this] { DFUEngine_Destroy(handle_); });
+  held.Start([handle = handle_] { DFUEngine_Destroy(handle); });
+  handle_ = 0;  // destroyed by that thread, never again by TearDown
   ASSERT_TRUE(waiter->WaitUntilCancelled(std::chrono::seconds(10)));
-  release.Open();
-  destroyer.join();
-  handle_ = 0;
+  held.Release();
+  held.Join();
 
   const auto reports = recorder_.Reports();
   ASSERT_EQ(recorder_.Results(), 2u);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/UiLanguage.h"
+#include "tools/Arguments.h"
 #include "tools/qmr7ctl/Commands.h"
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/SerialLink.h"
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
         &qmr7ctl::system::CatchInterrupts, &qmr7ctl::system::InterruptPresses,
         qmr7ctl::system::ErrorsGoToTerminal());
     env.upgrade = &upgrade;
-    const int code = qmr7ctl::Run({argv + 1, argv + argc}, env);
+    // In UTF-8 on every system: Windows' ANSI arguments would lose names outside its code page.
+    const int code = qmr7ctl::Run(tools::Utf8Arguments(argc, argv), env);
     std::cout.flush();
     return std::cout.good() ? code : static_cast<int>(qmr7ctl::Exit::Failure);
   } catch (const std::exception& e) {

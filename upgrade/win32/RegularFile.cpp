@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "toolkit/Utf.h"
+#include "upgrade/win32/DevicePath.h"
 
 namespace dfu {
 namespace {
@@ -37,12 +40,32 @@ class Win32File final : public RegularFile {
   const std::uint64_t size_;
 };
 
+// The absolute form of a UTF-8 path, as Windows resolves it; empty when it cannot.
+std::wstring FullPath(const std::string& path) {
+  const std::u16string utf16 = toolkit::Utf8ToUtf16(path);
+  const std::wstring wide(utf16.begin(), utf16.end());
+  if (wide.empty() || wide.find(L'\0') != std::wstring::npos) return {};
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return {};
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);  // the size it needs, its terminator included
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<RegularFile> OpenRegularFile(const std::string& path) {
-  const std::u16string wide = toolkit::Utf8ToUtf16(path);
+  const std::wstring full = FullPath(path);
+  // A device or a pipe is refused before it is opened: opening one may act on it, or wait.
+  if (full.empty() || win32::NamesADevice(full)) return nullptr;
   // Sharing everything: a firmware copy's own handle holds writing and removal (FirmwareCopy).
-  const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ,
+  const HANDLE handle = ::CreateFileW(full.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;

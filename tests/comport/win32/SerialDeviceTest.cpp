@@ -13,6 +13,8 @@
 #include "comport/Scheduling.h"
 #include "comport/SerialDevice.h"
 #include "tests/support/Wine.h"
+#include "toolkit/Error.h"
+#include "toolkit/backend/win32/SystemError.h"
 
 namespace comport {
 namespace {
@@ -353,6 +355,30 @@ TEST(SystemErrorTextTest, TheSystemsWordingLosesTrailingFullStopsBlanksAndLineBr
     EXPECT_TRUE(last != '.' && last != ' ' && static_cast<unsigned char>(last) >= 0x20)
         << code << ": \"" << text << "\"";
   }
+}
+
+TEST(SystemErrorTextTest, TheLongestTextTheSystemHasIsKeptWhole) {
+  // The longest of the system's texts, looked up with a buffer the system sizes.
+  std::uint32_t longest = 0;
+  std::wstring whole;
+  for (std::uint32_t code = 0; code < 16000; ++code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (n > whole.size()) {
+      longest = code;
+      whole.assign(buffer, n);
+    }
+    if (buffer != nullptr) ::LocalFree(buffer);
+  }
+  if (whole.size() < 256 && testsupport::OnWine()) {
+    GTEST_SKIP() << "wine: no system text is longer than " << whole.size() << " characters";
+  }
+  ASSERT_GE(whole.size(), 256u) << "no system text longer than 256 characters";
+  EXPECT_EQ(SystemErrorText(static_cast<int>(longest)),
+            toolkit::TrimSystemText(toolkit::win32::Narrow(whole)))
+      << longest;
 }
 
 TEST(SystemErrorTextTest, ACodeTheSystemHasNoTextForIsNamedByNumber) {

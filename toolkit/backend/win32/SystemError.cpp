@@ -7,12 +7,17 @@
 namespace toolkit::win32 {
 
 std::string SystemErrorText(std::uint32_t code) {
-  wchar_t buffer[256];
-  const DWORD length =
-      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                       buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-  if (length == 0) return "Unknown error " + std::to_string(code);
-  return TrimSystemText(Utf16ToUtf8(std::u16string(buffer, buffer + length)));
+  // The system sizes the buffer: some texts run to several hundred characters.
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = length == 0 || buffer == nullptr
+                         ? std::string()
+                         : Utf16ToUtf8(std::u16string(buffer, buffer + length));
+  if (buffer != nullptr) ::LocalFree(buffer);
+  if (text.empty()) return "Unknown error " + std::to_string(code);
+  return TrimSystemText(std::move(text));
 }
 
 std::uint32_t LastError() {

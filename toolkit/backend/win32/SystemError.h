@@ -10,8 +10,8 @@
 
 namespace toolkit::win32 {
 
-// The system's own wording for a Win32 error code, in its default language, looked up into 256
-// characters and trimmed as TrimSystemText does; UTF-8. "Unknown error <code>" when the system
+// The system's own wording for a Win32 error code, in its default language, whole whatever its
+// length, and trimmed as TrimSystemText does; UTF-8. "Unknown error <code>" when the system
 // has no text for it.
 std::string SystemErrorText(std::uint32_t code);
 
