@@ -29,6 +29,8 @@ std::string UsageText() {
          "      poll=MS         bwPollTimeout after each block and in manifestation (5)\n"
          "      not-tolerant    not manifestation tolerant: waits for a reset after it\n"
          "      will-detach     detaches itself on DFU_DETACH, without a reset\n"
+         "      sync-while-writing  report dfuDNLOAD-SYNC, not dfuDNBUSY, while writing\n"
+         "      poll-always     give bwPollTimeout in every status, dfuDNLOAD-IDLE too\n"
          "      status=S@B      report DFU error status S (1 to 15) after block B\n"
          "      stall@B         stall the download of block B\n"
          "      disconnect@B    drop off the bus at block B (back with the old firmware)\n"

@@ -60,6 +60,10 @@ std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaul
     config.manifestationTolerant = false;
   } else if (text == "will-detach") {
     config.willDetach = true;
+  } else if (text == "sync-while-writing") {
+    config.syncWhileWriting = true;
+  } else if (text == "poll-always") {
+    config.pollInEveryStatus = true;
   } else if (name == "transfer-size" && at == std::string_view::npos) {
     if (!Number(value, config.transferSize) || config.transferSize == 0) return bad;
   } else if (name == "poll" && at == std::string_view::npos) {
@@ -170,7 +174,11 @@ void DfuDevice::Fail(dfu::Status status) {
 ControlReply DfuDevice::Class(const dfu::Setup& setup, std::span<const std::uint8_t> data) {
   const auto request = static_cast<Request>(setup.request);
   const bool in = setup.requestType == dfu::kClassIn;
-  if (request == Request::GetStatus && in) return AnswerStatus();
+  // The status is six bytes; a request for any other length is refused, as a strict device does.
+  if (request == Request::GetStatus && in) {
+    constexpr std::uint16_t kStatusLength = 6;
+    return setup.length == kStatusLength ? AnswerStatus() : Stall();
+  }
   if (request == Request::GetState && in) {
     return {ControlReply::Kind::Ok, {static_cast<std::uint8_t>(state_)}};
   }
@@ -241,11 +249,13 @@ ControlReply DfuDevice::AnswerStatus() {
   switch (state_) {
     case State::DnloadSync:
       // Writing the block: busy for the poll time-out, then ready for the next.
-      state_ = shown = State::DnBusy;
+      state_ = State::DnBusy;
+      shown = config_.syncWhileWriting ? State::DnloadSync : State::DnBusy;
       poll = config_.pollTimeoutMs;
       break;
     case State::DnBusy:
       state_ = shown = State::DnloadIdle;
+      if (config_.pollInEveryStatus) poll = config_.pollTimeoutMs;
       break;
     case State::ManifestSync:
       state_ = shown = State::Manifest;

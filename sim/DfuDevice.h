@@ -42,6 +42,11 @@ struct DfuDeviceConfig {
   std::uint16_t detachTimeoutMs = 1000;
   bool manifestationTolerant = true;
   bool willDetach = false;
+  // Ways a device may report a block being written, all within DFU 1.1: dfuDNLOAD-SYNC, the
+  // state it was asked in, instead of dfuDNBUSY; the poll time-out in every status, also in
+  // dfuDNLOAD-IDLE.
+  bool syncWhileWriting = false;
+  bool pollInEveryStatus = false;
 };
 
 struct DfuFaults {
@@ -57,7 +62,8 @@ struct DfuFaults {
 };
 
 // Adds one DFU fault or setting given as on the command line ("status=3@10", "stall@4",
-// "disconnect@7", "no-return", "not-tolerant", "will-detach", "transfer-size=512", "poll=20").
+// "disconnect@7", "no-return", "not-tolerant", "will-detach", "sync-while-writing", "poll-always",
+// "transfer-size=512", "poll=20").
 // Returns an error text, empty when accepted.
 std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaults& faults);
 

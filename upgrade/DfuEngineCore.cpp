@@ -315,7 +315,8 @@ std::size_t Engine::Transfer(Operation& op, const Setup& setup, std::span<std::u
 
 // The one place GETSTATUS is built: the transfer's error, and the reply's fault when it came.
 UsbError Engine::RequestStatus(StatusReply& status, ReplyFault& fault) {
-  std::uint8_t reply[kStatusSize + 1] = {};  // one more, so a long reply is seen as long
+  // Exactly the reply's size: a device may stall a GETSTATUS of any other length.
+  std::uint8_t reply[kStatusSize] = {};
   std::size_t got = 0;
   const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0, device_->dfu.number,
                     static_cast<std::uint16_t>(sizeof reply)};
@@ -534,8 +535,20 @@ void Engine::Download(Operation& op, const std::string& path) {
   op.Sub(suboperation::kNone);
 }
 
-// The image in blocks of transferSize, each DNLOAD followed by GETSTATUS: dfuDNBUSY for as long
-// as the device asks, then dfuDNLOAD-IDLE. Returns the number of blocks sent.
+namespace {
+
+// Still writing the block: dfuDNBUSY, or dfuDNLOAD-SYNC from a device that reports the state it
+// was asked in rather than the one it moves to.
+bool WritingBlock(const StatusReply& status) {
+  return status.state == static_cast<std::uint8_t>(State::DnBusy) ||
+         status.state == static_cast<std::uint8_t>(State::DnloadSync);
+}
+
+}  // namespace
+
+// The image in blocks of transferSize, each DNLOAD followed by GETSTATUS: dfuDNBUSY (or
+// dfuDNLOAD-SYNC) for as long as the device asks, then dfuDNLOAD-IDLE. Returns the number of
+// blocks sent.
 std::uint16_t Engine::SendImage(Operation& op, std::vector<std::uint8_t>& image,
                                 std::uint16_t transferSize) {
   const std::size_t total = image.size();
@@ -544,11 +557,10 @@ std::uint16_t Engine::SendImage(Operation& op, std::vector<std::uint8_t>& image,
     const std::size_t size = std::min<std::size_t>(transferSize, total - at);
     Dnload(op, block, {image.data() + at, size});
     StatusReply status = GetStatus(op);
-    if (status.state != static_cast<std::uint8_t>(State::DnBusy) &&
-        status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
+    if (!WritingBlock(status) && status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
       op.Fail(result::kFailModeNotDnloadBusy);
     }
-    for (int polls = 0; status.state == static_cast<std::uint8_t>(State::DnBusy); ++polls) {
+    for (int polls = 0; WritingBlock(status); ++polls) {
       Pause(op, status.pollTimeoutMs);
       if (polls > env_.timing.maxManifestPolls) op.Fail(result::kFailModeNotDnloadIdle);
       status = GetStatus(op);
@@ -556,7 +568,8 @@ std::uint16_t Engine::SendImage(Operation& op, std::vector<std::uint8_t>& image,
     if (status.state != static_cast<std::uint8_t>(State::DnloadIdle)) {
       op.Fail(result::kFailModeNotDnloadIdle);
     }
-    Pause(op, status.pollTimeoutMs);
+    // The poll time-out spaces GETSTATUS requests only: a device in dfuDNLOAD-IDLE takes the
+    // next block at once.
     const std::size_t done = at + size;
     op.Progress(operation::kDownloadProgress, static_cast<std::uint32_t>(done * 100 / total),
                 static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));

@@ -197,28 +197,42 @@ TEST_F(EngineTest, FullUpgradeReportsEveryStepInOrder) {
 }
 
 TEST_F(EngineTest, WaitsExactlyTheDevicesPollTimeouts) {
-  sim::DfuDeviceConfig config;
-  config.pollTimeoutMs = 37;
-  config.transferSize = 512;
-  Make(config);
-  ASSERT_EQ(Upgrade(File()).result, 0u);
+  // However the device reports a block being written: dfuDNBUSY or dfuDNLOAD-SYNC, with the poll
+  // time-out only while busy or in every status.
+  for (const bool sync : {false, true}) {
+    for (const bool pollAlways : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "sync " << sync << ", poll always " << pollAlways);
+      if (handle_ != 0) DFUEngine_Destroy(handle_);
+      sim::DfuDeviceConfig config;
+      config.pollTimeoutMs = 37;
+      config.transferSize = 512;
+      config.syncWhileWriting = sync;
+      config.pollInEveryStatus = pollAlways;
+      Make(config);
+      const DFUEngineReport end = Upgrade(File());
+      ASSERT_EQ(end.result, 0u) << Codes(end);
 
-  // One wait per block while the device is busy, one through manifestation; nothing else.
-  const std::size_t image = testing::Header().Size() + kBodySize;
-  const std::size_t blocks = (image + 511) / 512;
-  EXPECT_EQ(waiter_->Waits(), std::vector<std::chrono::microseconds>(blocks + 1, milliseconds(37)));
+      // One wait per block while the device is busy, one through manifestation; nothing else.
+      const std::size_t image = testing::Header().Size() + kBodySize;
+      const std::size_t blocks = (image + 511) / 512;
+      EXPECT_EQ(waiter_->Waits(),
+                std::vector<std::chrono::microseconds>(blocks + 1, milliseconds(37)));
 
-  // Each GETSTATUS after dfuDNBUSY comes exactly bwPollTimeout after the one that asked for it.
-  const auto log = transport_->Log();
-  std::size_t checked = 0;
-  for (std::size_t i = 0; i + 2 < log.size(); ++i) {
-    const bool dnload = log[i].setup.request == static_cast<std::uint8_t>(Request::Dnload) &&
-                        log[i].setup.requestType == kClassOut && log[i].setup.length > 0;
-    if (!dnload) continue;
-    EXPECT_EQ(log[i + 2].at - log[i + 1].at, milliseconds(37));
-    ++checked;
+      // Each GETSTATUS after a busy one comes exactly bwPollTimeout after the one that asked for
+      // it, and asks for the status's six bytes.
+      const auto log = transport_->Log();
+      std::size_t checked = 0;
+      for (std::size_t i = 0; i + 2 < log.size(); ++i) {
+        const bool dnload = log[i].setup.request == static_cast<std::uint8_t>(Request::Dnload) &&
+                            log[i].setup.requestType == kClassOut && log[i].setup.length > 0;
+        if (!dnload) continue;
+        EXPECT_EQ(log[i + 2].at - log[i + 1].at, milliseconds(37));
+        EXPECT_EQ(log[i + 1].setup.length, 6u);
+        ++checked;
+      }
+      EXPECT_EQ(checked, blocks);
+    }
   }
-  EXPECT_EQ(checked, blocks);
 }
 
 TEST_F(EngineTest, DevicesThatAreNotManifestationTolerantOrDetachThemselves) {
