@@ -2,9 +2,12 @@
 // in-process.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/VirtualDeviceRegistry.h"
 #include "sim/VirtualHeadset.h"
 #include "sim/testing/GatedPacer.h"
+#include "tests/comport/PtyFixture.h"
 #include "tests/ctl/CtlFixture.h"
 #include "tools/qmr7ctl/SerialLink.h"
 
@@ -82,6 +85,29 @@ TEST_F(SerialTest, AHeadsetThatGoesAwayMidChainEndsTheCommand) {
   EXPECT_EQ(Ctl({"get"}), 3);
   EXPECT_EQ(err.rfind("qmr7ctl: The headset on " + port + " went away: ", 0), 0u) << err;
   EXPECT_EQ(out, "");
+}
+
+// A device that adds a stale answer to another command after its own: lines that came before a
+// command was sent never answer it.
+TEST(SerialLinkTest, LinesThatCameBeforeACommandDoNotAnswerIt) {
+  comport::testing::PtyPair pty;
+  SerialLink link(pty.SlaveName(), [](std::uint32_t) {});
+  std::thread device([&] {
+    const std::pair<const char*, const char*> answers[] = {
+        {"7", "89075089\r\nOK\r\n+FPSTS1=8,999"}, {"8", "123"}, {"9", "QMR7"}, {"10", "A"}};
+    for (const auto& [code, value] : answers) {
+      std::string command;
+      while (command.empty() || command.back() != '\r')
+        command += pty.Read(1);
+      EXPECT_EQ(command, std::string("AT+FPCMD1=") + code + "\r");
+      pty.Write(std::string("OK\r\n+FPSTS1=") + code + "," + value + "\r\n");
+    }
+  });
+  DeviceSession session(link, pty.SlaveName());
+  const DeviceInfo info = session.Identify();
+  device.join();
+  EXPECT_EQ(info.firmwareVersion, 123);
+  EXPECT_EQ(info.model, "QMR7");
 }
 
 }  // namespace

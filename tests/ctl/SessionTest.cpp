@@ -176,7 +176,8 @@ TEST(SessionTest, TakesOnlyAStatusLineForItsCodeAfterAnOk) {
        5},
       {"one burst, line feeds only", {"OK\n+FPSTS1=8,7\n"}, std::nullopt, 7},
       {"status before its OK is not replayed", {"+FPSTS1=8,123\r\n", "OK\r\n"}, Exit::Timeout, 0},
-      {"ERROR refuses at once", {"ERROR\r\n", "OK\r\n", "+FPSTS1=8,123\r\n"}, Exit::Refused, 0},
+      {"an ERROR line is ignored", {"ERROR\r\n", "OK\r\n", "+FPSTS1=8,123\r\n"}, std::nullopt, 123},
+      {"ERROR and no answer is a refusal", {"ERROR: busy\r\n"}, Exit::Refused, 0},
       {"no line feed, no line", {"OK\r\n", "+FPSTS1=8,123"}, Exit::Timeout, 0},
   };
   for (const auto& c : cases) {

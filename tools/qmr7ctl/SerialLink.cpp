@@ -42,6 +42,17 @@ class SerialLink::Port final : public comport::TComPort {
     return bytes + Request(std::min(queued, kPiece - bytes.size()));
   }
 
+  // Drops what is queued now, without waiting.
+  void DiscardQueued() {
+    CheckActive();
+    Timeouts().SetReadInterval(0);
+    Timeouts().SetReadMultiplier(0);
+    Timeouts().SetReadConstant(1);
+    for (int queued = InputCount(); queued > 0; queued = InputCount()) {
+      if (Request(std::min(static_cast<std::size_t>(queued), kPiece)).empty()) return;
+    }
+  }
+
  private:
   // One request of `count` bytes, ended by the time-outs set: what it got.
   std::string Request(std::size_t count) {
@@ -93,6 +104,10 @@ void SerialLink::Gone(const std::string& reason) {
 
 void SerialLink::Send(const std::string& line) {
   try {
+    // What came before the command answered an earlier one, or nothing: it must not count for
+    // this one.
+    port_->DiscardQueued();
+    received_.Clear();
     port_->WriteString(line);
   } catch (const comport::EComError& e) {
     Gone(e.what());

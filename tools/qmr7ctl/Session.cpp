@@ -10,15 +10,23 @@ app::StatusLine DeviceSession::Transact(int code, const std::string& line) {
   // The device has the whole time for both of its lines, as under the window's timer.
   const Clock::time_point deadline = link_.Now() + kResponseTimeout;
   bool okReceived = false;
+  bool errorReceived = false;
   for (;;) {
     const std::optional<std::string> answer = link_.ReadLine(deadline);
-    if (!answer) throw Failure(Exit::Timeout, Format(Text::Timeout, {port_}));
+    if (!answer) {
+      // An error line alone decides nothing (the answer may still come); unanswered, it says why.
+      if (errorReceived) {
+        throw Failure(Exit::Refused, Format(Text::CommandRefused, {port_, std::to_string(code)}));
+      }
+      throw Failure(Exit::Timeout, Format(Text::Timeout, {port_}));
+    }
     if (app::IsOkLine(*answer)) {
       okReceived = true;
       continue;
     }
     if (answer->starts_with("ERROR")) {
-      throw Failure(Exit::Refused, Format(Text::CommandRefused, {port_, std::to_string(code)}));
+      errorReceived = true;
+      continue;
     }
     const auto status = app::ParseStatusLine(*answer);
     // A status line before its OK is not taken, as in the window.

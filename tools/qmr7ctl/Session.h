@@ -4,7 +4,8 @@
 // are ignored here too.
 //
 // Where the window would wait out its time-out, the session stops at once with a clearer reason:
-// an identity other than the headset's, or an "ERROR" line, is a refusal.
+// an identity other than the headset's is a refusal. An "ERROR" line is ignored, as the window
+// ignores it, but a command left unanswered after one is reported as refused, not timed out.
 //
 // Every failure is a Failure with its exit code (Failure.h); nothing else is thrown.
 #pragma once
