@@ -322,6 +322,12 @@ TEST_F(CtlTest, DeviceTextsCannotSteerTheTerminal) {
   EXPECT_EQ(Ctl({"info", "--json"}), 0) << err;
   EXPECT_NE(out.find("\"model\": \"QMR7\\u001b]0;owned\\u0007\\u001b[2J\""), std::string::npos)
       << out;
+  // Also where a message names the model.
+  const std::string file = dfu::testing::WriteFirmware(tmp / "QMR7.dfu", dfu::testing::Header());
+  EXPECT_EQ(Ctl({"firmware", file}), 6);
+  EXPECT_EQ(err,
+            "qmr7ctl: The firmware file selected cannot match with your device model "
+            "(QMR7?]0;owned??[2J).\n");
 }
 
 TEST_F(CtlTest, GetShowsEverySetting) {

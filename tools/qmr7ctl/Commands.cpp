@@ -194,15 +194,19 @@ std::size_t DisplayWidth(std::string_view text) {
 }
 
 // "Label: value" lines with the values in one column.
+// Texts from the headset or a file reach the terminal: control characters (escape sequences
+// among them) are shown as '?'.
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
+}
+
 class Report {
  public:
-  // Texts from the headset or a file reach the terminal: control characters (escape sequences
-  // among them) are shown as '?'.
   void Add(const std::string& label, std::string value) {
-    for (char& c : value) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    rows_.push_back({label, std::move(value)});
+    rows_.push_back({label, Printable(std::move(value))});
   }
   std::string Text() const {
     std::size_t widest = 0;
@@ -490,8 +494,8 @@ void Command::Firmware() {
     throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
   }
   if (!familyOk) throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
-  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
-  Say(Format(Text::FirmwarePasses, {info_.model}));
+  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
+  Say(Format(Text::FirmwarePasses, {Printable(info_.model)}));
 }
 
 // The window's checks of a firmware file that need no headset, on the file read once: the copy
@@ -528,11 +532,11 @@ void Command::Upgrade() {
     if (failure.Code() != Exit::NoDevice) throw;
     onUsb = system.walkUsb();
     if (!onUsb->Found() || onUsb->deviceName.empty()) throw;
-    Say(Format(Text::FoundInDfuMode, {onUsb->configText}));
+    Say(Format(Text::FoundInDfuMode, {Printable(onUsb->configText)}));
   }
   if (!onUsb) {
     if (!dfu::FileNameMatchesModel(file, info_.model)) {
-      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
+      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
     }
     previousVersion = info_.firmwareVersion;
     for (const auto& port : ListPorts(env_.ports).ports) {
@@ -547,7 +551,7 @@ void Command::Upgrade() {
     Say(Get(Text::LookingOnUsb));
     onUsb = FindOnUsb(system, watch);
     if (!onUsb) throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
-    Say(Format(Text::FoundOnUsb, {onUsb->configText}));
+    Say(Format(Text::FoundOnUsb, {Printable(onUsb->configText)}));
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
   }
