@@ -7,9 +7,23 @@
 
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 namespace platform {
+
+namespace {
+
+// What a registration's deliveries share, on the UI thread only. Ending the registration clears
+// `live` and leaves the handler alone: it may be the very call that ends it, and it must outlive
+// that call.
+struct Delivery {
+  explicit Delivery(DeviceNotifier::Handler h) : handler(std::move(h)) {}
+  const DeviceNotifier::Handler handler;
+  bool live = true;
+};
+
+}  // namespace
 
 // The UI thread's own loop watches the sources: no thread, and each change reaches the handler in
 // the round of the loop that found it.
@@ -18,30 +32,38 @@ class PollingDeviceNotifier::LoopWatch final : public Registration {
   LoopWatch(toolkit::FdWatcher& watcher, Handler handler,
             std::vector<std::unique_ptr<EventSource>> sources)
       : watcher_(watcher),
-        handler_(std::make_shared<Handler>(std::move(handler))),
+        delivery_(std::make_shared<Delivery>(std::move(handler))),
+        pending_(std::make_shared<std::deque<DeviceChange>>()),
         sources_(std::move(sources)) {
     for (std::size_t i = 0; i < sources_.size(); ++i)
       watcher_.Watch(sources_[i]->Fd(), [this, i] { Deliver(*sources_[i]); });
   }
 
   ~LoopWatch() override {
-    *handler_ = nullptr;
+    delivery_->live = false;
     for (const auto& s : sources_)
       watcher_.Unwatch(s->Fd());
   }
 
  private:
+  // Changes wait in one queue, oldest first: a handler that runs a nested loop (a message box),
+  // in which the watch drains newer changes, still sees them in order. A handler may end the
+  // registration, and with it this watch, between two changes.
   void Deliver(EventSource& source) {
-    // A handler may end the registration, and with it this watch, between two changes.
-    const std::shared_ptr<Handler> handler = handler_;
-    for (const DeviceChange& change : source.Drain()) {
-      if (!*handler) return;
-      (*handler)(change);
+    const std::shared_ptr<Delivery> delivery = delivery_;
+    const std::shared_ptr<std::deque<DeviceChange>> pending = pending_;
+    for (DeviceChange& change : source.Drain())
+      pending->push_back(std::move(change));
+    while (delivery->live && !pending->empty()) {
+      const DeviceChange change = std::move(pending->front());
+      pending->pop_front();
+      delivery->handler(change);
     }
   }
 
   toolkit::FdWatcher& watcher_;
-  std::shared_ptr<Handler> handler_;
+  std::shared_ptr<Delivery> delivery_;
+  std::shared_ptr<std::deque<DeviceChange>> pending_;
   std::vector<std::unique_ptr<EventSource>> sources_;
 };
 
@@ -52,14 +74,14 @@ class PollingDeviceNotifier::ThreadWatch final : public Registration {
   ThreadWatch(toolkit::UiDispatcher& ui, Handler handler,
               std::vector<std::unique_ptr<EventSource>> sources, int wake)
       : ui_(ui),
-        handler_(std::make_shared<Handler>(std::move(handler))),
+        delivery_(std::make_shared<Delivery>(std::move(handler))),
         sources_(std::move(sources)),
         wake_(wake),
         thread_([this] { Run(); }) {}
 
   ~ThreadWatch() override {
-    // On the UI thread: events already posted find the handler gone.
-    *handler_ = nullptr;
+    // On the UI thread: changes already posted find the registration ended.
+    delivery_->live = false;
     stop_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
@@ -87,14 +109,14 @@ class PollingDeviceNotifier::ThreadWatch final : public Registration {
   }
 
   void Deliver(DeviceChange change) {
-    ui_.Post([handler = handler_, change = std::move(change)] {
-      if (*handler) (*handler)(change);
+    ui_.Post([delivery = delivery_, change = std::move(change)] {
+      if (delivery->live) delivery->handler(change);
     });
   }
 
   toolkit::UiDispatcher& ui_;
-  // Read and cleared only on the UI thread.
-  std::shared_ptr<Handler> handler_;
+  // Touched on the UI thread only; the thread copies the pointer into what it posts.
+  const std::shared_ptr<Delivery> delivery_;
   std::vector<std::unique_ptr<EventSource>> sources_;
   std::atomic<bool> stop_{false};
   int wake_;
