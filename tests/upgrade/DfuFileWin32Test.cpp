@@ -31,8 +31,12 @@ TEST(FileCheckWin32, PathsThatNameDevicesAreKnownFromThePathAlone) {
   const PathCase cases[] = {
       {L"\\\\.\\COM3", true},
       {L"\\\\.\\pipe\\x", true},
-      {L"\\\\?\\C:\\fw\\fw.dfu", true},
+      {L"\\\\?\\C:\\fw\\fw.dfu", false},   // the long-path form of an ordinary file
+      {L"\\\\?\\c:\\fw\\nul.dfu", false},  // taken literally there: a file of that name
+      {L"\\\\?\\UNC\\server\\share\\fw.dfu", false},
+      {L"\\\\?\\UNC\\server\\pipe\\x", true},
       {L"\\\\?\\GLOBALROOT\\Device\\Serial0", true},
+      {L"\\\\?\\COM3", true},
       {L"\\\\server\\pipe\\x", true},
       {L"\\\\localhost\\PIPE\\x", true},
       {L"C:\\fw\\CON", true},
@@ -81,7 +85,8 @@ TEST(FileCheckWin32, DevicesAreRefusedAndRegularFilesOfLookAlikeNamesTaken) {
       {"COM9", FileFault::Open},
       {"<dir>/nul.dfu", FileFault::Open},
       {"<dir>/COM9.dfu", FileFault::Open},
-      {"\\\\?\\<dir>\\fw.dfu", FileFault::Open},
+      {"\\\\?\\<dir>\\fw.dfu", FileFault::None},
+      {"\\\\?\\COM9", FileFault::Open},
       {"<dir>/CONSOLE.dfu", FileFault::None},
       {"<dir>/COM10.dfu", FileFault::None},
       {"<dir>/fw.dfu", FileFault::None},

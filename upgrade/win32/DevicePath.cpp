@@ -31,17 +31,30 @@ bool IsDosDeviceName(std::wstring_view name) {
          IsPortDigit(name[3]);
 }
 
+// \\host\pipe\name: a pipe on that machine, the local one included. `path` starts after the two
+// backslashes.
+bool IsPipe(std::wstring_view path) {
+  const std::size_t host = path.find(L'\\');
+  return host != std::wstring_view::npos && StartsWith(path.substr(host), L"\\pipe\\");
+}
+
+bool IsDriveLetter(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
 }  // namespace
 
 bool NamesADevice(std::wstring_view fullPath) {
-  if (StartsWith(fullPath, L"\\\\.\\") || StartsWith(fullPath, L"\\\\?\\")) return true;
-  if (StartsWith(fullPath, L"\\\\")) {
-    // \\host\pipe\name: a pipe on that machine, the local one included.
-    const std::size_t host = fullPath.find(L'\\', 2);
-    if (host != std::wstring_view::npos && StartsWith(fullPath.substr(host), L"\\pipe\\")) {
-      return true;
-    }
+  if (StartsWith(fullPath, L"\\\\.\\")) return true;
+  if (StartsWith(fullPath, L"\\\\?\\")) {
+    // The long-path forms of a file on a drive or a share are files like any other, and their
+    // last names are taken literally (a file may be called nul.dfu there); every other object
+    // under this prefix (GLOBALROOT, a device) is not a file.
+    const std::wstring_view rest = fullPath.substr(4);
+    if (StartsWith(rest, L"UNC\\")) return IsPipe(rest.substr(4));
+    return !(rest.size() >= 3 && IsDriveLetter(rest[0]) && rest[1] == L':' && rest[2] == L'\\');
   }
+  if (StartsWith(fullPath, L"\\\\") && IsPipe(fullPath.substr(2))) return true;
   const std::size_t slash = fullPath.find_last_of(L'\\');
   return IsDosDeviceName(slash == std::wstring_view::npos ? fullPath : fullPath.substr(slash + 1));
 }
