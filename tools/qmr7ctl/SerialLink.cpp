@@ -42,14 +42,17 @@ class SerialLink::Port final : public comport::TComPort {
     return bytes + Request(std::min(queued, kPiece - bytes.size()));
   }
 
-  // Drops what is queued now, without waiting.
+  // Drops what is queued now, without waiting; what arrives meanwhile stays (a device that never
+  // pauses must not keep the command from being sent).
   void DiscardQueued() {
     CheckActive();
     Timeouts().SetReadInterval(0);
     Timeouts().SetReadMultiplier(0);
     Timeouts().SetReadConstant(1);
-    for (int queued = InputCount(); queued > 0; queued = InputCount()) {
-      if (Request(std::min(static_cast<std::size_t>(queued), kPiece)).empty()) return;
+    for (auto left = static_cast<std::size_t>(std::max(InputCount(), 0)); left > 0;) {
+      const std::size_t got = Request(std::min(left, kPiece)).size();
+      if (got == 0) return;
+      left -= std::min(got, left);
     }
   }
 
