@@ -315,7 +315,8 @@ std::size_t Engine::Transfer(Operation& op, const Setup& setup, std::span<std::u
 
 // The one place GETSTATUS is built: the transfer's error, and the reply's fault when it came.
 UsbError Engine::RequestStatus(StatusReply& status, ReplyFault& fault) {
-  // Exactly the reply's size: a device may stall a GETSTATUS of any other length.
+  // Exactly the reply's size: a device may stall a GETSTATUS of any other length. A device that
+  // sends more overflows the transfer, which fails as a transfer (fail_os), not as a long reply.
   std::uint8_t reply[kStatusSize] = {};
   std::size_t got = 0;
   const Setup setup{kClassIn, static_cast<std::uint8_t>(Request::GetStatus), 0, device_->dfu.number,
