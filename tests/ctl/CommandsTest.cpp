@@ -315,19 +315,26 @@ TEST_F(CtlTest, InfoShowsTheIdentityVersionModelAndAddress) {
 
 TEST_F(CtlTest, DeviceTextsCannotSteerTheTerminal) {
   sim::HeadsetState state;
-  state.info.modelName = "QMR7\x1b]0;owned\x07\x1b[2J";
+  state.info.modelName =
+      "QMR7\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+      "2J";
   headset = sim::Headset(state);
   EXPECT_EQ(Ctl({"info"}), 0) << err;
-  EXPECT_NE(out.find("Model:             QMR7?]0;owned??[2J\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Model:             QMR7?]0;owned??[2J?2J\n"), std::string::npos) << out;
   EXPECT_EQ(Ctl({"info", "--json"}), 0) << err;
-  EXPECT_NE(out.find("\"model\": \"QMR7\\u001b]0;owned\\u0007\\u001b[2J\""), std::string::npos)
+  EXPECT_NE(out.find("\"model\": \"QMR7\\u001b]0;owned\\u0007\\u001b[2J\\u009b2J\""),
+            std::string::npos)
       << out;
-  // Also where a message names the model.
+  // Also in the port list (the description holds the device's USB product string) and where a
+  // message names the model.
+  ports.ports = {{"/dev/ttyACM0", "USB Serial Device (QM\x1b[2J)"}};
+  EXPECT_EQ(Ctl({"ports"}), 0) << err;
+  EXPECT_EQ(out, "* /dev/ttyACM0  -  USB Serial Device (QM?[2J)\n");
   const std::string file = dfu::testing::WriteFirmware(tmp / "QMR7.dfu", dfu::testing::Header());
   EXPECT_EQ(Ctl({"firmware", file}), 6);
   EXPECT_EQ(err,
             "qmr7ctl: The firmware file selected cannot match with your device model "
-            "(QMR7?]0;owned??[2J).\n");
+            "(QMR7?]0;owned??[2J?2J).\n");
 }
 
 TEST_F(CtlTest, GetShowsEverySetting) {

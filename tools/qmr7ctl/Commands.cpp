@@ -194,13 +194,25 @@ std::size_t DisplayWidth(std::string_view text) {
 }
 
 // "Label: value" lines with the values in one column.
-// Texts from the headset or a file reach the terminal: control characters (escape sequences
-// among them) are shown as '?'.
+// Texts from the headset, the USB bus or a file reach the terminal: control characters (escape
+// sequences among them, and the C1 controls U+0080 to U+009F that some terminals obey) are shown as
+// '?'.
 std::string Printable(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0xC2 && i + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        out += '?';
+        ++i;
+        continue;
+      }
+    }
+    out += c < 0x20 || c == 0x7F ? '?' : text[i];
   }
-  return text;
+  return out;
 }
 
 class Report {
@@ -284,7 +296,8 @@ class Command {
       const bool preselected = static_cast<int>(i) == table.preselected;
       ports.push_back(json::Object{
           {"name", port.name}, {"description", port.description}, {"preselected", preselected}});
-      text += (preselected ? "* " : "  ") + app::PortListLine(port.name, port.description) + "\n";
+      text += (preselected ? "* " : "  ") +
+              Printable(app::PortListLine(port.name, port.description)) + "\n";
     }
     if (table.ports.empty() && !o_.json) Say(Get(Text::NoPortsListed));
     Print(json::Object{{"ports", std::move(ports)}}, text);

@@ -464,10 +464,18 @@ void WriteString(std::string& out, std::string_view s) {
       continue;
     }
     std::size_t length = 0;
-    DecodeUtf8(s.substr(i), length);
+    const char32_t unit = DecodeUtf8(s.substr(i), length);
     if (length == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
+      continue;
+    }
+    // DEL and the C1 controls are escaped too, so that output shown on a terminal cannot steer it.
+    if (unit == 0x7F || (unit >= 0x80 && unit <= 0x9F)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
+      out += escape;
+      i += length;
       continue;
     }
     out.append(s.substr(i, length));
