@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/Utf.h"
+#include "toolkit/backend/win32/SystemError.h"
 #include "upgrade/DfuTransport.h"
 #include "upgrade/UsbIoctl.h"
 #include "upgrade/WinUsbRules.h"
@@ -31,30 +31,11 @@ constexpr ULONG kTimeoutMs = 5000;
 constexpr GUID kHubInterface = {
     0xf18a0e88, 0xc30c, 0x11d0, {0x88, 0x15, 0x00, 0xa0, 0xc9, 0x06, 0xbe, 0xd8}};
 
-std::wstring Wide(const std::string& text) {
-  const std::u16string units = toolkit::Utf8ToUtf16(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-std::string Narrow(std::wstring_view text) {
-  return toolkit::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
-}
-
-// The system's wording for `code`, without the line break and full stop it ends with.
-std::string SystemText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = n == 0 ? "system error " + std::to_string(code) : Narrow({buffer, n});
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-    text.pop_back();
-  return text;
-}
+using toolkit::win32::Narrow;
+using toolkit::win32::Wide;
 
 UsbError Failure(DWORD code, std::string op) {
-  return winusb::SystemError(code, SystemText(code), std::move(op));
+  return winusb::SystemError(code, toolkit::win32::SystemErrorText(code), std::move(op));
 }
 
 std::optional<std::wstring> InstanceId(DEVINST node) {
