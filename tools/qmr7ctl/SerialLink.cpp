@@ -42,20 +42,6 @@ class SerialLink::Port final : public comport::TComPort {
     return bytes + Request(std::min(queued, kPiece - bytes.size()));
   }
 
-  // Drops what is queued now, without waiting; what arrives meanwhile stays (a device that never
-  // pauses must not keep the command from being sent).
-  void DiscardQueued() {
-    CheckActive();
-    Timeouts().SetReadInterval(0);
-    Timeouts().SetReadMultiplier(0);
-    Timeouts().SetReadConstant(1);
-    for (auto left = static_cast<std::size_t>(std::max(InputCount(), 0)); left > 0;) {
-      const std::size_t got = Request(std::min(left, kPiece)).size();
-      if (got == 0) return;
-      left -= std::min(got, left);
-    }
-  }
-
  private:
   // One request of `count` bytes, ended by the time-outs set: what it got.
   std::string Request(std::size_t count) {
@@ -109,7 +95,7 @@ void SerialLink::Send(const std::string& line) {
   try {
     // What came before the command answered an earlier one, or nothing: it must not count for
     // this one.
-    port_->DiscardQueued();
+    port_->ClearInput();
     received_.Clear();
     port_->WriteString(line);
   } catch (const comport::EComError& e) {
