@@ -21,6 +21,7 @@ struct Delivery {
   explicit Delivery(DeviceNotifier::Handler h) : handler(std::move(h)) {}
   const DeviceNotifier::Handler handler;
   bool live = true;
+  std::deque<DeviceChange> pending;  // drained by the UI loop, not yet delivered
 };
 
 }  // namespace
@@ -33,7 +34,6 @@ class PollingDeviceNotifier::LoopWatch final : public Registration {
             std::vector<std::unique_ptr<EventSource>> sources)
       : watcher_(watcher),
         delivery_(std::make_shared<Delivery>(std::move(handler))),
-        pending_(std::make_shared<std::deque<DeviceChange>>()),
         sources_(std::move(sources)) {
     for (std::size_t i = 0; i < sources_.size(); ++i)
       watcher_.Watch(sources_[i]->Fd(), [this, i] { Deliver(*sources_[i]); });
@@ -51,19 +51,17 @@ class PollingDeviceNotifier::LoopWatch final : public Registration {
   // registration, and with it this watch, between two changes.
   void Deliver(EventSource& source) {
     const std::shared_ptr<Delivery> delivery = delivery_;
-    const std::shared_ptr<std::deque<DeviceChange>> pending = pending_;
     for (DeviceChange& change : source.Drain())
-      pending->push_back(std::move(change));
-    while (delivery->live && !pending->empty()) {
-      const DeviceChange change = std::move(pending->front());
-      pending->pop_front();
+      delivery->pending.push_back(std::move(change));
+    while (delivery->live && !delivery->pending.empty()) {
+      const DeviceChange change = std::move(delivery->pending.front());
+      delivery->pending.pop_front();
       delivery->handler(change);
     }
   }
 
   toolkit::FdWatcher& watcher_;
   std::shared_ptr<Delivery> delivery_;
-  std::shared_ptr<std::deque<DeviceChange>> pending_;
   std::vector<std::unique_ptr<EventSource>> sources_;
 };
 
