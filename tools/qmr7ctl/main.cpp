@@ -6,6 +6,7 @@
 
 #include "platform/UiLanguage.h"
 #include "tools/Arguments.h"
+#include "tools/Console.h"
 #include "tools/qmr7ctl/Commands.h"
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/SerialLink.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
   // The window asks Qt for the system locale last; without Qt the system decides alone: the
   // environment on Linux, as it does for Qt there, the user's display language on Windows.
   qmr7ctl::SetLanguage(platform::SystemUiLanguage(""));
+  // Its messages are in the user's language, Japanese too, whatever the console's code page.
+  const tools::Utf8Console console;
   try {
     const std::unique_ptr<platform::PortEnumerator> ports = qmr7ctl::system::MachinePorts();
     qmr7ctl::Environment env{std::cout, std::cerr, *ports,
