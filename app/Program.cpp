@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QLocale>
+#include <cstdio>
 
 #include "app/Mainform.h"
 #include "app/SystemUsb.h"
@@ -23,6 +24,13 @@ int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& befo
   // Desktops name the tool's windows from its desktop entry, in the user's language.
   QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
   resources::SetLanguage(platform::SystemUiLanguage(QLocale::system().name().toStdString()));
+  // A Japanese question with English buttons would mix the two languages.
+  if (resources::ActiveLanguage() == resources::Language::Japanese &&
+      !application.UseQtTexts(QStringLiteral("ja"))) {
+    std::fprintf(stderr,
+                 "qmr7-tool: Qt's Japanese texts are not installed; its buttons and menus stay in "
+                 "English.\n");
+  }
   {
     // Every text of the tool, its message boxes too, is in the language's font: the only font
     // start-up loads.

@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "tests/support/QtTestApp.h"
 #include "toolkit/Application.h"
+#include "toolkit/qt/QtApplication.h"
 #include "toolkit/qt/QtDispatcher.h"
 #include "toolkit/qt/QtUiServices.h"
 
@@ -84,6 +87,42 @@ TEST_F(QtServicesTest, MessageBoxShowsWhatTheFlagsAsk) {
     EXPECT_EQ(buttons, c.buttons);
     EXPECT_EQ(defaultButton, c.defaultButton);
     EXPECT_EQ(answer, c.answerOnEnter);
+  }
+}
+
+TEST_F(QtServicesTest, AQuestionsButtonsAreInTheLanguageOfItsText) {
+  QTranslator japanese;
+  ASSERT_TRUE(LoadQtTexts(japanese, "ja")) << "Qt's Japanese translations are not installed";
+  QCoreApplication::installTranslator(&japanese);
+  QtUiServices ui;
+  QStringList labels;
+  QTimer user;
+  int tries = 0;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible())
+        box = qobject_cast<QMessageBox*>(w);
+    }
+    if (box == nullptr) {
+      if (++tries > 1000) QApplication::closeAllWindows();  // never hang the suite
+      return;
+    }
+    user.stop();
+    for (QAbstractButton* button : box->buttons())
+      labels << button->text();
+    box->defaultButton()->click();
+  });
+  user.start(1);
+  ui.ShowMessageBox("設定が変更されました", "注意", mb::kYesNo | mb::kIconWarning);
+  QCoreApplication::removeTranslator(&japanese);
+  ASSERT_EQ(labels.size(), 2);
+  for (const QString& label : labels) {
+    // Japanese, whatever the exact wording: no Latin letter but the mnemonic's.
+    EXPECT_FALSE(label.contains("Yes") || label.contains("No")) << label.toStdString();
+    EXPECT_TRUE(std::any_of(label.begin(), label.end(), [](QChar c) {
+      return c.unicode() >= 0x3040;
+    })) << label.toStdString();
   }
 }
 

@@ -1,5 +1,7 @@
 #include "toolkit/qt/QtApplication.h"
 
+#include <QLibraryInfo>
+
 #include "toolkit/Application.h"
 
 namespace toolkit::qt {
@@ -13,6 +15,17 @@ bool QtApplication::notify(QObject* receiver, QEvent* event) {
     HandleException(std::current_exception());
     return false;
   }
+}
+
+bool QtApplication::UseQtTexts(const QString& language) {
+  if (!LoadQtTexts(qtTexts_, language)) return false;
+  return installTranslator(&qtTexts_);
+}
+
+bool LoadQtTexts(QTranslator& translator, const QString& language) {
+  const QString name = QStringLiteral("qtbase_") + language;
+  return translator.load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+         translator.load(name, QCoreApplication::applicationDirPath() + "/translations");
 }
 
 }  // namespace toolkit::qt
