@@ -121,10 +121,11 @@ bool TMajorForm::OpenComPort(const std::string& name) {
 void TMajorForm::OpenComPortButtonClick() {
   // The highlighted line, not the current one: the list makes a line current without selecting it
   // when it takes the focus. No line chosen (no port looked like the headset's): ask for one
-  // rather than guess.
+  // rather than guess. Lines kept after every port left still name their ports (PortCount is 0
+  // then), so a highlighted one is tried.
   const QList<QListWidgetItem*> chosen = ComPortListBox->selectedItems();
   const int i = chosen.isEmpty() ? -1 : ComPortListBox->row(chosen.front());
-  if (i < 0 || i >= PortCount) {
+  if (i < 0 || i >= std::min(ComPortListBox->count(), kMaxPorts)) {
     ShowMessage(kTextSelectAndOpenPort, kTextCaptionNote, mb::kOk | mb::kIconInformation);
     return;
   }

@@ -153,6 +153,22 @@ TEST_F(MainformTest, WithNoPortOpenArrivalsRebuildTheListAndRemovalsOfAllPortsKe
   EXPECT_EQ(form->PortCount, 0);
 }
 
+// The kept lines still name their ports: a highlighted one is tried, and the user learns that it
+// would not open rather than being asked to choose a line.
+TEST_F(MainformTest, OpenOnALineKeptAfterEveryPortLeftTriesThatPort) {
+  ports.ports = {{"/dev/ttyUSB97", "USB Serial Device (QM-R7)"}};
+  auto form = MakeForm();
+  ports.ports.clear();
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  ASSERT_EQ(form->ComPortListBox->count(), 1);
+  ASSERT_EQ(form->PortCount, 0);
+  form->ComPortListBox->setCurrentRow(0);
+  form->OpenComPortButton->click();
+  EXPECT_EQ(ui.boxes, (std::vector{Box(kTextCannotOpenPort, kTextCaptionError, mb::kIconError)}));
+  EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{1000, 1000}));
+  EXPECT_FALSE(form->PortOpenedByUser);
+}
+
 TEST_F(MainformTest, TheRememberedFirmwareFileIsReadFromTheSettingsFile) {
   struct Case {
     const char* name;
