@@ -243,6 +243,29 @@ TEST_F(DeviceTest, APortThatWillNotOpenCostsTwoWaitsAndSaysSo) {
   EXPECT_EQ(ui.cursor, toolkit::Cursor::Default);
 }
 
+// A name the port does not open by (here the pseudo-terminal's name without /dev/) is tried again
+// at once in its device path form, with no wait between the two.
+TEST_F(DeviceTest, APortThatOpensOnlyByItsDevicePathOpensAtTheSecondTryWithoutAWait) {
+  StartHeadset();
+  const std::string path = headset->SlavePath();
+  ASSERT_EQ(path.rfind("/dev/", 0), 0u);
+  ports.ports = {{path.substr(5), "USB Serial Device (QM-R7)"}};
+  form = std::make_unique<TMajorForm>(MajorFormServices{clock, ui, dispatcher, ports, notifier,
+                                                        "/usr/bin/qmr7-tool", appDataFolder, engine,
+                                                        scanUsbTree});
+  form->show();
+  clock.Advance(100);
+  ui.boxes.clear();
+  ASSERT_EQ(form->ComPortListBox->currentRow(), 0);
+  form->OpenComPortButton->click();
+  EXPECT_TRUE(form->PortReady);
+  EXPECT_EQ(form->ComPort1->DeviceName(), path);
+  EXPECT_TRUE(clock.Sleeps().empty());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(PumpUntilIdle());  // and the headset answers through it
+  EXPECT_NE(S(form->FWVerLabel->text()).find("V1.23"), std::string::npos);
+}
+
 TEST_F(DeviceTest, OpenWithNoLineSelectedAsksForOne) {
   StartHeadset();
   StartWindow();

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,75 @@ TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {
   EXPECT_EQ(ui.boxes.size(), asked);
   EXPECT_EQ(form->PendingCommand, kIdleCommand);  // nothing was sent
   EXPECT_EQ(headset->State().settings, sim::Settings{});
+}
+
+// The undo goes back to what the device last said, which here differs from every design value:
+// No keeps the page and its edits, Yes restores the device's values and leaves.
+TEST_F(DeviceTest, LeavingAChangedPageUndoesToTheDevicesValues) {
+  sim::Settings settings;
+  settings.speedDials = {"0312", "77", ""};
+  settings.a2dpPercentage = 35;
+  settings.gpsPercentage = 60;
+  settings.gpsSharing = 0;
+  StartHeadset({}, settings);
+  StartWindow();
+  OpenAndRead();
+  QApplication::setActiveWindow(form.get());
+
+  struct Case {
+    const char* name;
+    int page;
+    bool TMajorForm::*changed;
+    std::function<void()> edit;
+    std::function<std::string()> shown;
+    std::string edited;
+    std::string device;
+  };
+  const Case cases[] = {
+      {"speed dials", 0, &TMajorForm::SpeedDialChanged,
+       [&] { form->SpeedDial2LabeledEdit->setText("999"); },
+       [&] {
+         return S(form->SpeedDial1LabeledEdit->text()) + "|" +
+                S(form->SpeedDial2LabeledEdit->text());
+       },
+       "0312|999", "0312|77"},
+      {"A2DP", 1, &TMajorForm::A2dpChanged,
+       [&] { form->A2DPAudioMixPercentageUpDown->SetPosition(77); },
+       [&] { return std::to_string(form->A2DPAudioMixPercentageUpDown->Position()); }, "77", "35"},
+      {"GPS", 2, &TMajorForm::GpsChanged,
+       [&] {
+         form->GPSAudioMixPercentageUpDown->SetPosition(90);
+         form->GPSAudioSharingUpDown->Step(UDBtnType::btNext);
+       },
+       [&] {
+         return std::to_string(form->GPSAudioMixPercentageUpDown->Position()) + "|" +
+                S(form->GPSAudioSharingLabeledEdit->text());
+       },
+       "90|Yes", "60|No"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (form->PageControl1->ActivePageIndex() != c.page) {
+      ASSERT_TRUE(form->PageControl1->RequestPage(c.page));
+    }
+    ASSERT_EQ(c.shown(), c.device);
+    c.edit();
+    ASSERT_TRUE((*form).*c.changed);
+    const int other = c.page == 0 ? 3 : 0;
+
+    ui.answers = {mb::kIdNo};
+    EXPECT_FALSE(form->PageControl1->RequestPage(other));
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), c.page);
+    EXPECT_EQ(c.shown(), c.edited);
+    EXPECT_TRUE((*form).*c.changed);
+
+    ui.answers = {mb::kIdYes};
+    EXPECT_TRUE(form->PageControl1->RequestPage(other));
+    EXPECT_EQ(c.shown(), c.device);
+    EXPECT_FALSE((*form).*c.changed);
+  }
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);  // nothing was sent
+  EXPECT_EQ(headset->State().settings, settings);
 }
 
 TEST_F(PagesTest, ShiftClickRevealsTheDeviceLabelsForGood) {
