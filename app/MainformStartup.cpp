@@ -184,12 +184,15 @@ void TMajorForm::FormCreate() {
 
   // 14. A failure, for instance because the folder exists, is of no consequence here.
   std::string folder = services_.appDataFolder;
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.empty() || (folder.back() != '/' && folder.back() != platform::kPathSeparator)) {
+    folder += platform::kPathSeparator;
+  }
   folder += kSettingsFolder;
   platform::CreateFolder(folder);
 
   // 15.
-  SettingsFilePath = folder + "/" + platform::ProgramBaseName(services_.programPath) + ".INI";
+  SettingsFilePath =
+      folder + platform::kPathSeparator + platform::ProgramBaseName(services_.programPath) + ".INI";
 
   // 16. A value longer than a path field holds is not cut: it would name another file.
   std::string remembered =

@@ -7,6 +7,13 @@
 
 namespace platform {
 
+// What joins a folder and a name in the paths the program shows and stores.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // The per-user application-data folder. Linux: $XDG_CONFIG_HOME when it is an absolute path, else
 // ~/.config. Windows: the user's roaming application-data folder, as the shell reports it. Empty
 // when it cannot be determined.

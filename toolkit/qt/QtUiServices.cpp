@@ -1,6 +1,7 @@
 #include "toolkit/qt/QtUiServices.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -58,7 +59,9 @@ std::optional<std::string> QtUiServices::OpenFileDialog(const FileDialogRequest&
   const QString path = QFileDialog::getOpenFileName(
       owner_.data(), QString(), Q(request.initialPath), QtNameFilters(request.filter));
   if (path.isEmpty()) return std::nullopt;
-  return S(path);
+  // Qt hands back "C:/..." on Windows; the label shows and the settings file keeps the path as the
+  // system writes it.
+  return S(QDir::toNativeSeparators(path));
 }
 
 Cursor QtUiServices::CurrentCursor() {
