@@ -32,15 +32,16 @@ std::uint16_t Le16(const std::uint8_t* p) {
 }
 
 // Calls visit(descriptor) for each descriptor of a configuration: on by each bLength while more
-// than 2 bytes remain and the descriptor fits; a zero length ends the scan, and so does visit
-// returning false.
+// than 2 bytes remain and the descriptor fits. A length below 2 ends the scan (0 as the rule has
+// it, 1 because visitors read the type byte, which such a descriptor does not hold), and so does
+// visit returning false.
 template <typename Visit>
 void ScanDescriptors(std::span<const std::uint8_t> config, Visit visit) {
   if (config.size() < 4) return;
   const std::size_t total = std::min<std::size_t>(Le16(&config[2]), config.size());
   for (std::size_t at = 0; total > at && total - at > 2;) {
     const std::size_t length = config[at];
-    if (length == 0 || at + length > total) return;
+    if (length < 2 || at + length > total) return;
     if (!visit(config.subspan(at, length))) return;
     at += length;
   }

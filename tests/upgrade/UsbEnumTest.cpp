@@ -250,12 +250,17 @@ TEST(UsbWalkTest, TheDescriptorScanStopsWhereTheRulesSay) {
   host.hubs["root0"].ports[1] = d;
   EXPECT_EQ(Walk(host).configText, "FW:SIX PSR:SIX");
 
-  // A zero length ends the scan: nothing after it is seen.
-  std::vector<std::uint8_t> zero{0, 0, 0};
-  zero.insert(zero.end(), second.begin(), second.end());
-  d.config = ConfigDescriptor(4, 0, zero);
-  host.hubs["root0"].ports[1] = d;
-  EXPECT_FALSE(Walk(host).Found());
+  // A length of 0 or 1 ends the scan: nothing after it is seen. A one-byte descriptor holds no
+  // type, and stepping over it would take the next descriptor's bytes for its own.
+  for (const std::vector<std::uint8_t>& stop :
+       {std::vector<std::uint8_t>{0, 0, 0}, std::vector<std::uint8_t>{1}}) {
+    SCOPED_TRACE(::testing::PrintToString(stop));
+    std::vector<std::uint8_t> tail = stop;
+    tail.insert(tail.end(), second.begin(), second.end());
+    d.config = ConfigDescriptor(4, 0, tail);
+    host.hubs["root0"].ports[1] = d;
+    EXPECT_FALSE(Walk(host).Found());
+  }
 }
 
 TEST(UsbWalkTest, NothingAttachedFindsNothingAndAsksNoDescriptor) {
