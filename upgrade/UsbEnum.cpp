@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
+#include <utility>
 
 #include "toolkit/Utf.h"
 #include "upgrade/DfuClass.h"
@@ -205,16 +207,21 @@ void UsbHost::ForEachRootHub(const std::function<bool(const std::string&)>& walk
 
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
   UsbDetection result;
-  int controllers = 0;
+  std::set<std::pair<const UsbHost*, std::string>> controllers;
   for (UsbHost* host : hosts) {
     if (host == nullptr) continue;
-    bool more = true;
     host->ForEachRootHub([&](const std::string& root) {
-      if (controllers++ >= kMaxHostControllers) return more = false;
+      if (host->CountsAgainstControllerCap()) {
+        auto controller = std::make_pair(host, host->ControllerOf(root));
+        if (!controllers.contains(controller)) {
+          // Beyond the cap; a later root hub may still belong to a controller counted.
+          if (controllers.size() >= static_cast<std::size_t>(kMaxHostControllers)) return true;
+          controllers.insert(std::move(controller));
+        }
+      }
       Walker(*host, result).Hub(root, nullptr);
       return true;
     });
-    if (!more) break;
   }
   return result;
 }
