@@ -440,6 +440,9 @@ TEST(SysfsUsbHostTest, WalksBusesHubsAndTheActiveConfigurationString) {
 }
 
 TEST(SysfsUsbHostTest, TheTwoBusesOfAControllerCountAsOne) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sysfs links its root hubs; wine makes no symbolic links";
+#endif
   // Six xHCI controllers with a USB 2 and a USB 3 bus each: twelve buses, six controllers.
   testsupport::TempDir dir;
   SysfsTree sys(dir.Path());
