@@ -19,6 +19,8 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
     case Role::StaticText: {
       auto* label = new QLabel(Q(c.designText), parent);
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      // Labels show paths and what devices say: a "<b>" in them is text, never markup.
+      label->setTextFormat(Qt::PlainText);
       return label;
     }
     case Role::ClickArea:

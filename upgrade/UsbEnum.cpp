@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
+#include <utility>
 
 #include "toolkit/Utf.h"
 #include "upgrade/DfuClass.h"
@@ -32,15 +34,16 @@ std::uint16_t Le16(const std::uint8_t* p) {
 }
 
 // Calls visit(descriptor) for each descriptor of a configuration: on by each bLength while more
-// than 2 bytes remain and the descriptor fits; a zero length ends the scan, and so does visit
-// returning false.
+// than 2 bytes remain and the descriptor fits. A length below 2 ends the scan (0 as the rule has
+// it, 1 because visitors read the type byte, which such a descriptor does not hold), and so does
+// visit returning false.
 template <typename Visit>
 void ScanDescriptors(std::span<const std::uint8_t> config, Visit visit) {
   if (config.size() < 4) return;
   const std::size_t total = std::min<std::size_t>(Le16(&config[2]), config.size());
   for (std::size_t at = 0; total > at && total - at > 2;) {
     const std::size_t length = config[at];
-    if (length == 0 || at + length > total) return;
+    if (length < 2 || at + length > total) return;
     if (!visit(config.subspan(at, length))) return;
     at += length;
   }
@@ -204,16 +207,21 @@ void UsbHost::ForEachRootHub(const std::function<bool(const std::string&)>& walk
 
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
   UsbDetection result;
-  int controllers = 0;
+  std::set<std::pair<const UsbHost*, std::string>> controllers;
   for (UsbHost* host : hosts) {
     if (host == nullptr) continue;
-    bool more = true;
     host->ForEachRootHub([&](const std::string& root) {
-      if (controllers++ >= kMaxHostControllers) return more = false;
+      if (host->CountsAgainstControllerCap()) {
+        auto controller = std::make_pair(host, host->ControllerOf(root));
+        if (!controllers.contains(controller)) {
+          // Beyond the cap; a later root hub may still belong to a controller counted.
+          if (controllers.size() >= static_cast<std::size_t>(kMaxHostControllers)) return true;
+          controllers.insert(std::move(controller));
+        }
+      }
       Walker(*host, result).Hub(root, nullptr);
       return true;
     });
-    if (!more) break;
   }
   return result;
 }

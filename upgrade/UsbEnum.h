@@ -56,6 +56,13 @@ class UsbHost {
 
   // The root hubs of this host's controllers, in controller order.
   virtual std::vector<std::string> RootHubs() = 0;
+  // The host controller that a root hub belongs to. Root hubs of one controller (an xHCI
+  // controller has one for USB 2 and one for USB 3) count once against kMaxHostControllers. The
+  // default: each root hub is a controller of its own.
+  virtual std::string ControllerOf(const std::string& rootHub) { return rootHub; }
+  // False for a host whose controllers are not the machine's (the registry's virtual devices):
+  // they are not counted against kMaxHostControllers, so the cap never keeps them from the walk.
+  virtual bool CountsAgainstControllerCap() const { return true; }
   // Calls walk(rootHub) for each controller in order, while it returns true. The default walks
   // RootHubs(); a host that holds a controller open while its tree is walked overrides it.
   virtual void ForEachRootHub(const std::function<bool(const std::string&)>& walk);
@@ -87,7 +94,8 @@ struct UsbDetection {
   bool Found() const { return !configText.empty(); }
 };
 
-// Host controllers beyond this many, counted over all hosts in order, are not examined.
+// Host controllers beyond this many, counted over all hosts in order, are not examined; the root
+// hubs of the controllers counted are, wherever their host lists them.
 inline constexpr int kMaxHostControllers = 10;
 // The longest configuration text kept, in bytes.
 inline constexpr std::size_t kMaxConfigText = 255;
@@ -100,10 +108,10 @@ UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);
 // registry's virtual devices live on Linux only, so the folder is not used there.
 UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
 
-// Linux: the buses under `<sysRoot>/bus/usb/devices` in number order stand for the host
-// controllers; descriptors come from each device's `descriptors` attribute, strings from its
-// string attributes (`manufacturer`, `product`, `serial`, and `configuration` for the active
-// configuration's string), which the kernel keeps in one language that it does not name.
+// Linux: the buses under `<sysRoot>/bus/usb/devices` in number order, each root hub counted with
+// the controller device it lies under; descriptors come from each device's `descriptors` attribute,
+// strings from its string attributes (`manufacturer`, `product`, `serial`, and `configuration` for
+// the active configuration's string), which the kernel keeps in one language that it does not name.
 std::unique_ptr<UsbHost> MakeSysfsUsbHost(std::string sysRoot = "/sys");
 
 // The registry's virtual DFU devices (kind usb-dfu) as the ports of one host controller, in

@@ -1,6 +1,7 @@
-// The walk's host on Linux sysfs. A root hub is the bus's device `usb<N>`; the device on port p of
-// hub `N-a.b` is `N-a.b.p` (of `usb<N>`: `N-p`). The kernel keeps each device's descriptors as it
-// read them at enumeration, so nothing here sends a request to a device.
+// The walk's host on Linux sysfs. A root hub is the bus's device `usb<N>`, its controller the
+// device above it; the device on port p of hub `N-a.b` is `N-a.b.p` (of `usb<N>`: `N-p`). The
+// kernel keeps each device's descriptors as it read them at enumeration, so nothing here sends a
+// request to a device.
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -78,6 +79,17 @@ class SysfsUsbHost final : public UsbHost {
     for (auto& [bus, name] : buses)
       hubs.push_back(std::move(name));
     return hubs;
+  }
+
+  // A bus's root hub is a link into the device tree, to a folder below its controller's device,
+  // which the two buses of an xHCI controller share. A folder that is no link stands alone.
+  std::string ControllerOf(const std::string& rootHub) override {
+    std::error_code ec;
+    const fs::path link = devices_ / rootHub;
+    if (!fs::is_symlink(link, ec)) return rootHub;
+    const fs::path target = fs::canonical(link, ec);
+    if (ec) return rootHub;
+    return target.parent_path().string();
   }
 
   std::optional<int> PortCount(const std::string& hub) override {

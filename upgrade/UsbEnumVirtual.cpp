@@ -26,6 +26,10 @@ class VirtualUsbHost final : public UsbHost {
     return {kRootHub};
   }
 
+  // A stand-in for a device on the machine's buses, not a controller of the machine: however
+  // many buses the machine has, the virtual devices are walked.
+  bool CountsAgainstControllerCap() const override { return false; }
+
   std::optional<int> PortCount(const std::string& hub) override {
     if (hub != kRootHub) return std::nullopt;
     return static_cast<int>(devices_.size());

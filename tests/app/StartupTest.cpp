@@ -230,6 +230,25 @@ TEST_F(MainformTest, ALongPathIsFittedToTheLabelAtCharacterBoundaries) {
   }
 }
 
+TEST_F(MainformTest, LabelsShowMarkupAsTheCharactersItIsWrittenWith) {
+  // Paths and what devices say may look like markup; shown as markup, "<b>x</b>" would be a bold x.
+  const std::string path = "/home/user/<b>x</b>/a&lt;b/QMR7_124.dfu";
+  std::filesystem::create_directories(appDataFolder + "/FPBFU");
+  testsupport::WriteFile(SettingsFile(), "[Setting]\nDFU_FileName=" + path + "\n");
+  auto form = MakeForm();
+  EXPECT_EQ(S(form->DFUFileNameLabel->text()), path);
+
+  for (QLabel* label : form->findChildren<QLabel*>()) {
+    const QWidget* named = label->buddy() != nullptr ? label->buddy() : label;
+    SCOPED_TRACE(S(named->objectName()));
+    // An edit's caption (a label with a buddy) takes "&" for its mnemonic, as a caption should.
+    const QString markup =
+        label->buddy() != nullptr ? QStringLiteral("<b>x</b>") : QStringLiteral("<b>x</b> a&lt;b");
+    label->setText(markup);
+    EXPECT_GE(label->sizeHint().width(), QFontMetrics(label->font()).horizontalAdvance(markup));
+  }
+}
+
 TEST_F(MainformTest, ThePromptComesOnce100MsAfterTheFirstShow) {
   auto form = MakeForm();
   form->show();

@@ -3,6 +3,7 @@
 // lays out /sys.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/support/TempDir.h"
@@ -250,12 +251,17 @@ TEST(UsbWalkTest, TheDescriptorScanStopsWhereTheRulesSay) {
   host.hubs["root0"].ports[1] = d;
   EXPECT_EQ(Walk(host).configText, "FW:SIX PSR:SIX");
 
-  // A zero length ends the scan: nothing after it is seen.
-  std::vector<std::uint8_t> zero{0, 0, 0};
-  zero.insert(zero.end(), second.begin(), second.end());
-  d.config = ConfigDescriptor(4, 0, zero);
-  host.hubs["root0"].ports[1] = d;
-  EXPECT_FALSE(Walk(host).Found());
+  // A length of 0 or 1 ends the scan: nothing after it is seen. A one-byte descriptor holds no
+  // type, and stepping over it would take the next descriptor's bytes for its own.
+  for (const std::vector<std::uint8_t>& stop :
+       {std::vector<std::uint8_t>{0, 0, 0}, std::vector<std::uint8_t>{1}}) {
+    SCOPED_TRACE(::testing::PrintToString(stop));
+    std::vector<std::uint8_t> tail = stop;
+    tail.insert(tail.end(), second.begin(), second.end());
+    d.config = ConfigDescriptor(4, 0, tail);
+    host.hubs["root0"].ports[1] = d;
+    EXPECT_FALSE(Walk(host).Found());
+  }
 }
 
 TEST(UsbWalkTest, NothingAttachedFindsNothingAndAsksNoDescriptor) {
@@ -294,6 +300,66 @@ TEST(UsbWalkTest, ControllersBeyondTheTenthAreNotExamined) {
   EXPECT_EQ(WalkUsbTree(hosts).configText, "FW:NINE PSR:NINE");
 }
 
+TEST(UsbWalkTest, TheCapCountsControllersNotTheirRootHubs) {
+  // Eleven controllers with two root hubs each (USB 2 and USB 3), listed as Linux numbers their
+  // buses, each controller's after the one before: the tenth controller's root hubs are the 19th
+  // and 20th. Listed out of order, a controller's later root hub still counts as that controller.
+  struct Case {
+    const char* name;
+    std::vector<std::string> order;  // root hubs as the host lists them; empty: by controller
+    std::string deviceOn;
+    bool found;
+  };
+  const std::vector<Case> cases = {
+      {"first controller's second root hub", {}, "hc1-usb3", true},
+      {"tenth controller's second root hub", {}, "hc10-usb3", true},
+      {"eleventh controller", {}, "hc11-usb2", false},
+      {"a counted controller's root hub listed last",
+       {"hc1-usb2", "hc2-usb2", "hc3-usb2", "hc4-usb2", "hc5-usb2", "hc6-usb2", "hc7-usb2",
+        "hc8-usb2", "hc9-usb2", "hc10-usb2", "hc11-usb2", "hc11-usb3", "hc1-usb3"},
+       "hc1-usb3",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FixtureUsbHost host;
+    for (int i = 1; i <= 11; ++i) {
+      for (const char* side : {"-usb2", "-usb3"}) {
+        const std::string root = "hc" + std::to_string(i) + side;
+        host.rootHubs.push_back(root);
+        host.controllerOf[root] = "hc" + std::to_string(i);
+        host.hubs[root].portCount = 1;
+      }
+    }
+    if (!c.order.empty()) host.rootHubs = c.order;
+    host.hubs[c.deviceOn].ports[1] = DeviceWithConfigString("FW:a PSR:b", c.deviceOn);
+    EXPECT_EQ(Walk(host).deviceName, c.found ? c.deviceOn : "");
+  }
+}
+
+TEST(UsbWalkTest, VirtualDevicesAreWalkedHoweverManyControllersCameFirst) {
+  FixtureUsbHost machine;
+  for (int i = 0; i < 12; ++i) {
+    const std::string root = "root" + std::to_string(i);
+    machine.rootHubs.push_back(root);
+    machine.hubs[root].portCount = 1;
+  }
+  machine.hubs["root2"].ports[1] = DeviceWithConfigString("FW:real PSR:real", "usb:3-1");
+  FixtureUsbHost virtualDevices;
+  virtualDevices.countsAgainstCap = false;
+  virtualDevices.rootHubs = {"virtual"};
+  virtualDevices.hubs["virtual"].portCount = 1;
+  UsbHost* hosts[] = {&machine, &virtualDevices};
+  EXPECT_EQ(WalkUsbTree(hosts).deviceName, "usb:3-1");
+  // Walked last, a virtual device's string wins.
+  virtualDevices.hubs["virtual"].ports[1] = DeviceWithConfigString("FW:v PSR:v", "virtual:1");
+  EXPECT_EQ(WalkUsbTree(hosts).deviceName, "virtual:1");
+  // The cap still holds for the machine's controllers.
+  machine.hubs["root11"].ports[1] = DeviceWithConfigString("FW:late PSR:late", "usb:12-1");
+  virtualDevices.hubs["virtual"].ports.clear();
+  EXPECT_EQ(WalkUsbTree(hosts).deviceName, "usb:3-1");
+}
+
 TEST(UsbWalkTest, StringDescriptorsCarryUtf16) {
   EXPECT_EQ(StringDescriptorOf("A\xC3\xA9"), (std::vector<std::uint8_t>{6, 3, 'A', 0, 0xE9, 0}));
   // A character beyond the basic plane takes a surrogate pair; broken UTF-8 becomes U+FFFD.
@@ -309,7 +375,7 @@ TEST(UsbWalkTest, StringDescriptorsCarryUtf16) {
 
 class SysfsTree {
  public:
-  explicit SysfsTree(const std::string& root) : devices_(root + "/bus/usb/devices") {
+  explicit SysfsTree(const std::string& root) : root_(root), devices_(root + "/bus/usb/devices") {
     std::filesystem::create_directories(devices_);
   }
 
@@ -331,8 +397,19 @@ class SysfsTree {
   void Set(const std::string& name, const std::string& attribute, const std::string& text) {
     testsupport::WriteFile(devices_ + "/" + name + "/" + attribute, text);
   }
+  // A root hub `usb<N>` as the kernel shows it: a link to its folder below its controller's
+  // device `controller` (a PCI address).
+  void AddRootHub(int bus, const std::string& controller, int maxchild) {
+    const std::string name = "usb" + std::to_string(bus);
+    const std::string relative = "devices/pci0000:00/" + controller + "/" + name;
+    const std::string dir = root_ + "/" + relative;
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_directory_symlink("../../../" + relative, devices_ + "/" + name);
+    Add(name, ConfigDescriptor(0), maxchild, true);
+  }
 
  private:
+  std::string root_;
   std::string devices_;
 };
 
@@ -360,6 +437,26 @@ TEST(SysfsUsbHostTest, WalksBusesHubsAndTheActiveConfigurationString) {
   // The configuration string belongs to the active configuration only.
   sys.Set("2-2.3", "bConfigurationValue", "2\n");
   EXPECT_EQ(Walk(*host).deviceName, "usb:2-1");
+}
+
+TEST(SysfsUsbHostTest, TheTwoBusesOfAControllerCountAsOne) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sysfs links its root hubs; wine makes no symbolic links";
+#endif
+  // Six xHCI controllers with a USB 2 and a USB 3 bus each: twelve buses, six controllers.
+  testsupport::TempDir dir;
+  SysfsTree sys(dir.Path());
+  for (int bus = 1; bus <= 12; ++bus) {
+    char controller[16];
+    std::snprintf(controller, sizeof controller, "0000:0%d:00.0", (bus + 1) / 2);
+    sys.AddRootHub(bus, controller, 1);
+  }
+  sys.Add("12-1", ConfigDescriptor(4), 0);
+  sys.Set("12-1", "configuration", "FW:a PSR:b\n");
+  auto host = MakeSysfsUsbHost(dir.Path());
+  EXPECT_EQ(host->ControllerOf("usb11"), host->ControllerOf("usb12"));
+  EXPECT_NE(host->ControllerOf("usb10"), host->ControllerOf("usb11"));
+  EXPECT_EQ(Walk(*host).deviceName, "usb:12-1");
 }
 
 TEST(SysfsUsbHostTest, DescriptorsTheKernelKeptShortAreRefused) {

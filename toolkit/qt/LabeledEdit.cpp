@@ -9,6 +9,7 @@ namespace toolkit::qt {
 
 LabeledEdit::LabeledEdit(QWidget* parent) : QLineEdit(parent), label_(new QLabel(parent)) {
   label_->setBuddy(this);
+  label_->setTextFormat(Qt::PlainText);
   connect(this, &QLineEdit::textChanged, this, [this] {
     if (OnChange) OnChange();
   });

@@ -45,10 +45,18 @@ struct FixtureRequest {
 class FixtureUsbHost final : public UsbHost {
  public:
   std::vector<std::string> rootHubs;
+  // Root hubs that share a controller, by its name; any other is a controller of its own.
+  std::map<std::string, std::string> controllerOf;
+  bool countsAgainstCap = true;
   std::map<std::string, FixtureHub> hubs;
   std::vector<FixtureRequest> requests;
 
   std::vector<std::string> RootHubs() override { return rootHubs; }
+  std::string ControllerOf(const std::string& rootHub) override {
+    const auto it = controllerOf.find(rootHub);
+    return it == controllerOf.end() ? rootHub : it->second;
+  }
+  bool CountsAgainstControllerCap() const override { return countsAgainstCap; }
 
   std::optional<int> PortCount(const std::string& hub) override {
     const auto it = hubs.find(hub);
