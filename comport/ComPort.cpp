@@ -296,6 +296,9 @@ void TCustomComPort::FreeHandle() {
   if (FHandle != nullptr) FHandle->CancelAll();
   DestroyThread();
   FHandle.reset();
+  // ...and never completed: no later wait logs their bytes.
+  FReadCount = 0;
+  FWriteCount = 0;
   RestorePriorityClass();
 }
 

@@ -425,6 +425,7 @@ class TCustomComPort : public toolkit::Component {
 
   // The two requests.
   void WaitForCompletion(bool read);
+  void StartRequest(int& count, const toolkit::Error& started);
   int RequestCount(std::size_t size);
   TComStat QueueStatus(std::uint32_t queues);
   void LineControl(TLineControl function);
