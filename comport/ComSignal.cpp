@@ -74,6 +74,7 @@ void TComSignal::Notification(toolkit::Component* component, toolkit::Operation 
     port_ = nullptr;
     ClearSlots();
     boundSignal_ = siNone;
+    writing_ = false;
     UpdateSignalValue();
   } else if (component != nullptr && component == control_) {
     SetControl(nullptr);
@@ -103,6 +104,7 @@ void TComSignal::RestoreEvents() {
   }
   ClearSlots();
   boundSignal_ = siNone;
+  writing_ = false;
 }
 
 void TComSignal::TakeOverSignal() {
@@ -292,6 +294,8 @@ void TComSignal::AfterOpen(TCustomComPort* comPort) {
 }
 
 void TComSignal::AfterClose(TCustomComPort* comPort) {
+  // A write that failed never reached AfterWrite; none is under way on a closed port.
+  writing_ = false;
   UpdateSignalValue();
   const TOpenCloseEvent saved = savedAfterClose_;
   if (saved) saved(comPort);
@@ -356,6 +360,7 @@ void TComSignal::SetSignal(TSignal value) {
   signal_ = value;
   if (port_ == nullptr || Loading() || Designing()) return;
   timer_->Stop();
+  writing_ = false;
   // Only the signal's own handler changes hands: AfterOpen and AfterClose, and what they saved,
   // stay as they are, so indicators chained through them keep their order. Once another party has
   // put its handler over ours, swapping would break its chain: ours stays bound to the old signal

@@ -332,6 +332,23 @@ TEST_F(ComSignalTest, AWriteHoldsThePulseUntilItHasEnded) {
   EXPECT_FALSE(signal_->SignalValue());
 }
 
+// A write that fails never reaches AfterWrite: closing the port ends the pulse all the same, and
+// the timer stops at its next tick instead of waiting for ever for the write's end.
+TEST_F(ComSignalTest, AFailedWriteNoLongerHoldsThePulseOnceThePortHasClosed) {
+  Bind(siTxChar);
+  port_->Timeouts().SetWriteConstant(20);
+  port_->Open();
+  // Nobody reads the other end: the terminal's queue fills and the write ends short.
+  const std::string flood(1 << 20, 'x');
+  EXPECT_THROW(port_->Write(flood.data(), static_cast<int>(flood.size()), true), EComError);
+  EXPECT_TRUE(signal_->SignalValue());
+  port_->Close();
+  EXPECT_FALSE(signal_->SignalValue());
+  clock_.Advance(100);
+  EXPECT_FALSE(signal_->PulseTimer().Enabled());
+  EXPECT_EQ(changes_, (std::vector<bool>{true, false}));
+}
+
 TEST_F(ComSignalTest, ALineErrorPulsesAndPassesTheErrorsOn) {
   std::vector<std::uint16_t> seen;
   port_->SetOnLineError([&](toolkit::Component* sender, TLineErrors e) {
