@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "comport/backend/SideServices.h"
+
 namespace comport {
 namespace {
 
@@ -320,7 +322,7 @@ void TComSignal::UpdateColor() {
 // Property writers.
 
 std::string TComSignal::About() const {
-  return "TComSignal 1.0 (Linux)";
+  return std::string("TComSignal 1.0 (") + backend::PlatformName() + ")";
 }
 void TComSignal::SetAbout(const std::string& /*value*/) {}
 

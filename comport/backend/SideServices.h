@@ -16,6 +16,9 @@ class DeviceNotifier;
 
 namespace comport::backend {
 
+// The platform the build is for, as the components' About notices name it.
+const char* PlatformName();
+
 // Each appends; none clears, sorts, de-duplicates or raises.
 void AppendDevices(std::vector<std::string>& list, const TComServices& services);
 void AppendComDevices(std::vector<std::string>& list, const TComServices& services);

@@ -126,10 +126,10 @@ TEST_F(ComSignalTest, AfterConstruction) {
   EXPECT_FALSE(s.SignalValue());
   EXPECT_EQ(s.PulseTimer().Interval(), 100U);
   EXPECT_FALSE(s.PulseTimer().Enabled());
-  const std::string about = s.About();
-  EXPECT_FALSE(about.empty());
+  EXPECT_EQ(s.About(), "TComSignal 1.0 (Linux)");
+  EXPECT_EQ(port_->About(), "TComPort 1.0 (Linux)");
   s.SetAbout("something else");
-  EXPECT_EQ(s.About(), about);
+  EXPECT_EQ(s.About(), "TComSignal 1.0 (Linux)");
 }
 
 // The port's handler slots an indicator may take over, each with a handler of the application's.

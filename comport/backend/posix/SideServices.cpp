@@ -38,6 +38,10 @@ void AppendComFriendlyNames(std::vector<std::string>& list, const TComServices& 
   comport::AppendComFriendlyNames(list, machine);
 }
 
+const char* PlatformName() {
+  return "Linux";
+}
+
 platform::DeviceNotifier* OwnDeviceNotifier() {
   return nullptr;
 }

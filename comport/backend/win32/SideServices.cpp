@@ -52,6 +52,10 @@ void AppendComFriendlyNames(std::vector<std::string>& list, const TComServices& 
                [&](TRegistryReader& registry) { AppendPortsClassFriendlyNames(list, registry); });
 }
 
+const char* PlatformName() {
+  return "Windows";
+}
+
 platform::DeviceNotifier* OwnDeviceNotifier() {
   // Holds no state of its own: each registration is a window of the registering thread.
   static platform::win32::MessageWindowNotifier notifier;
