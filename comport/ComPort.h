@@ -455,6 +455,9 @@ class TCustomComPort : public toolkit::Component {
 
   toolkit::UiDispatcher& ui_;
   TComServices services_;
+  // The platform's notifier, made while registered when the services give none. Outlives
+  // FNotification: StopNotification, which the destructor calls first, ends that before this.
+  std::shared_ptr<platform::DeviceNotifier> ownNotifier_;
   TThreadPriority threadPriority_ = tpTimeCritical;
   TBaudRate baudRate_ = brDefault;
   TDataBits dataBits_ = dbDefault;

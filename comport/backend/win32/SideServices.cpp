@@ -56,10 +56,11 @@ const char* PlatformName() {
   return "Windows";
 }
 
-platform::DeviceNotifier* OwnDeviceNotifier() {
-  // Holds no state of its own: each registration is a window of the registering thread.
+std::shared_ptr<platform::DeviceNotifier> OwnDeviceNotifier(toolkit::UiDispatcher&) {
+  // Holds no state of its own: each registration is a window of the registering thread. Shared by
+  // every port, so no port's to free.
   static platform::win32::MessageWindowNotifier notifier;
-  return &notifier;
+  return std::shared_ptr<platform::DeviceNotifier>(std::shared_ptr<void>(), &notifier);
 }
 
 TComDialogService* SystemComDialogs() {
