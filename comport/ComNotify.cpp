@@ -29,18 +29,24 @@ void TCustomComPort::DeviceHandlersChanged() {
 
 bool TCustomComPort::StartNotification() {
   if (FNotification != nullptr) return true;
-  platform::DeviceNotifier* notifier =
-      services_.notifier != nullptr ? services_.notifier : backend::OwnDeviceNotifier();
+  platform::DeviceNotifier* notifier = services_.notifier;
+  if (notifier == nullptr) {
+    ownNotifier_ = backend::OwnDeviceNotifier(ui_);
+    notifier = ownNotifier_.get();
+  }
   if (notifier == nullptr) return false;
   // The registration is the hook: it ends with it.
   FNotification =
       notifier->Register([this](const platform::DeviceChange& change) { WindowHook(change); });
+  if (FNotification == nullptr) ownNotifier_.reset();
   return FNotification != nullptr;
 }
 
 bool TCustomComPort::StopNotification() {
   if (FNotification == nullptr) return true;
+  // The registration before the notifier it belongs to.
   FNotification.reset();
+  ownNotifier_.reset();
   return true;
 }
 

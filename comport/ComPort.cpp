@@ -5,6 +5,7 @@
 
 #include "comport/ComThread.h"
 #include "comport/Scheduling.h"
+#include "comport/backend/SideServices.h"
 
 namespace comport {
 namespace {
@@ -296,6 +297,9 @@ void TCustomComPort::FreeHandle() {
   if (FHandle != nullptr) FHandle->CancelAll();
   DestroyThread();
   FHandle.reset();
+  // ...and never completed: no later wait logs their bytes.
+  FReadCount = 0;
+  FWriteCount = 0;
   RestorePriorityClass();
 }
 
@@ -341,7 +345,7 @@ void TCustomComPort::Check(const toolkit::Error& error) {
 // Settings.
 
 std::string TCustomComPort::About() const {
-  return "TComPort 1.0 (Linux)";
+  return std::string("TComPort 1.0 (") + backend::PlatformName() + ")";
 }
 void TCustomComPort::SetAbout(const std::string& /*value*/) {}
 

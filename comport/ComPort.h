@@ -425,6 +425,7 @@ class TCustomComPort : public toolkit::Component {
 
   // The two requests.
   void WaitForCompletion(bool read);
+  void StartRequest(int& count, const toolkit::Error& started);
   int RequestCount(std::size_t size);
   TComStat QueueStatus(std::uint32_t queues);
   void LineControl(TLineControl function);
@@ -454,6 +455,9 @@ class TCustomComPort : public toolkit::Component {
 
   toolkit::UiDispatcher& ui_;
   TComServices services_;
+  // The platform's notifier, made while registered when the services give none. Outlives
+  // FNotification: StopNotification, which the destructor calls first, ends that before this.
+  std::shared_ptr<platform::DeviceNotifier> ownNotifier_;
   TThreadPriority threadPriority_ = tpTimeCritical;
   TBaudRate baudRate_ = brDefault;
   TDataBits dataBits_ = dbDefault;

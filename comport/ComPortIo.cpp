@@ -1,7 +1,9 @@
 // Reading, writing, queues and line control.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "comport/ComPort.h"
 #include "toolkit/Utf.h"
@@ -35,7 +37,7 @@ void TCustomComPort::Read(void* buffer, int count, bool waitOnCompletion) {
   FReadBuffer = buffer;
   if (count != 0) {
     if (Log()) WriteLog("Read request " + std::to_string(count) + " byte(s)");
-    Check(FHandle->StartRead(buffer, static_cast<std::size_t>(count)));
+    StartRequest(FReadCount, FHandle->StartRead(buffer, static_cast<std::size_t>(count)));
     if (waitOnCompletion) WaitForReadCompletion();
   }
   if (afterRead_) afterRead_(this, buffer, count, waitOnCompletion);
@@ -51,16 +53,22 @@ void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion)
   if (count != 0) {
     if (Log()) WriteLog("Write request ", buffer, count);
     if (waitOnCompletion) {
-      Check(FHandle->StartWrite(buffer, static_cast<std::size_t>(count)));
+      StartRequest(FWriteCount, FHandle->StartWrite(buffer, static_cast<std::size_t>(count)));
       WaitForWriteCompletion();
     } else {
       const auto* bytes = static_cast<const std::uint8_t*>(buffer);
       FWriteCopy.assign(bytes, bytes + count);
       FWriteBuffer = FWriteCopy.data();
-      Check(FHandle->StartWrite(FWriteCopy.data(), FWriteCopy.size()));
+      StartRequest(FWriteCount, FHandle->StartWrite(FWriteCopy.data(), FWriteCopy.size()));
     }
   }
   if (afterWrite_) afterWrite_(this, buffer, count, waitOnCompletion);
+}
+
+// A request the device refused never runs: nothing is left for a completion wait to log.
+void TCustomComPort::StartRequest(int& count, const toolkit::Error& started) {
+  if (started) count = 0;
+  Check(started);
 }
 
 void TCustomComPort::WaitForReadCompletion() {
@@ -71,28 +79,27 @@ void TCustomComPort::WaitForWriteCompletion() {
 }
 
 // Only a request that was still running is held to its count; one that had ended is not, but its
-// error is reported all the same, once.
+// error is reported all the same, once. The request is over whatever comes of the wait, so its
+// count goes at once: a later wait must not log its bytes from a buffer that may have gone since.
 void TCustomComPort::WaitForCompletion(bool read) {
+  const int expected = std::exchange(read ? FReadCount : FWriteCount, 0);
+  const void* buffer = read ? FReadBuffer : FWriteBuffer;
+  const char* completeText = read ? "Read complete " : "Write complete ";
   if (FHandle != nullptr) {
     const bool pending = read ? FHandle->ReadPending() : FHandle->WritePending();
     std::size_t transferred = 0;
     Check(read ? FHandle->WaitRead(transferred) : FHandle->WaitWrite(transferred));
-    const int expected = read ? FReadCount : FWriteCount;
     if (pending && transferred != static_cast<std::size_t>(expected)) {
+      // What did arrive or leave is in the buffer: the log shows that much.
+      const int arrived =
+          static_cast<int>(std::min(transferred, static_cast<std::size_t>(expected)));
+      if (Log() && arrived > 0) WriteLog(completeText, buffer, arrived);
       RaiseError(toolkit::Error{toolkit::ErrorKind::TimedOut, 0, "Timeout",
                                 read ? "complete the read" : "complete the write"});
     }
   }
   CheckLineErrors();
-  int& count = read ? FReadCount : FWriteCount;
-  if (Log() && count != 0) {
-    if (read) {
-      WriteLog("Read complete ", FReadBuffer, count);
-    } else {
-      WriteLog("Write complete ", FWriteBuffer, count);
-    }
-    count = 0;
-  }
+  if (Log() && expected != 0) WriteLog(completeText, buffer, expected);
 }
 
 bool TCustomComPort::ReadPending() {

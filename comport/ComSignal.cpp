@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "comport/backend/SideServices.h"
+
 namespace comport {
 namespace {
 
@@ -73,6 +75,8 @@ void TComSignal::Notification(toolkit::Component* component, toolkit::Operation 
     timer_->Stop();
     port_ = nullptr;
     ClearSlots();
+    boundSignal_ = siNone;
+    writing_ = false;
     UpdateSignalValue();
   } else if (component != nullptr && component == control_) {
     SetControl(nullptr);
@@ -87,7 +91,25 @@ void TComSignal::RetrieveEvents() {
   port_->SetAfterOpen(TOpenCloseEvent::Bind(this, &TComSignal::AfterOpen));
   savedAfterClose_ = port_->AfterClose();
   port_->SetAfterClose(TOpenCloseEvent::Bind(this, &TComSignal::AfterClose));
+  TakeOverSignal();
+}
 
+void TComSignal::RestoreEvents() {
+  if (!Designing() && port_ != nullptr) {
+    if (port_->AfterOpen() == TOpenCloseEvent::Bind(this, &TComSignal::AfterOpen)) {
+      port_->SetAfterOpen(savedAfterOpen_);
+    }
+    if (port_->AfterClose() == TOpenCloseEvent::Bind(this, &TComSignal::AfterClose)) {
+      port_->SetAfterClose(savedAfterClose_);
+    }
+    GiveBackSignal();
+  }
+  ClearSlots();
+  boundSignal_ = siNone;
+  writing_ = false;
+}
+
+void TComSignal::TakeOverSignal() {
   const SignalInfo& info = kSignals[signal_];
   switch (info.display) {
     case Display::Pulse:
@@ -111,46 +133,62 @@ void TComSignal::RetrieveEvents() {
     case Display::None:
       break;
   }
+  boundSignal_ = signal_;
 }
 
-void TComSignal::RestoreEvents() {
-  if (!Designing() && port_ != nullptr) {
-    if (port_->AfterOpen() == TOpenCloseEvent::Bind(this, &TComSignal::AfterOpen)) {
-      port_->SetAfterOpen(savedAfterOpen_);
-    }
-    if (port_->AfterClose() == TOpenCloseEvent::Bind(this, &TComSignal::AfterClose)) {
-      port_->SetAfterClose(savedAfterClose_);
-    }
-    const SignalInfo& info = kSignals[signal_];
-    switch (info.display) {
-      case Display::Pulse:
-        if ((port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnNotifySignal)) {
-          (port_->*info.access.set)(savedNotify_);
-        }
-        break;
-      case Display::Level:
-        if ((port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnModemSignal)) {
-          (port_->*info.access.set)(savedModem_);
-        }
-        break;
-      case Display::LineError:
-        if (port_->OnLineError() == TLineErrorEvent::Bind(this, &TComSignal::OnLineError)) {
-          port_->SetOnLineError(savedLineError_);
-        }
-        break;
-      case Display::Write:
-        if (port_->BeforeWrite() == TReadWriteEvent::Bind(this, &TComSignal::BeforeWrite)) {
-          port_->SetBeforeWrite(savedBeforeWrite_);
-        }
-        if (port_->AfterWrite() == TReadWriteEvent::Bind(this, &TComSignal::AfterWrite)) {
-          port_->SetAfterWrite(savedAfterWrite_);
-        }
-        break;
-      case Display::None:
-        break;
-    }
+bool TComSignal::HoldsSignalHandlers() {
+  const SignalInfo& info = kSignals[boundSignal_];
+  switch (info.display) {
+    case Display::Pulse:
+      return (port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnNotifySignal);
+    case Display::Level:
+      return (port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnModemSignal);
+    case Display::LineError:
+      return port_->OnLineError() == TLineErrorEvent::Bind(this, &TComSignal::OnLineError);
+    case Display::Write:
+      return port_->BeforeWrite() == TReadWriteEvent::Bind(this, &TComSignal::BeforeWrite) &&
+             port_->AfterWrite() == TReadWriteEvent::Bind(this, &TComSignal::AfterWrite);
+    case Display::None:
+      break;
   }
-  ClearSlots();
+  return true;
+}
+
+void TComSignal::GiveBackSignal() {
+  const SignalInfo& info = kSignals[boundSignal_];
+  switch (info.display) {
+    case Display::Pulse:
+      if ((port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnNotifySignal)) {
+        (port_->*info.access.set)(savedNotify_);
+      }
+      savedNotify_ = nullptr;
+      break;
+    case Display::Level:
+      if ((port_->*info.access.get)() == TNotifyEvent::Bind(this, &TComSignal::OnModemSignal)) {
+        (port_->*info.access.set)(savedModem_);
+      }
+      savedModem_ = nullptr;
+      break;
+    case Display::LineError:
+      if (port_->OnLineError() == TLineErrorEvent::Bind(this, &TComSignal::OnLineError)) {
+        port_->SetOnLineError(savedLineError_);
+      }
+      savedLineError_ = nullptr;
+      break;
+    case Display::Write:
+      if (port_->BeforeWrite() == TReadWriteEvent::Bind(this, &TComSignal::BeforeWrite)) {
+        port_->SetBeforeWrite(savedBeforeWrite_);
+      }
+      if (port_->AfterWrite() == TReadWriteEvent::Bind(this, &TComSignal::AfterWrite)) {
+        port_->SetAfterWrite(savedAfterWrite_);
+      }
+      savedBeforeWrite_ = nullptr;
+      savedAfterWrite_ = nullptr;
+      break;
+    case Display::None:
+      break;
+  }
+  boundSignal_ = siNone;
 }
 
 void TComSignal::ClearSlots() {
@@ -171,25 +209,31 @@ void TComSignal::StartTimer() {
 }
 
 void TComSignal::OnNotifySignal(toolkit::Component* /*sender*/) {
-  SetSignalValue(true);
-  StartTimer();
+  if (boundSignal_ == signal_) {
+    SetSignalValue(true);
+    StartTimer();
+  }
   // Copies: a handler may rebind the indicator.
   const TNotifyEvent saved = savedNotify_;
   if (saved) saved(port_);
 }
 
 void TComSignal::OnLineError(toolkit::Component* /*sender*/, TLineErrors lineErrors) {
-  SetSignalValue(true);
-  StartTimer();
+  if (boundSignal_ == signal_) {
+    SetSignalValue(true);
+    StartTimer();
+  }
   const TLineErrorEvent saved = savedLineError_;
   if (saved) saved(port_, lineErrors);
 }
 
 void TComSignal::BeforeWrite(toolkit::Component* sender, const void* buffer, int length,
                              bool waitOnCompletion) {
-  SetSignalValue(true);
-  writing_ = true;
-  StartTimer();
+  if (boundSignal_ == signal_) {
+    SetSignalValue(true);
+    writing_ = true;
+    StartTimer();
+  }
   const TReadWriteEvent saved = savedBeforeWrite_;
   if (saved) saved(sender, buffer, length, waitOnCompletion);
 }
@@ -252,6 +296,8 @@ void TComSignal::AfterOpen(TCustomComPort* comPort) {
 }
 
 void TComSignal::AfterClose(TCustomComPort* comPort) {
+  // A write that failed never reached AfterWrite; none is under way on a closed port.
+  writing_ = false;
   UpdateSignalValue();
   const TOpenCloseEvent saved = savedAfterClose_;
   if (saved) saved(comPort);
@@ -276,7 +322,7 @@ void TComSignal::UpdateColor() {
 // Property writers.
 
 std::string TComSignal::About() const {
-  return "TComSignal 1.0 (Linux)";
+  return std::string("TComSignal 1.0 (") + backend::PlatformName() + ")";
 }
 void TComSignal::SetAbout(const std::string& /*value*/) {}
 
@@ -313,15 +359,18 @@ void TComSignal::SetDelay(int milliseconds) {
 
 void TComSignal::SetSignal(TSignal value) {
   if (value == signal_) return;
-  if (port_ == nullptr || Loading() || Designing()) {
-    signal_ = value;
-    return;
-  }
-  // Rebinding, so that the handler taken over for the old signal goes back to the port.
-  timer_->Stop();
-  RestoreEvents();
   signal_ = value;
-  RetrieveEvents();
+  if (port_ == nullptr || Loading() || Designing()) return;
+  timer_->Stop();
+  writing_ = false;
+  // Only the signal's own handler changes hands: AfterOpen and AfterClose, and what they saved,
+  // stay as they are, so indicators chained through them keep their order. Once another party has
+  // put its handler over ours, swapping would break its chain: ours stays bound to the old signal
+  // until the next unbinding, which still gives it back.
+  if (HoldsSignalHandlers()) {
+    GiveBackSignal();
+    TakeOverSignal();
+  }
   UpdateSignalValue();
 }
 

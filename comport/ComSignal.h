@@ -11,8 +11,10 @@
 // The indicator registers for the removal of its port and its control, so either may be destroyed
 // first: it then forgets it (a destroyed port is not touched again). Unbinding puts a taken-over
 // handler back only while the port still holds the indicator's own, so several indicators on one
-// port must be unbound in the reverse order of binding. Changing Signal while bound rebinds, so a
-// port never keeps a handler of an indicator that has gone.
+// port must be unbound in the reverse order of binding. Changing Signal while bound swaps only the
+// signal's own handler; if another party has installed its handler over ours since, the new
+// Signal is stored and shows from the next binding, and unbinding gives back what was taken. Either
+// way a port never keeps a handler of an indicator that has gone.
 //
 // Threads: the UI thread only; the port must deliver its line events synchronously (its default).
 // Errors: none of its own; what the port's setters raise reaches the caller.
@@ -117,6 +119,10 @@ class TComSignal : public toolkit::Component {
  private:
   bool ModemLineActive() const;
   void ClearSlots();
+  // The handler(s) of the signal bound, as opposed to the AfterOpen and AfterClose pair.
+  void TakeOverSignal();
+  void GiveBackSignal();
+  bool HoldsSignalHandlers();
 
   TColor colorOff_ = clGreen;
   TColor colorOn_ = clLime;
@@ -124,6 +130,9 @@ class TComSignal : public toolkit::Component {
   TControl* control_ = nullptr;
   int delay_ = 100;
   TSignal signal_ = siNone;
+  // The signal whose handler the port holds for us; differs from signal_ only after a change of
+  // Signal that could not swap handlers.
+  TSignal boundSignal_ = siNone;
   bool signalValue_ = false;
   TNotifyEvent onSignal_;
 

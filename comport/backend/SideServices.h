@@ -3,11 +3,13 @@
 // Exactly one backend (backend/posix or backend/win32) defines these; the build picks it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "comport/ComConfigDialog.h"
 #include "comport/ComServices.h"
+#include "toolkit/Dispatcher.h"
 #include "toolkit/Error.h"
 
 namespace platform {
@@ -16,15 +18,19 @@ class DeviceNotifier;
 
 namespace comport::backend {
 
+// The platform the build is for, as the components' About notices name it.
+const char* PlatformName();
+
 // Each appends; none clears, sorts, de-duplicates or raises.
 void AppendDevices(std::vector<std::string>& list, const TComServices& services);
 void AppendComDevices(std::vector<std::string>& list, const TComServices& services);
 void AppendComDevicesFromRegistry(std::vector<std::string>& list, const TComServices& services);
 void AppendComFriendlyNames(std::vector<std::string>& list, const TComServices& services);
 
-// The notifier a port uses when the application gives none; null when the platform offers the
-// component none of its own.
-platform::DeviceNotifier* OwnDeviceNotifier();
+// The notifier a port uses when the application gives none, delivering on the port's UI thread;
+// null when the platform offers the component none of its own. The port keeps it while it is
+// registered.
+std::shared_ptr<platform::DeviceNotifier> OwnDeviceNotifier(toolkit::UiDispatcher& ui);
 
 // The platform's line-settings dialog, used when the application gives none; null when there is
 // none.

@@ -100,10 +100,14 @@ TComConfigForm::TComConfigForm(const std::string& portName, QWidget* parent) : Q
 }
 
 void TComConfigForm::Load(const TDcb& dcb) {
-  const int rate = static_cast<int>(dcb.BaudRate);
-  if (rate > 0 && rate <= kMaxRate) {
-    Select(RateBox, rate, QString::number(rate));
+  // The port's own rate, even one outside what can be typed: OK without an edit keeps it.
+  const QString rate = QString::number(dcb.BaudRate);
+  int index = RateBox->findText(rate);
+  if (index < 0) {
+    RateBox->addItem(rate);
+    index = RateBox->count() - 1;
   }
+  RateBox->setCurrentIndex(index);
   Select(DataBitsBox, dcb.ByteSize, QString::number(dcb.ByteSize));
   Select(ParityBox, dcb.Parity, QString::number(dcb.Parity));
   Select(StopBitsBox, dcb.StopBits, QString::number(dcb.StopBits));
@@ -112,8 +116,8 @@ void TComConfigForm::Load(const TDcb& dcb) {
 
 void TComConfigForm::Store(TDcb& dcb) const {
   bool ok = false;
-  const int rate = RateBox->currentText().toInt(&ok);
-  if (ok && rate > 0) dcb.BaudRate = static_cast<std::uint32_t>(rate);
+  const uint rate = RateBox->currentText().toUInt(&ok);
+  if (ok) dcb.BaudRate = rate;
   dcb.ByteSize = static_cast<std::uint8_t>(DataBitsBox->currentData().toInt());
   dcb.Parity = static_cast<std::uint8_t>(ParityBox->currentData().toInt());
   dcb.StopBits = static_cast<std::uint8_t>(StopBitsBox->currentData().toInt());

@@ -1,12 +1,14 @@
-// The four enumerators over a fake /dev and /sys tree, and the friendly names over udev's and the
-// virtual-device registry's ports.
+// The four enumerators over a fake /dev and /sys tree, the friendly names over udev's and the
+// virtual-device registry's ports, and the machine's own device notification.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "comport/backend/posix/DevEnum.h"
 #include "platform/UdevPortEnumerator.h"
 #include "platform/VirtualDeviceRegistry.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDir.h"
 #include "toolkit/Dispatcher.h"
 
@@ -196,12 +199,59 @@ TEST(ComEnumTest, FriendlyNamesIncludeTheRegisteredVirtualPorts) {
   EXPECT_EQ(std::count(list.begin(), list.end(), "DFU"), 0);
 }
 
-// Linux offers the component no notifier of its own: only the application's.
-TEST(ComNotifyNoServiceTest, WithoutANotifierStartingFailsQuietly) {
+// This process's runtime folder, and so its default virtual-device registry, for one test.
+class ScopedRuntimeDir {
+ public:
+  explicit ScopedRuntimeDir(const std::string& path) {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
+    ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+  }
+  ~ScopedRuntimeDir() {
+    if (old_) {
+      ::setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+// Without the application's notifier the port hears the machine's own: udev and the virtual-device
+// registry, as the window does.
+TEST(ComNotifyOwnNotifierTest, WithoutTheApplicationsNotifierThePortHearsTheMachinesPorts) {
+  const testsupport::TempDir runtime;
+  const ScopedRuntimeDir scoped(runtime.Path());
+  const platform::VirtualDeviceRegistry registry;
+  registry.EnsureDirectory();
   toolkit::DispatchQueue ui;
   TComPort port(nullptr, ui);
-  port.SetOnDeviceArrival([](toolkit::Component*, const std::string&) {});
-  EXPECT_FALSE(port.StartNotification());
+  Names arrived, removed;
+  port.SetOnDeviceArrival([&](toolkit::Component* sender, const std::string& name) {
+    EXPECT_EQ(sender, &port);
+    arrived.push_back(name);
+  });
+  port.SetOnDeviceRemoved(
+      [&](toolkit::Component*, const std::string& name) { removed.push_back(name); });
+  ASSERT_TRUE(port.StartNotification());  // registered by the setters already
+
+  // The machine's own devices may come and go meanwhile: only this one is looked for.
+  const auto heard = [](const Names& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  platform::VirtualDevice device;
+  device.kind = platform::kSerialKind;
+  device.path = "/dev/pts/98";
+  device.description = "USB Serial Device (QM-R7 virtual headset)";
+  {
+    const platform::ScopedRegistration held(registry, device);
+    EXPECT_TRUE(testsupport::PumpUntil(ui, [&] { return heard(arrived, device.path); }));
+  }
+  EXPECT_TRUE(testsupport::PumpUntil(ui, [&] { return heard(removed, device.path); }));
+
+  port.SetOnDeviceArrival(nullptr);
+  port.SetOnDeviceRemoved(nullptr);
   EXPECT_TRUE(port.StopNotification());
 }
 

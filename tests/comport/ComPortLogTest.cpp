@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <functional>
 
 #include "PtyFixture.h"
 
@@ -74,6 +75,72 @@ TEST_F(LogTest, AnUnwritableLogFailsTheOperationThatLogged) {
     EXPECT_EQ(e.ErrorCode, ENOENT);
   }
   EXPECT_TRUE(port_->Active());  // it had opened before it logged
+}
+
+// A completion wait logs only the request it finishes: a request that timed out, was abandoned by a
+// close or finished while the log was off leaves nothing behind for the next wait to log from a
+// buffer that has gone since.
+TEST_F(LogTest, ACompletionIsLoggedOnceAndOnlyForItsOwnRequest) {
+  const std::string open = "Open " + pty_.SlaveName();
+  const std::string close = "Close " + pty_.SlaveName();
+  const auto readCharThatTimesOut = [this] { EXPECT_THROW(port_->ReadChar(), EComError); };
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"a read that timed out with nothing",
+       [&] {
+         readCharThatTimesOut();
+         pty_.Write("Q");
+         EXPECT_EQ(port_->ReadChar(), 'Q');
+       },
+       {open, "Read request 1 byte(s)", "Read request 1 byte(s)", "Read complete $51", close}},
+      {"a read that timed out short",
+       [&] {
+         pty_.Write("ab");
+         PumpUntil([&] { return port_->InputCount() >= 2; });
+         char buffer[3] = {};
+         EXPECT_THROW(port_->Read(buffer, 3, true), EComError);
+         pty_.Write("Q");
+         EXPECT_EQ(port_->ReadChar(), 'Q');
+       },
+       {open, "Read request 3 byte(s)", "Read complete $61, $62", "Read request 1 byte(s)",
+        "Read complete $51", close}},
+      {"a read abandoned by a close",
+       [&] {
+         {
+           char buffer[4] = {};
+           port_->Read(buffer, 4, false);
+         }
+         port_->Close();
+         port_->Open();
+         pty_.Write("Q");
+         EXPECT_EQ(port_->ReadChar(), 'Q');
+       },
+       {open, "Read request 4 byte(s)", close, open, "Read request 1 byte(s)", "Read complete $51",
+        close}},
+      {"a read finished while the log was off",
+       [&] {
+         port_->SetLogFile("");
+         pty_.Write("Z");
+         EXPECT_EQ(port_->ReadChar(), 'Z');
+         port_->SetLogFile(path_);
+         port_->WaitForReadCompletion();
+       },
+       {open, close}},
+  };
+  port_->Timeouts().SetReadConstant(20);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(path_.c_str());
+    port_->SetLogFile(path_);
+    port_->Open();
+    c.act();
+    port_->Close();
+    EXPECT_EQ(LogMessages(path_), c.expected);
+  }
 }
 
 }  // namespace

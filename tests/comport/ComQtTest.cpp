@@ -100,6 +100,23 @@ TEST_F(ComQtTest, TheFormShowsAndStoresTheLineSettingsAndLeavesTheRestAlone) {
   EXPECT_EQ(FlowChoiceOf(restored), TFlowChoice::None);
 }
 
+// Whatever rate the port has, the form shows it, and OK without an edit keeps it.
+TEST_F(ComQtTest, TheFormKeepsARateItsListDoesNotReach) {
+  const std::uint32_t rates[] = {115200, 250000, 4'000'000, 6'000'000, 0};
+  for (std::uint32_t rate : rates) {
+    SCOPED_TRACE(rate);
+    TComConfigForm form("/dev/ttyUSB0");
+    TDcb dcb = BuiltInDefaultDcb();
+    dcb.BaudRate = rate;
+    form.Load(dcb);
+    EXPECT_EQ(form.RateBox->currentText().toStdString(), std::to_string(rate));
+    TDcb stored = BuiltInDefaultDcb();
+    stored.BaudRate = 1200;
+    form.Store(stored);
+    EXPECT_EQ(stored.BaudRate, rate);
+  }
+}
+
 TEST_F(ComQtTest, TheServiceHandsBackTheChoicesOnlyWhenConfirmed) {
   QtComDialogService service;
   for (bool confirm : {true, false}) {

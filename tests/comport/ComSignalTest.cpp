@@ -126,10 +126,10 @@ TEST_F(ComSignalTest, AfterConstruction) {
   EXPECT_FALSE(s.SignalValue());
   EXPECT_EQ(s.PulseTimer().Interval(), 100U);
   EXPECT_FALSE(s.PulseTimer().Enabled());
-  const std::string about = s.About();
-  EXPECT_FALSE(about.empty());
+  EXPECT_EQ(s.About(), "TComSignal 1.0 (Linux)");
+  EXPECT_EQ(port_->About(), "TComPort 1.0 (Linux)");
   s.SetAbout("something else");
-  EXPECT_EQ(s.About(), about);
+  EXPECT_EQ(s.About(), "TComSignal 1.0 (Linux)");
 }
 
 // The port's handler slots an indicator may take over, each with a handler of the application's.
@@ -332,6 +332,23 @@ TEST_F(ComSignalTest, AWriteHoldsThePulseUntilItHasEnded) {
   EXPECT_FALSE(signal_->SignalValue());
 }
 
+// A write that fails never reaches AfterWrite: closing the port ends the pulse all the same, and
+// the timer stops at its next tick instead of waiting for ever for the write's end.
+TEST_F(ComSignalTest, AFailedWriteNoLongerHoldsThePulseOnceThePortHasClosed) {
+  Bind(siTxChar);
+  port_->Timeouts().SetWriteConstant(20);
+  port_->Open();
+  // Nobody reads the other end: the terminal's queue fills and the write ends short.
+  const std::string flood(1 << 20, 'x');
+  EXPECT_THROW(port_->Write(flood.data(), static_cast<int>(flood.size()), true), EComError);
+  EXPECT_TRUE(signal_->SignalValue());
+  port_->Close();
+  EXPECT_FALSE(signal_->SignalValue());
+  clock_.Advance(100);
+  EXPECT_FALSE(signal_->PulseTimer().Enabled());
+  EXPECT_EQ(changes_, (std::vector<bool>{true, false}));
+}
+
 TEST_F(ComSignalTest, ALineErrorPulsesAndPassesTheErrorsOn) {
   std::vector<std::uint16_t> seen;
   port_->SetOnLineError([&](toolkit::Component* sender, TLineErrors e) {
@@ -506,15 +523,101 @@ TEST_F(ComSignalTest, AHandlerTheApplicationInstalledSinceStaysInstalled) {
   EXPECT_FALSE(static_cast<bool>(port_->AfterClose()));  // still its own: given back
 }
 
-TEST_F(ComSignalTest, ChangingTheSignalRebinds) {
-  const TNotifyEvent rx = [](toolkit::Component*) {};
-  port_->SetOnRxChar(rx);
+// Which of the port's slots the indicator holds, as the signal's table says.
+void ExpectTakenOver(TCustomComPort& port, const Slots& app, TSignal s) {
+  const Slots now = Slots::Of(port);
+  for (int i = 0; i < static_cast<int>(app.notify.size()); ++i) {
+    EXPECT_EQ(now.notify[i] == app.notify[i], i != NotifySlotOf(s)) << i;
+  }
+  EXPECT_EQ(now.lineError == app.lineError, s != siLineError);
+  EXPECT_EQ(now.beforeWrite == app.beforeWrite, s != siTxChar);
+  EXPECT_EQ(now.afterWrite == app.afterWrite, s != siTxChar);
+}
+
+TEST_F(ComSignalTest, ChangingTheSignalSwapsOnlyTheSignalsOwnHandler) {
+  const struct {
+    TSignal from, to;
+  } cases[] = {
+      {siRxChar, siBreak},  // the same slot
+      {siRxChar, siCTS},   {siCTS, siLineError}, {siLineError, siTxChar},
+      {siTxChar, siNone},  {siNone, siRLSD},
+  };
+  std::vector<std::string> calls;
+  const auto notify = [&](const char* name) {
+    return TNotifyEvent([&calls, name](toolkit::Component*) { calls.push_back(name); });
+  };
+  port_->SetOnRxChar(notify("rx"));
+  port_->SetOnBreak(notify("break"));
+  port_->SetOnCTSChange(notify("cts"));
+  port_->SetOnRLSDChange(notify("rlsd"));
+  port_->SetOnLineError([&](toolkit::Component*, TLineErrors) { calls.push_back("line"); });
+  port_->SetBeforeWrite(
+      [&](toolkit::Component*, const void*, int, bool) { calls.push_back("before"); });
+  port_->SetAfterOpen([&](TCustomComPort*) { calls.push_back("open"); });
+  port_->SetAfterClose([&](TCustomComPort*) { calls.push_back("close"); });
+  const Slots app = Slots::Of(*port_);
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.from) + " to " + std::to_string(c.to));
+    Bind(c.from);
+    const Slots bound = Slots::Of(*port_);
+    signal_->SetSignal(c.to);
+    ExpectTakenOver(*port_, app, c.to);
+    // The pair every signal takes over is left as it was, and still leads to the application.
+    const Slots swapped = Slots::Of(*port_);
+    EXPECT_TRUE(swapped.afterOpen == bound.afterOpen);
+    EXPECT_TRUE(swapped.afterClose == bound.afterClose);
+    calls.clear();
+    port_->Open();
+    port_->Close();
+    EXPECT_EQ(calls, (std::vector<std::string>{"open", "close"}));
+
+    signal_->SetComPort(nullptr);
+    ExpectTakenOver(*port_, app, siNone);
+    const Slots unbound = Slots::Of(*port_);
+    EXPECT_TRUE(unbound.afterOpen == app.afterOpen);
+    EXPECT_TRUE(unbound.afterClose == app.afterClose);
+    signal_->SetSignal(siNone);
+  }
+}
+
+// The second indicator has put its handlers over the first's: the first cannot swap without
+// breaking the chain, so it keeps what it holds until it is unbound.
+TEST_F(ComSignalTest, ChangingTheSignalOfTheFirstOfTwoIndicatorsKeepsTheChain) {
+  std::vector<std::string> calls;
+  port_->SetAfterOpen([&](TCustomComPort*) { calls.push_back("app-open"); });
+  port_->SetAfterClose([&](TCustomComPort*) { calls.push_back("app-close"); });
+  port_->SetOnRxChar([&](toolkit::Component*) { calls.push_back("app-rx"); });
+  const Slots app = Slots::Of(*port_);
+  TComSignal second(nullptr, clock_);
   Bind(siRxChar);
+  second.SetSignal(siRxChar);
+  second.SetComPort(port_.get());
+
   signal_->SetSignal(siBreak);
-  EXPECT_TRUE(port_->OnRxChar() == rx);
-  EXPECT_TRUE(port_->OnBreak() == TNotifyEvent::Bind(signal_.get(), &TComSignal::OnNotifySignal));
+  EXPECT_EQ(signal_->Signal(), siBreak);
+  port_->OnRxChar()(port_.get());
+  // Asserted: with the chain broken, opening would go round it for ever.
+  ASSERT_EQ(calls, std::vector<std::string>{"app-rx"});
+  EXPECT_TRUE(second.SignalValue());
+  EXPECT_FALSE(signal_->SignalValue());  // no longer shows received characters
+  calls.clear();
+  port_->Open();
+  port_->Close();
+  EXPECT_EQ(calls, (std::vector<std::string>{"app-open", "app-close"}));
+
+  second.SetComPort(nullptr);
+  // Unbound in turn, the first gives back what it took, and binds its new signal next time.
+  signal_->SetComPort(nullptr);
+  ExpectTakenOver(*port_, app, siNone);
+  EXPECT_TRUE(Slots::Of(*port_).afterOpen == app.afterOpen);
+  EXPECT_TRUE(Slots::Of(*port_).afterClose == app.afterClose);
+  signal_->SetComPort(port_.get());
+  ExpectTakenOver(*port_, app, siBreak);
+  port_->OnBreak()(port_.get());
+  EXPECT_TRUE(signal_->SignalValue());
   signal_.reset();
-  EXPECT_FALSE(static_cast<bool>(port_->OnBreak()));
+  ExpectTakenOver(*port_, app, siNone);
 }
 
 TEST_F(ComSignalTest, TwoIndicatorsOnOnePortChainAndUnbindInReverse) {

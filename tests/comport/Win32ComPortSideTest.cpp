@@ -1,6 +1,6 @@
-// The port's side services on Windows, through the component: its own message-only window for
-// notifications when the application gives no notifier, the registry it is given, and the
-// configuration dialogs over the port drivers' defaults.
+// The port's side services on Windows, through the component: the notices naming the platform, its
+// own message-only window for notifications when the application gives no notifier, the registry it
+// is given, and the configuration dialogs over the port drivers' defaults.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
@@ -14,10 +14,12 @@
 #include "comport/ComConfigDialog.h"
 #include "comport/ComEnumRules.h"
 #include "comport/ComPort.h"
+#include "comport/ComSignal.h"
 #include "comport/backend/win32/CommConfig.h"
 #include "platform/win32/MessageWindowNotifier.h"
 #include "tests/support/Win32TestSupport.h"
 #include "toolkit/Dispatcher.h"
+#include "toolkit/testing/ManualClock.h"
 
 namespace comport {
 namespace {
@@ -34,6 +36,15 @@ std::vector<unsigned char> PortBroadcast(const std::wstring& name) {
 
 HWND NotifierWindow() {
   return ::FindWindowExW(HWND_MESSAGE, nullptr, platform::win32::kNotifierWindowClass, nullptr);
+}
+
+TEST(Win32ComAboutTest, TheNoticesNameWindows) {
+  toolkit::DispatchQueue ui;
+  TComPort port(nullptr, ui);
+  toolkit::testing::ManualClock clock;
+  TComSignal signal(nullptr, clock);
+  EXPECT_EQ(port.About(), "TComPort 1.0 (Windows)");
+  EXPECT_EQ(signal.About(), "TComSignal 1.0 (Windows)");
 }
 
 TEST(Win32ComNotifyTest, WithoutTheApplicationsNotifierThePortRegistersAWindowOfItsOwn) {

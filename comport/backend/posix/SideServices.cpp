@@ -1,10 +1,11 @@
 // The side services on Linux: /dev and /sys for the enumerations, udev and the virtual-device
-// registry for the friendly names, the defaults file for the ports' defaults. Notifications come
-// only from the application, and the dialog only from the application.
+// registry for the friendly names and the notifications (where the application gives no notifier),
+// the defaults file for the ports' defaults. The dialog comes only from the application.
 #include "comport/backend/SideServices.h"
 
 #include "comport/backend/posix/DevEnum.h"
 #include "comport/backend/posix/PortDefaultsFile.h"
+#include "platform/System.h"
 #include "platform/UdevPortEnumerator.h"
 #include "platform/VirtualDeviceRegistry.h"
 
@@ -38,8 +39,13 @@ void AppendComFriendlyNames(std::vector<std::string>& list, const TComServices& 
   comport::AppendComFriendlyNames(list, machine);
 }
 
-platform::DeviceNotifier* OwnDeviceNotifier() {
-  return nullptr;
+const char* PlatformName() {
+  return "Linux";
+}
+
+// The machine's own: udev and the virtual-device registry, as the window hears them.
+std::shared_ptr<platform::DeviceNotifier> OwnDeviceNotifier(toolkit::UiDispatcher& ui) {
+  return platform::MakeSystemDeviceNotifier(ui);
 }
 
 TComDialogService* SystemComDialogs() {

@@ -52,10 +52,15 @@ void AppendComFriendlyNames(std::vector<std::string>& list, const TComServices& 
                [&](TRegistryReader& registry) { AppendPortsClassFriendlyNames(list, registry); });
 }
 
-platform::DeviceNotifier* OwnDeviceNotifier() {
-  // Holds no state of its own: each registration is a window of the registering thread.
+const char* PlatformName() {
+  return "Windows";
+}
+
+std::shared_ptr<platform::DeviceNotifier> OwnDeviceNotifier(toolkit::UiDispatcher&) {
+  // Holds no state of its own: each registration is a window of the registering thread. Shared by
+  // every port, so no port's to free.
   static platform::win32::MessageWindowNotifier notifier;
-  return &notifier;
+  return std::shared_ptr<platform::DeviceNotifier>(std::shared_ptr<void>(), &notifier);
 }
 
 TComDialogService* SystemComDialogs() {
