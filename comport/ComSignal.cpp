@@ -246,7 +246,7 @@ void TComSignal::AfterWrite(toolkit::Component* sender, const void* buffer, int 
 }
 
 void TComSignal::OnTimer() {
-  if (signal_ == siTxChar && writing_) return;
+  if (boundSignal_ == siTxChar && writing_) return;
   timer_->Stop();
   SetSignalValue(false);
 }
@@ -255,7 +255,9 @@ void TComSignal::OnTimer() {
 
 bool TComSignal::ModemLineActive() const {
   TModemStatusValue line;
-  switch (signal_) {
+  // The signal it is bound to: after a change it could not swap in, the new one shows only from
+  // the next binding.
+  switch (boundSignal_) {
     case siCTS:
       line = msCTS;
       break;

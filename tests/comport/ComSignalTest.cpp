@@ -404,6 +404,27 @@ TEST_F(ComSignalTest, ALevelFollowsItsModemLine) {
   EXPECT_FALSE(signal_->SignalValue());
 }
 
+// Set to a level it could not take over (another indicator was bound on top), an indicator keeps
+// showing what it is bound to until it is bound again: never a line whose changes it cannot hear.
+TEST_F(ComSignalTest, ALevelShowsOnlyOnceItIsBound) {
+  std::uint32_t lines = ms::Cts;
+  LinesPort port(ui_, lines);
+  signal_->SetSignal(siRxChar);
+  signal_->SetComPort(&port);
+  TComSignal second(nullptr, clock_);
+  second.SetSignal(siRxChar);
+  second.SetComPort(&port);
+  signal_->SetSignal(siCTS);
+  port.Open();
+  EXPECT_FALSE(signal_->SignalValue());
+  port.Close();
+  second.SetComPort(nullptr);
+  signal_->SetComPort(nullptr);
+  signal_->SetComPort(&port);  // bound again: now to CTS
+  port.Open();
+  EXPECT_TRUE(signal_->SignalValue());
+}
+
 TEST_F(ComSignalTest, EachLevelReadsItsOwnLine) {
   const struct {
     TSignal signal;
