@@ -85,21 +85,21 @@ void TCustomComPort::WaitForCompletion(bool read) {
   const int expected = std::exchange(read ? FReadCount : FWriteCount, 0);
   const void* buffer = read ? FReadBuffer : FWriteBuffer;
   const char* completeText = read ? "Read complete " : "Write complete ";
+  // What did arrive or leave is in the buffer: the log shows that much, never the rest of it.
+  int done = expected;
   if (FHandle != nullptr) {
     const bool pending = read ? FHandle->ReadPending() : FHandle->WritePending();
     std::size_t transferred = 0;
     Check(read ? FHandle->WaitRead(transferred) : FHandle->WaitWrite(transferred));
+    done = static_cast<int>(std::min(transferred, static_cast<std::size_t>(expected)));
     if (pending && transferred != static_cast<std::size_t>(expected)) {
-      // What did arrive or leave is in the buffer: the log shows that much.
-      const int arrived =
-          static_cast<int>(std::min(transferred, static_cast<std::size_t>(expected)));
-      if (Log() && arrived > 0) WriteLog(completeText, buffer, arrived);
+      if (Log() && done > 0) WriteLog(completeText, buffer, done);
       RaiseError(toolkit::Error{toolkit::ErrorKind::TimedOut, 0, "Timeout",
                                 read ? "complete the read" : "complete the write"});
     }
   }
   CheckLineErrors();
-  if (Log() && expected != 0) WriteLog(completeText, buffer, expected);
+  if (Log() && done != 0) WriteLog(completeText, buffer, done);
 }
 
 bool TCustomComPort::ReadPending() {

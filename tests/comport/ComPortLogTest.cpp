@@ -84,6 +84,13 @@ TEST_F(LogTest, ACompletionIsLoggedOnceAndOnlyForItsOwnRequest) {
   const std::string open = "Open " + pty_.SlaveName();
   const std::string close = "Close " + pty_.SlaveName();
   const auto readCharThatTimesOut = [this] { EXPECT_THROW(port_->ReadChar(), EComError); };
+  // The terminal hands a byte on in its own time: the read, bounded at 20 ms, starts once it is
+  // there.
+  const auto readCharThatCame = [this](char c) {
+    pty_.Write(std::string(1, c));
+    PumpUntil([&] { return port_->InputCount() >= 1; });
+    EXPECT_EQ(port_->ReadChar(), c);
+  };
   struct Case {
     const char* name;
     std::function<void()> act;
@@ -93,8 +100,7 @@ TEST_F(LogTest, ACompletionIsLoggedOnceAndOnlyForItsOwnRequest) {
       {"a read that timed out with nothing",
        [&] {
          readCharThatTimesOut();
-         pty_.Write("Q");
-         EXPECT_EQ(port_->ReadChar(), 'Q');
+         readCharThatCame('Q');
        },
        {open, "Read request 1 byte(s)", "Read request 1 byte(s)", "Read complete $51", close}},
       {"a read that timed out short",
@@ -103,8 +109,7 @@ TEST_F(LogTest, ACompletionIsLoggedOnceAndOnlyForItsOwnRequest) {
          PumpUntil([&] { return port_->InputCount() >= 2; });
          char buffer[3] = {};
          EXPECT_THROW(port_->Read(buffer, 3, true), EComError);
-         pty_.Write("Q");
-         EXPECT_EQ(port_->ReadChar(), 'Q');
+         readCharThatCame('Q');
        },
        {open, "Read request 3 byte(s)", "Read complete $61, $62", "Read request 1 byte(s)",
         "Read complete $51", close}},
@@ -116,16 +121,24 @@ TEST_F(LogTest, ACompletionIsLoggedOnceAndOnlyForItsOwnRequest) {
          }
          port_->Close();
          port_->Open();
-         pty_.Write("Q");
-         EXPECT_EQ(port_->ReadChar(), 'Q');
+         readCharThatCame('Q');
        },
        {open, "Read request 4 byte(s)", close, open, "Read request 1 byte(s)", "Read complete $51",
         close}},
+      {"a read that had ended short before its wait",
+       [&] {
+         pty_.Write("ab");
+         PumpUntil([&] { return port_->InputCount() >= 2; });
+         char buffer[4] = {'x', 'x', 'x', 'x'};
+         port_->Read(buffer, 4, false);
+         PumpUntil([&] { return !port_->ReadPending(); });  // its 20 ms are up
+         port_->WaitForReadCompletion();
+       },
+       {open, "Read request 4 byte(s)", "Read complete $61, $62", close}},
       {"a read finished while the log was off",
        [&] {
          port_->SetLogFile("");
-         pty_.Write("Z");
-         EXPECT_EQ(port_->ReadChar(), 'Z');
+         readCharThatCame('Z');
          port_->SetLogFile(path_);
          port_->WaitForReadCompletion();
        },
