@@ -101,6 +101,7 @@ TComConfigForm::TComConfigForm(const std::string& portName, QWidget* parent) : Q
 
 void TComConfigForm::Load(const TDcb& dcb) {
   // The port's own rate, even one outside what can be typed: OK without an edit keeps it.
+  loadedRate_ = dcb.BaudRate;
   const QString rate = QString::number(dcb.BaudRate);
   int index = RateBox->findText(rate);
   if (index < 0) {
@@ -117,7 +118,7 @@ void TComConfigForm::Load(const TDcb& dcb) {
 void TComConfigForm::Store(TDcb& dcb) const {
   bool ok = false;
   const uint rate = RateBox->currentText().toUInt(&ok);
-  if (ok) dcb.BaudRate = rate;
+  if (ok && (rate > 0 || rate == loadedRate_)) dcb.BaudRate = rate;
   dcb.ByteSize = static_cast<std::uint8_t>(DataBitsBox->currentData().toInt());
   dcb.Parity = static_cast<std::uint8_t>(ParityBox->currentData().toInt());
   dcb.StopBits = static_cast<std::uint8_t>(StopBitsBox->currentData().toInt());

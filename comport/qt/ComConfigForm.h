@@ -30,6 +30,10 @@ class TComConfigForm final : public QDialog {
   QComboBox* StopBitsBox = nullptr;
   QComboBox* FlowControlBox = nullptr;
   QPushButton* RestoreDefaultsButton = nullptr;
+
+ private:
+  // A rate of 0 is kept only when it is the port's own; typed, it would fail the next open.
+  std::uint32_t loadedRate_ = 0;
 };
 
 // Hardware flow control on Linux is RTS/CTS; DTR handshaking and DSR flow do not exist there.

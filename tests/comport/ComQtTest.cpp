@@ -117,6 +117,16 @@ TEST_F(ComQtTest, TheFormKeepsARateItsListDoesNotReach) {
   }
 }
 
+TEST_F(ComQtTest, ATypedRateOfZeroLeavesThePortsRate) {
+  TComConfigForm form("/dev/ttyUSB0");
+  TDcb dcb = BuiltInDefaultDcb();
+  dcb.BaudRate = 9600;
+  form.Load(dcb);
+  form.RateBox->setEditText("0");
+  form.Store(dcb);
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+}
+
 TEST_F(ComQtTest, TheServiceHandsBackTheChoicesOnlyWhenConfirmed) {
   QtComDialogService service;
   for (bool confirm : {true, false}) {
