@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/QtTestApp.h"
+#include "tests/support/TempDir.h"
 #include "toolkit/Application.h"
 #include "toolkit/qt/QtApplication.h"
 #include "toolkit/qt/QtDispatcher.h"
@@ -92,7 +95,8 @@ TEST_F(QtServicesTest, MessageBoxShowsWhatTheFlagsAsk) {
 
 TEST_F(QtServicesTest, AQuestionsButtonsAreInTheLanguageOfItsText) {
   QTranslator japanese;
-  ASSERT_TRUE(LoadQtTexts(japanese, "ja")) << "Qt's Japanese translations are not installed";
+  ASSERT_TRUE(LoadQtTexts(japanese, "ja", QtTextFolders()))
+      << "Qt's Japanese translations are not installed";
   QCoreApplication::installTranslator(&japanese);
   QtUiServices ui;
   QStringList labels;
@@ -124,6 +128,28 @@ TEST_F(QtServicesTest, AQuestionsButtonsAreInTheLanguageOfItsText) {
       return c.unicode() >= 0x3040;
     })) << label.toStdString();
   }
+}
+
+// Laid out as a Windows installation ships them: one merged catalogue, "qt_ja", beside the
+// program; elsewhere the base module's alone.
+TEST_F(QtServicesTest, QtsTextsAreFoundInEitherLayout) {
+  QTranslator installed;
+  ASSERT_TRUE(LoadQtTexts(installed, "ja", QtTextFolders()));
+  const QString yes = installed.translate("QPlatformTheme", "&Yes");
+  ASSERT_FALSE(yes.isEmpty());
+  const QString base = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm";
+  for (const QString& name : {QStringLiteral("qt_ja.qm"), QStringLiteral("qtbase_ja.qm")}) {
+    SCOPED_TRACE(name.toStdString());
+    testsupport::TempDir folder;
+    const QString dir = QString::fromStdString(folder.Path());
+    ASSERT_TRUE(QFile::copy(base, dir + "/" + name));
+    QTranslator translator;
+    ASSERT_TRUE(LoadQtTexts(translator, "ja", {dir + "/missing", dir}));
+    EXPECT_EQ(translator.translate("QPlatformTheme", "&Yes"), yes);
+  }
+  testsupport::TempDir empty;
+  QTranslator none;
+  EXPECT_FALSE(LoadQtTexts(none, "ja", {QString::fromStdString(empty.Path())}));
 }
 
 TEST_F(QtServicesTest, FileFiltersBecomeQtNameFilters) {

@@ -18,14 +18,22 @@ bool QtApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 bool QtApplication::UseQtTexts(const QString& language) {
-  if (!LoadQtTexts(qtTexts_, language)) return false;
+  if (!LoadQtTexts(qtTexts_, language, QtTextFolders())) return false;
   return installTranslator(&qtTexts_);
 }
 
-bool LoadQtTexts(QTranslator& translator, const QString& language) {
-  const QString name = QStringLiteral("qtbase_") + language;
-  return translator.load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-         translator.load(name, QCoreApplication::applicationDirPath() + "/translations");
+bool LoadQtTexts(QTranslator& translator, const QString& language, const QStringList& folders) {
+  for (const QString& folder : folders) {
+    for (const QString& catalogue : {QStringLiteral("qt_"), QStringLiteral("qtbase_")}) {
+      if (translator.load(catalogue + language, folder)) return true;
+    }
+  }
+  return false;
+}
+
+QStringList QtTextFolders() {
+  return {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + "/translations"};
 }
 
 }  // namespace toolkit::qt

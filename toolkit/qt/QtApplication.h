@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <QTranslator>
 
 namespace toolkit::qt {
@@ -23,8 +24,13 @@ class QtApplication final : public QApplication {
   QTranslator qtTexts_;
 };
 
-// Loads Qt's own translations for `language` into `translator`: from Qt's translations folder, or
-// from a "translations" folder beside the program, where a Windows installation keeps them.
-bool LoadQtTexts(QTranslator& translator, const QString& language);
+// Loads Qt's own translations for `language` into `translator` from the first of `folders` that
+// has them: the catalogue of all Qt's modules ("qt_ja", which is what a Windows installation
+// ships, merged into one file), else the base module's alone ("qtbase_ja").
+bool LoadQtTexts(QTranslator& translator, const QString& language, const QStringList& folders);
+
+// Where Qt's translations are: Qt's own folder, then a "translations" folder beside the program,
+// where a Windows installation keeps them.
+QStringList QtTextFolders();
 
 }  // namespace toolkit::qt
