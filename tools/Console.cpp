@@ -14,7 +14,12 @@ std::size_t WholeCharacters(std::string_view text) {
   for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
     const auto byte = static_cast<unsigned char>(text[size - back]);
     if ((byte & 0xC0) == 0x80) continue;
-    const std::size_t needs = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    // A byte that never starts a character (0xF8 and above) is one on its own.
+    const std::size_t needs = byte >= 0xF8   ? 1
+                              : byte >= 0xF0 ? 4
+                              : byte >= 0xE0 ? 3
+                              : byte >= 0xC0 ? 2
+                                             : 1;
     return needs > back ? size - back : size;
   }
   return size;

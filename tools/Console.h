@@ -38,8 +38,9 @@ class Utf16StreamBuffer final : public std::streambuf {
 };
 
 // For as long as it lives, standard output and standard error write to the console in UTF-16
-// where they are a Windows console; files, pipes and the terminals of other systems get the UTF-8
-// bytes unchanged.
+// where they are a Windows console, which also acts on the terminal sequences a progress line uses
+// (clearing to the end of the line); files, pipes and the terminals of other systems get the UTF-8
+// bytes unchanged. The console's own settings come back afterwards.
 class Utf8Console {
  public:
   Utf8Console();
@@ -52,6 +53,7 @@ class Utf8Console {
     std::ostream* stream;
     std::streambuf* previous;
     std::unique_ptr<Utf16StreamBuffer> buffer;
+    std::function<void()> restore;  // the console's mode as it was, where it was changed
   };
   std::vector<Redirect> redirects_;
 };

@@ -52,6 +52,8 @@ TEST(Utf16StreamBufferTest, PassesWholeCharactersAtOnceAndHoldsOnlyACutOne) {
   EXPECT_EQ(console, u"progress ");
   stream << "\xA5 50%\r";
   EXPECT_EQ(console, u"progress \u65E5 50%\r");
+  stream << "\xF8";  // starts no character: nothing to wait for
+  EXPECT_EQ(console, u"progress \u65E5 50%\r\uFFFD");
 }
 
 TEST(Utf16StreamBufferTest, AConsoleThatRefusesTheTextFailsTheStream) {

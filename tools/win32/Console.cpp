@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 #include <algorithm>
 #include <iostream>
 
@@ -39,14 +43,22 @@ Utf8Console::Utf8Console() {
         [handle](std::u16string_view text) { return WriteToConsole(handle, text); });
     stream->flush();
     std::streambuf* previous = stream->rdbuf(buffer.get());
-    redirects_.push_back({stream, previous, std::move(buffer)});
+    std::function<void()> restore;
+    // Without it a console prints "\x1b[K" as it stands. Both streams may share one console.
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0 &&
+        ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+      restore = [handle, mode] { ::SetConsoleMode(handle, mode); };
+    }
+    redirects_.push_back({stream, previous, std::move(buffer), std::move(restore)});
   }
 }
 
 Utf8Console::~Utf8Console() {
-  for (Redirect& redirect : redirects_) {
-    redirect.stream->flush();
-    redirect.stream->rdbuf(redirect.previous);
+  // Undone in reverse: where both streams share a console, the first mode seen is the original.
+  for (auto redirect = redirects_.rbegin(); redirect != redirects_.rend(); ++redirect) {
+    redirect->stream->flush();
+    redirect->stream->rdbuf(redirect->previous);
+    if (redirect->restore) redirect->restore();
   }
 }
 
