@@ -34,9 +34,8 @@ std::uint16_t Le16(const std::uint8_t* p) {
 }
 
 // Calls visit(descriptor) for each descriptor of a configuration: on by each bLength while more
-// than 2 bytes remain and the descriptor fits. A length below 2 ends the scan (0 as the rule has
-// it, 1 because visitors read the type byte, which such a descriptor does not hold), and so does
-// visit returning false.
+// than 2 bytes remain and the descriptor fits. A length below 2 ends the scan (0 would never move
+// on, 1 holds no type byte for a visitor to read), and so does visit returning false.
 template <typename Visit>
 void ScanDescriptors(std::span<const std::uint8_t> config, Visit visit) {
   if (config.size() < 4) return;
