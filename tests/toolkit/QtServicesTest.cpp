@@ -11,6 +11,7 @@
 #include <QTranslator>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -30,6 +31,30 @@ class QtServicesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testsupport::EnsureQtApplication(); }
 };
+
+// Shows a message box and plays the user: waits for the box to be up, hands it to `read`, presses
+// Enter. Returns the answer; `read` is not called if no box came up.
+int ShowAndPressEnter(QtUiServices& ui, const std::string& text, const std::string& caption,
+                      unsigned flags, const std::function<void(QMessageBox&)>& read) {
+  QTimer user;
+  int tries = 0;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* shown = qobject_cast<QMessageBox*>(w); shown != nullptr && shown->isVisible())
+        box = shown;
+    }
+    if (box == nullptr) {
+      if (++tries > 1000) QApplication::closeAllWindows();  // never hang the suite
+      return;
+    }
+    user.stop();
+    read(*box);
+    box->defaultButton()->click();
+  });
+  user.start(1);
+  return ui.ShowMessageBox(text, caption, flags);
+}
 
 struct BoxCase {
   unsigned flags;
@@ -55,35 +80,22 @@ TEST_F(QtServicesTest, MessageBoxShowsWhatTheFlagsAsk) {
   QtUiServices ui;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
-    QMessageBox* seen = nullptr;
+    bool seen = false;
     QString text;
     QString caption;
     QMessageBox::Icon icon{};
     QMessageBox::StandardButtons buttons{};
     QMessageBox::StandardButton defaultButton{};
-    // Plays the user: waits for the box to be up, reads it, presses Enter.
-    QTimer user;
-    int tries = 0;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (box != nullptr && box->isVisible()) seen = box;
-      }
-      if (seen == nullptr) {
-        if (++tries > 1000) QApplication::closeAllWindows();  // never hang the suite
-        return;
-      }
-      user.stop();
-      text = seen->text();
-      caption = seen->windowTitle();
-      icon = seen->icon();
-      buttons = seen->standardButtons();
-      defaultButton = seen->standardButton(seen->defaultButton());
-      seen->defaultButton()->click();
-    });
-    user.start(1);
-    const int answer = ui.ShowMessageBox("Save successfully.", "Note", c.flags);
-    ASSERT_NE(seen, nullptr);
+    const int answer =
+        ShowAndPressEnter(ui, "Save successfully.", "Note", c.flags, [&](QMessageBox& box) {
+          seen = true;
+          text = box.text();
+          caption = box.windowTitle();
+          icon = box.icon();
+          buttons = box.standardButtons();
+          defaultButton = box.standardButton(box.defaultButton());
+        });
+    ASSERT_TRUE(seen);
     EXPECT_EQ(text, "Save successfully.");
     EXPECT_EQ(caption, "Note");
     EXPECT_EQ(icon, c.icon);
@@ -100,25 +112,11 @@ TEST_F(QtServicesTest, AQuestionsButtonsAreInTheLanguageOfItsText) {
   QCoreApplication::installTranslator(&japanese);
   QtUiServices ui;
   QStringList labels;
-  QTimer user;
-  int tries = 0;
-  QObject::connect(&user, &QTimer::timeout, [&] {
-    QMessageBox* box = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible())
-        box = qobject_cast<QMessageBox*>(w);
-    }
-    if (box == nullptr) {
-      if (++tries > 1000) QApplication::closeAllWindows();  // never hang the suite
-      return;
-    }
-    user.stop();
-    for (QAbstractButton* button : box->buttons())
-      labels << button->text();
-    box->defaultButton()->click();
-  });
-  user.start(1);
-  ui.ShowMessageBox("設定が変更されました", "注意", mb::kYesNo | mb::kIconWarning);
+  ShowAndPressEnter(ui, "設定が変更されました", "注意", mb::kYesNo | mb::kIconWarning,
+                    [&](QMessageBox& box) {
+                      for (QAbstractButton* button : box.buttons())
+                        labels << button->text();
+                    });
   QCoreApplication::removeTranslator(&japanese);
   ASSERT_EQ(labels.size(), 2);
   for (const QString& label : labels) {
