@@ -1,7 +1,7 @@
 // What the port's side services (enumeration, hot-plug notification, configuration dialogs) take
 // from the platform. The application gives them once, after constructing the port; a port left
 // with the defaults enumerates the machine it runs on and uses what the platform offers of its
-// own: on Windows a message-only window of its own for notifications and the system's
+// own: on Windows a hidden window of its own for notifications and the system's
 // configuration dialog; on Linux udev and the virtual-device registry for notifications, and no
 // dialog (the dialogs raise).
 #pragma once

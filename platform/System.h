@@ -1,5 +1,5 @@
 // The machine's own port listing and device-change notification, as the window uses them: on
-// Linux udev and the virtual-device registry, on Windows the setup library and a message-only
+// Linux udev and the virtual-device registry, on Windows the setup library and a hidden
 // window. The build picks the backend (platform/posix or platform/win32).
 #pragma once
 

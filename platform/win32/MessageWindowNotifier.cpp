@@ -50,8 +50,17 @@ class Watch final : public DeviceNotifier::Registration {
 
   bool Start() {
     if (WindowClass() == 0) return false;
-    window_ = ::CreateWindowExW(0, kNotifierWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                ::GetModuleHandleW(nullptr), nullptr);
+    // Top-level, for the port broadcasts the system sends only to top-level windows; never shown,
+    // and a tool window, so nothing lists it should it be.
+    window_ =
+        ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNotifierWindowClass, L"", WS_POPUP,
+                          0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    // Where no desktop takes top-level windows, a message-only one still hears the USB interface
+    // changes.
+    if (window_ == nullptr) {
+      window_ = ::CreateWindowExW(0, kNotifierWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    }
     if (window_ == nullptr) return false;
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};

@@ -1,11 +1,12 @@
-// Device arrivals and removals on Windows: each registration is a message-only window of its own,
-// registered with RegisterDeviceNotification for the USB device interface class, whose
-// device-change messages are decoded (platform/DeviceBroadcast.h) and handed to the handler.
+// Device arrivals and removals on Windows: each registration is a hidden top-level window of its
+// own, registered with RegisterDeviceNotification for the USB device interface class, whose
+// device-change messages are decoded (platform/DeviceBroadcast.h) and handed to the handler. Being
+// top-level (a message-only window would not be), it also hears the port broadcasts the system
+// sends to every top-level window, which name the port ("COM4").
 //
 // The window belongs to the thread that registers, and the handler runs there, inside that
 // thread's message dispatch: register on the UI thread, whose message loop (Qt's included)
-// dispatches the window's messages. A message-only window hears no broadcasts, so it hears the
-// interface changes it registered for, not the port broadcasts sent to top-level windows.
+// dispatches the window's messages.
 #pragma once
 
 #include "platform/DeviceNotifier.h"

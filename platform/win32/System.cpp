@@ -1,4 +1,4 @@
-// The machine's services on Windows: the setup library and a message-only window for ports and
+// The machine's services on Windows: the setup library and a hidden window for ports and
 // their changes, the shell's roaming application-data folder, the user's interface language.
 #include "platform/System.h"
 

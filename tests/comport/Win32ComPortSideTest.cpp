@@ -1,5 +1,5 @@
 // The port's side services on Windows, through the component: the notices naming the platform, its
-// own message-only window for notifications when the application gives no notifier, the registry it
+// own hidden window for notifications when the application gives no notifier, the registry it
 // is given, and the configuration dialogs over the port drivers' defaults.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -35,7 +35,7 @@ std::vector<unsigned char> PortBroadcast(const std::wstring& name) {
 }
 
 HWND NotifierWindow() {
-  return ::FindWindowExW(HWND_MESSAGE, nullptr, platform::win32::kNotifierWindowClass, nullptr);
+  return ::FindWindowExW(nullptr, nullptr, platform::win32::kNotifierWindowClass, nullptr);
 }
 
 TEST(Win32ComAboutTest, TheNoticesNameWindows) {

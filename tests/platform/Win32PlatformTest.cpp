@@ -1,4 +1,4 @@
-// The window's Windows services against the system itself: the message-only window's device
+// The window's Windows services against the system itself: the notifier window's device
 // changes, the setup library's ports, the folders, and the settings file with its atomic write.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -45,7 +45,7 @@ std::vector<unsigned char> Broadcast(DWORD type, std::size_t fixed, const std::w
 }
 
 HWND NotifierWindow(HWND after = nullptr) {
-  return ::FindWindowExW(HWND_MESSAGE, after, win32::kNotifierWindowClass, nullptr);
+  return ::FindWindowExW(nullptr, after, win32::kNotifierWindowClass, nullptr);
 }
 
 class MessageWindowNotifierTest : public ::testing::Test {
@@ -94,6 +94,13 @@ TEST_F(MessageWindowNotifierTest, TheWindowHandsEachArrivalAndRemovalToTheHandle
       {kDeviceArrival, DeviceKind::Other, ""},
   };
   EXPECT_EQ(changes_, expected);
+}
+
+// The system sends port broadcasts to top-level windows only: a message-only window never hears
+// them.
+TEST_F(MessageWindowNotifierTest, TheWindowIsAHiddenTopLevelOneWhereBroadcastsReachIt) {
+  EXPECT_EQ(::GetAncestor(window_, GA_PARENT), ::GetDesktopWindow());
+  EXPECT_FALSE(::IsWindowVisible(window_));
 }
 
 TEST_F(MessageWindowNotifierTest, AChangeSentFromAnotherThreadArrivesOnTheRegisteringThread) {

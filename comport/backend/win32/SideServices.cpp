@@ -1,5 +1,5 @@
 // The side services on Windows: the DOS-device namespace and the registry (read-only) for the
-// enumerations, a message-only window for notifications, the system's configuration dialog and
+// enumerations, a hidden window for notifications, the system's configuration dialog and
 // the port drivers' defaults.
 #include "comport/backend/SideServices.h"
 
