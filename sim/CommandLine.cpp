@@ -36,6 +36,7 @@ std::string UsageText() {
          "      disconnect@B    drop off the bus at block B (back with the old firmware)\n"
          "      no-return       never come back after manifestation\n"
          "      (status, stall and disconnect happen once, in the first download reaching B)\n"
+         "  --verbose           say each command line the headset takes\n"
          "  --help              show this text\n"
          "  --version           show the version\n"
          "\n"
@@ -62,6 +63,10 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
     }
     if (option == "--version") {
       commandLine.version = true;
+      continue;
+    }
+    if (option == "--verbose") {
+      commandLine.verbose = true;
       continue;
     }
     if (option != "--state" && option != "--description" && option != "--fault" &&

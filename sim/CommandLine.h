@@ -15,6 +15,7 @@ struct CommandLine {
   Faults faults;
   DfuDeviceConfig dfuConfig;
   DfuFaults dfuFaults;
+  bool verbose = false;  // say each command line the headset takes
   bool help = false;
   bool version = false;
 };

@@ -148,6 +148,7 @@ Reply Headset::Receive(std::string_view bytes) {
 
 void Headset::HandleLine(std::string_view line, Reply& reply) {
   ++lines_;
+  reply.heard.emplace_back(overflow_ ? std::string_view() : line);
   if (!faults_.silent) {
     std::vector<std::string> lines = Answer(overflow_ ? "" : line, reply);
     if (faults_.noise) {

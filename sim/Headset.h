@@ -101,6 +101,7 @@ struct Reply {
   std::vector<Chunk> chunks;
   Departure departure = Departure::None;  // after the chunks are delivered
   bool stateChanged = false;              // the state should be saved
+  std::vector<std::string> heard;         // the command lines taken, as they came
 
   // All bytes of the chunks, in order.
   std::string Bytes() const;

@@ -191,6 +191,10 @@ void VirtualHeadset::Run() {
     }
     if (reply.stateChanged) Save(saved);
     Answer(reply);
+    if (options_.onHeard) {
+      for (const std::string& line : reply.heard)
+        options_.onHeard(line);
+    }
     if (stopping_ || reply.departure == Departure::None) continue;
 
     LetToolRead();

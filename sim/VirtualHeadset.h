@@ -60,6 +60,8 @@ class VirtualHeadset {
     // Runs while in upgrade mode; empty: stays away for timing.upgradeAway.
     std::function<void(const UpgradeContext&)> upgradeMode;
     std::function<void(Presence, const std::string& path)> onPresence;
+    // A command line the headset took, once it has been answered.
+    std::function<void(const std::string& line)> onHeard;
     // The tool opened (true) or closed (false) the port.
     std::function<void(bool opened)> onToolPort;
     // Something failed on the runner thread: saving the state (the headset goes on with the state

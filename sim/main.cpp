@@ -67,6 +67,15 @@ int Run(const sim::CommandLine& commandLine) {
   };
 
   options.onToolPort = [](bool opened) { Say(opened ? "port opened" : "port closed"); };
+  if (commandLine.verbose) {
+    // Device text: only its printable part reaches the terminal.
+    options.onHeard = [](const std::string& line) {
+      std::string shown;
+      for (const char c : line)
+        shown += (c >= 0x20 && c != 0x7f) ? c : '?';
+      Say("heard " + shown);
+    };
+  }
 
   const sim::HeadsetState state = sim::LoadState(options.stateFile);
   sim::Firmware firmware = sim::DefaultFirmware(state.info.firmwareVersion);

@@ -54,6 +54,15 @@ TEST(HeadsetTest, EveryReadCodeAnswersOkAndItsStatusLine) {
   EXPECT_EQ(headset.State(), SampleState());
 }
 
+TEST(HeadsetTest, TheLinesTakenAreReportedInTheirOrderThoseItRefusesToo) {
+  Headset headset(SampleState());
+  // Two whole lines and the start of a third in one piece; the third ends in the next.
+  EXPECT_EQ(headset.Receive("AT+FPCMD1=8\rbogus\rAT+FP").heard,
+            (std::vector<std::string>{"AT+FPCMD1=8", "bogus"}));
+  EXPECT_EQ(headset.Receive("CMD1=9\r").heard, std::vector<std::string>{"AT+FPCMD1=9"});
+  EXPECT_TRUE(headset.Receive("AT+FP").heard.empty());
+}
+
 TEST(HeadsetTest, FactoryStateIsWhatTheToolShowsBeforeTheDeviceReports) {
   Headset headset;
   EXPECT_EQ(Ask(headset, "AT+FPCMD1=8"), "OK\r\n+FPSTS1=8,123\r\n");

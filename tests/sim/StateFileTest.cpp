@@ -107,6 +107,10 @@ TEST(CommandLineTest, OptionsAndFaultsAreParsed) {
   EXPECT_EQ(line.faults.slow, std::chrono::milliseconds(200));
   EXPECT_EQ(line.faults.unplugAfter, 5);
   EXPECT_FALSE(line.help);
+  EXPECT_FALSE(line.verbose);
+  CommandLine verbose;
+  EXPECT_EQ(ParseCommandLine({"--verbose"}, verbose), "");
+  EXPECT_TRUE(verbose.verbose);
 
   CommandLine none;
   EXPECT_EQ(ParseCommandLine({}, none), "");
