@@ -27,15 +27,30 @@ constexpr char kSettingsFolder[] = "FPBFU";
 
 bool gFirstShow = true;
 
-// Design families stand for what the platform offers in their place.
-QString FontFamilyFor(int charset) {
+// Design families stand for what the platform offers in their place, best first. Windows lists
+// ours too: they are what a machine without its own has (wine, and the tests' font folder).
+QStringList FontFamiliesFor(int charset) {
   switch (charset) {
     case kShiftJisCharset:
-      return QStringLiteral("Noto Sans CJK JP");
+#ifdef _WIN32
+      return {QStringLiteral("Yu Gothic UI"), QStringLiteral("Meiryo UI"),
+              QStringLiteral("MS UI Gothic"), QStringLiteral("Noto Sans CJK JP")};
+#else
+      return {QStringLiteral("Noto Sans CJK JP")};
+#endif
     case kBig5Charset:
-      return QStringLiteral("Noto Sans CJK TC");
+#ifdef _WIN32
+      return {QStringLiteral("Microsoft JhengHei UI"), QStringLiteral("PMingLiU"),
+              QStringLiteral("Noto Sans CJK TC")};
+#else
+      return {QStringLiteral("Noto Sans CJK TC")};
+#endif
     default:
-      return QStringLiteral("Liberation Sans");
+#ifdef _WIN32
+      return {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")};
+#else
+      return {QStringLiteral("Liberation Sans")};
+#endif
   }
 }
 
@@ -225,7 +240,7 @@ int TMajorForm::LanguageFont(QFont& f) {
     charset = kBig5Charset;
     f.setPointSize(10);
   }
-  f.setFamily(FontFamilyFor(charset));
+  f.setFamilies(FontFamiliesFor(charset));
   return charset;
 }
 

@@ -13,6 +13,8 @@ using namespace resources;
 using toolkit::qt::Q;
 using toolkit::qt::S;
 namespace mb = toolkit::mb;
+// The settings file's path is made with the system's separator, after the folder as given.
+const std::string kSep(1, platform::kPathSeparator);
 
 TEST_F(MainformTest, CaptionTitleAndFontFollowTheLanguage) {
   struct Case {
@@ -198,7 +200,8 @@ TEST_F(MainformTest, TheRememberedFirmwareFileIsReadFromTheSettingsFile) {
     if (!c.contents.empty()) testsupport::WriteFile(appDataFolder + "/FPBFU/" + c.file, c.contents);
     auto form = MakeForm(c.program);
     EXPECT_EQ(form->SettingsFilePath,
-              appDataFolder + "/FPBFU/" + platform::ProgramBaseName(c.program) + ".INI");
+              appDataFolder + kSep + "FPBFU" + kSep + platform::ProgramBaseName(c.program) +
+                  ".INI");
     EXPECT_EQ(form->FirmwareFilePath, c.expected);
     EXPECT_EQ(S(form->DFUFileNameLabel->text()).find(c.expected.substr(0, 10)), 0u);
   }
@@ -278,8 +281,8 @@ TEST_F(MainformTest, AnUnusableSettingsFolderReadsEmptyAndIsReportedAtClose) {
   form->show();
   EXPECT_TRUE(form->close());
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(reports, (std::vector<std::string>{"Unable to write to " + appDataFolder +
-                                               "/FPBFU/qmr7-tool.INI."}));
+  EXPECT_EQ(reports, (std::vector<std::string>{"Unable to write to " + appDataFolder + kSep +
+                                               "FPBFU" + kSep + "qmr7-tool.INI."}));
   EXPECT_EQ(form->EngineHandle, 0u);
 }
 
