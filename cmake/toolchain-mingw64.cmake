@@ -19,3 +19,24 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Windows 10 and later: the calls the backends use are all older than that.
 set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")
 set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")
+
+# Qt for Windows, cross-built from Debian's source by scripts/build-qt-windows into a cache folder
+# (QMR7_QT_WINDOWS names another). The folder is a find root as well as a prefix: the find modes
+# above look for packages under the roots only.
+if(NOT QMR7_QT_WINDOWS)
+  if(DEFINED ENV{QMR7_QT_WINDOWS})
+    set(QMR7_QT_WINDOWS $ENV{QMR7_QT_WINDOWS})
+  else()
+    execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/build-qt-windows --prefix
+                    OUTPUT_VARIABLE QMR7_QT_WINDOWS OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE _qmr7_qt_result)
+    if(NOT _qmr7_qt_result EQUAL 0 OR NOT EXISTS ${QMR7_QT_WINDOWS}/.complete)
+      set(QMR7_QT_WINDOWS "")
+    endif()
+  endif()
+  set(QMR7_QT_WINDOWS "${QMR7_QT_WINDOWS}" CACHE PATH "Qt for Windows (scripts/build-qt-windows)")
+endif()
+if(QMR7_QT_WINDOWS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${QMR7_QT_WINDOWS})
+  list(APPEND CMAKE_PREFIX_PATH ${QMR7_QT_WINDOWS})
+endif()
