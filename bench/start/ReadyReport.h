@@ -3,7 +3,11 @@
 // benchmark passed as its first argument. Both programs measured use the same report.
 #pragma once
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <QAbstractEventDispatcher>
 #include <QEvent>
@@ -39,7 +43,11 @@ class ReadyReport final : public QObject {
     reported_ = true;
     const char ready = 'r';
     // A failed write leaves the benchmark waiting, which reports it.
+#ifdef _WIN32
+    [[maybe_unused]] const int n = ::_write(fd_, &ready, 1);
+#else
     [[maybe_unused]] const ssize_t n = ::write(fd_, &ready, 1);
+#endif
   }
 
   int fd_;

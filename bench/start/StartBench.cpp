@@ -3,7 +3,9 @@
 // platform with private configuration and runtime folders. Medians of RUNS starts each (after
 // one uncounted start of each), and their ratio. Target: at most 1.3.
 //
-//   qmr7-bench-start [RUNS]     (default 20)
+//   qmr7-bench-start [RUNS]                       (default 20)
+//   qmr7-bench-start --wine WINE_RUN DIR [RUNS]   the Windows build's two programs in DIR, each
+//                                                 started through WINE_RUN (scripts/wine-run)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -42,24 +44,35 @@ double Median(std::vector<double> v) {
   std::exit(1);
 }
 
+// How the programs are started: directly, or a Windows build through wine.
+struct Launcher {
+  std::string wineRun;  // empty: directly
+};
+
 // Starts `program`, which reports on the pipe it is given, and returns the time until it did.
-double TimeToReady(const std::string& program) {
+double TimeToReady(const Launcher& launcher, const std::string& program) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) Fail("no pipe");
-  // Only the write end reaches the child, under the number it is told.
+  // Only the write end reaches the child, under the number it is told. A Windows program gets it
+  // as its standard output, the one descriptor wine hands on.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  constexpr int kChildFd = 3;
-  posix_spawn_file_actions_adddup2(&actions, fds[1], kChildFd);
+  const bool wine = !launcher.wineRun.empty();
+  const int childFd = wine ? STDOUT_FILENO : 3;
+  posix_spawn_file_actions_adddup2(&actions, fds[1], childFd);
   // Qt's notes about the offscreen platform would only clutter the figures.
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  if (!wine) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string fdText = std::to_string(kChildFd);
-  char* argv[] = {const_cast<char*>(program.c_str()), fdText.data(), nullptr};
+  std::string fdText = std::to_string(childFd);
+  std::vector<char*> argv;
+  if (wine) argv.push_back(const_cast<char*>(launcher.wineRun.c_str()));
+  argv.push_back(const_cast<char*>(program.c_str()));
+  argv.push_back(fdText.data());
+  argv.push_back(nullptr);
 
   pid_t child = 0;
   const auto start = Clock::now();
-  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
   if (spawned != 0) Fail("cannot start " + program);
@@ -107,34 +120,48 @@ class PrivateFolders {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  Launcher launcher;
+  auto folder = std::filesystem::canonical("/proc/self/exe").parent_path();
+  std::string suffix;
+  if (!args.empty() && args[0] == "--wine") {
+    if (args.size() < 3) Fail("--wine needs scripts/wine-run and the Windows programs' folder");
+    launcher.wineRun = std::filesystem::absolute(args[1]).string();
+    folder = std::filesystem::absolute(args[2]);
+    suffix = ".exe";
+    args.erase(args.begin(), args.begin() + 3);
+  }
+  const int runs = !args.empty() ? std::atoi(args[0].c_str()) : 20;
   if (runs <= 0) Fail("RUNS must be a positive number");
-  const auto here = std::filesystem::canonical("/proc/self/exe").parent_path();
-  const std::string tool = (here / "qmr7-bench-start-tool").string();
-  const std::string minimal = (here / "qmr7-bench-start-minimal").string();
+  const std::string tool = (folder / ("qmr7-bench-start-tool" + suffix)).string();
+  const std::string minimal = (folder / ("qmr7-bench-start-minimal" + suffix)).string();
+  const auto timeToReady = [&launcher](const std::string& program) {
+    return TimeToReady(launcher, program);
+  };
 
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const PrivateFolders folders;
 
-  TimeToReady(tool);
-  TimeToReady(minimal);
+  timeToReady(tool);
+  timeToReady(minimal);
   std::vector<double> toolTimes;
   std::vector<double> minimalTimes;
   for (int i = 0; i < runs; ++i) {
     // Alternating which goes first, so that neither always follows the other's shutdown.
     if (i % 2 == 0) {
-      toolTimes.push_back(TimeToReady(tool));
-      minimalTimes.push_back(TimeToReady(minimal));
+      toolTimes.push_back(timeToReady(tool));
+      minimalTimes.push_back(timeToReady(minimal));
     } else {
-      minimalTimes.push_back(TimeToReady(minimal));
-      toolTimes.push_back(TimeToReady(tool));
+      minimalTimes.push_back(timeToReady(minimal));
+      toolTimes.push_back(timeToReady(tool));
     }
   }
   const double toolMedian = Median(toolTimes);
   const double minimalMedian = Median(minimalTimes);
   const auto [toolMin, toolMax] = std::minmax_element(toolTimes.begin(), toolTimes.end());
   const auto [minMin, minMax] = std::minmax_element(minimalTimes.begin(), minimalTimes.end());
-  std::printf("start until shown and idle, %d starts each (offscreen)\n", runs);
+  std::printf("start until shown and idle, %d starts each (offscreen%s)\n", runs,
+              launcher.wineRun.empty() ? "" : "; Windows build under wine");
   std::printf("  %-22s median %7.1f ms   range %7.1f to %7.1f ms\n", "one-button program",
               minimalMedian, *minMin, *minMax);
   std::printf("  %-22s median %7.1f ms   range %7.1f to %7.1f ms\n", "the tool", toolMedian,
