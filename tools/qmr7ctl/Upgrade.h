@@ -29,7 +29,7 @@ struct UpgradeSystem {
   std::function<void(std::chrono::milliseconds)> sleep;
   std::function<usbenum::UsbDetection()> walkUsb;
   std::function<DFUEngineHandle()> createEngine;
-  // What the drivers say of the headset when no device usable is found; unset: nothing.
+  // What the drivers say of the headset when no usable device is found; unset: nothing.
   std::function<dfu::winusb::HeadsetDriverCheck()> checkDriver;
   // From this call on, Ctrl-C is counted instead of ending the program.
   std::function<void()> catchInterrupts;
