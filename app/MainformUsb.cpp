@@ -2,6 +2,7 @@
 // runs (its configuration string, found by the USB tree walk).
 #include "app/Mainform.h"
 #include "app/UsbConfiguration.h"
+#include "app/UsbDriverNote.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 
@@ -39,7 +40,16 @@ void TMajorForm::DetectUsbDevice() {
     BdAddrInfoLabel->setText(QString());
     UsbDeviceFound = false;
     UpdateControlStates();
-    if (ReportNoDevice) ShowMessage(kTextNoUsbDevice, kTextCaptionNote, mb::kOk | mb::kIconWarning);
+    if (ReportNoDevice) {
+      // A headset that Windows left without WinUSB is there, but unusable: say that instead.
+      const std::string driverNote = HeadsetDriverNote(Engine().CheckHeadsetDriver());
+      if (driverNote.empty()) {
+        ShowMessage(kTextNoUsbDevice, kTextCaptionNote, mb::kOk | mb::kIconWarning);
+      } else {
+        services_.ui.ShowMessageBox(driverNote, LoadText(kTextCaptionNote),
+                                    mb::kOk | mb::kIconWarning);
+      }
+    }
     return;
   }
 

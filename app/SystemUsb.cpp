@@ -15,6 +15,10 @@ std::uint32_t SystemUpgradeEngine::GetUSBDeviceNames(DFUEngineHandle handle, cha
   return DFUEngine_GetUSBDeviceNames(handle, names);
 }
 
+dfu::winusb::HeadsetDriverCheck SystemUpgradeEngine::CheckHeadsetDriver() {
+  return usbenum::CheckSystemHeadsetDriver();
+}
+
 std::string ScanSystemUsbTree() {
   return usbenum::WalkSystemUsb().configText;
 }

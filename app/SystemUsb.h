@@ -12,6 +12,7 @@ namespace app {
 class SystemUpgradeEngine final : public UpgradeEngine {
  public:
   std::uint32_t GetUSBDeviceNames(DFUEngineHandle handle, char* names) override;
+  dfu::winusb::HeadsetDriverCheck CheckHeadsetDriver() override;
 };
 
 // The configuration string the walk finds (upper case), or empty.

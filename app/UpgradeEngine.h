@@ -10,6 +10,7 @@
 #include <string>
 
 #include "upgrade/DFUEngine.h"
+#include "upgrade/WinUsbRules.h"
 
 namespace app {
 
@@ -43,6 +44,14 @@ class UpgradeEngine {
   }
   virtual bool StartManifest(DFUEngineHandle handle) {
     return DFUEngine_StartManifest(handle) != 0;
+  }
+
+  // Not an engine call: what the system's drivers say of the headset when the engine lists no
+  // device (usbenum::CheckSystemHeadsetDriver). Here: nothing to say.
+  virtual dfu::winusb::HeadsetDriverCheck CheckHeadsetDriver() {
+    dfu::winusb::HeadsetDriverCheck check;
+    check.verdict = dfu::winusb::HeadsetOnUsb::Usual;
+    return check;
   }
 
   // The engine of the system: the calls as they are.

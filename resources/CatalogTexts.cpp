@@ -96,6 +96,17 @@ constexpr std::array<CatalogEntry, kCatalogSize> kCatalog = {{
      "MB.",
      "選択したファームウエアファイルが大きすぎます。デバイスのファームウエアファイルは16MB以下です"
      "。"},
+    // Not among the original texts: the headset is on USB, but Windows gives its DFU interface no
+    // usable WinUSB driver (upgrade/WinUsbRules.h); %s is its USB ids.
+    {30216,
+     "The QM-R7 headset is connected over USB (USB ID %s), but Windows has no working WinUSB "
+     "driver for its DFU interface, which the firmware upgrade needs. \n\n Please install the "
+     "WinUSB driver for the headset as README describes under \"Windows: the USB driver\", and "
+     "try again.",
+     "QM-R7ヘッドセットはUSBで接続されています（USB ID "
+     "%s）が、ファームウエアのアップデートに必要なW"
+     "inUSBドライバーがDFUインターフェースで動作していません。READMEの「Windows: the USB "
+     "driver」の手順でWinUSBドライバーをインストールしてから、もう一度やり直してください。"},
     {30231, "Firmware file", "ファームウエアファイル"},
     {30232, "psr file", "PSRファイル"},
     {30233, "Device address", "デバイスアドレス"},

@@ -67,6 +67,7 @@ inline constexpr TextId kTextUpgradeRunning = 30212;
 inline constexpr TextId kTextAlmostDone = 30213;
 inline constexpr TextId kTextWrongModel = 30214;
 inline constexpr TextId kTextFirmwareTooLarge = 30215;
+inline constexpr TextId kTextWinUsbMissing = 30216;
 inline constexpr TextId kTextFirmwareFileField = 30231;
 inline constexpr TextId kTextPsrFileField = 30232;
 inline constexpr TextId kTextDeviceAddressField = 30233;

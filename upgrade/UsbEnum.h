@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "upgrade/WinUsbRules.h"
+
 namespace usbioctl {
 class UsbIo;
 }
@@ -107,6 +109,12 @@ UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);
 // folder: the default registry). Windows: the host controllers through the hub requests; the
 // registry's virtual devices live on Linux only, so the folder is not used there.
 UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
+
+// What this machine's drivers say of the headset's DFU interface, for a caller that found no
+// device it can use. Windows: the configuration manager's answers for every present USB device
+// node, judged by dfu::winusb::CheckHeadsetDriver. Linux: usbfs reaches a device whatever drives
+// its interfaces, so there is nothing to say: Usual.
+dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver();
 
 // Linux: the buses under `<sysRoot>/bus/usb/devices` in number order, each root hub counted with
 // the controller device it lies under; descriptors come from each device's `descriptors` attribute,

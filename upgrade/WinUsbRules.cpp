@@ -4,6 +4,7 @@
 #include <array>
 
 #include "toolkit/Utf.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace dfu::winusb {
 namespace {
@@ -26,6 +27,30 @@ std::string UpperAscii(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(), Upper);
   return out;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Upper(x) == Upper(y); });
+}
+
+// Four hexadecimal digits at the start of `text`.
+std::optional<std::uint16_t> Hex4(std::string_view text) {
+  if (text.size() < 4) return std::nullopt;
+  unsigned value = 0;
+  for (const char c : text.substr(0, 4)) {
+    const char u = Upper(c);
+    unsigned digit = 0;
+    if (u >= '0' && u <= '9') {
+      digit = static_cast<unsigned>(u - '0');
+    } else if (u >= 'A' && u <= 'F') {
+      digit = static_cast<unsigned>(u - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    value = value * 16 + digit;
+  }
+  return static_cast<std::uint16_t>(value);
 }
 
 }  // namespace
@@ -66,6 +91,70 @@ bool HasDfuCompatibleId(const std::vector<std::string>& compatibleIds) {
     const std::string upper = UpperAscii(id);
     return std::find(kDfuIds.begin(), kDfuIds.end(), upper) != kDfuIds.end();
   });
+}
+
+std::optional<UsbIds> UsbIdsOf(std::string_view instanceId) {
+  // The ids are the device id's first fields: "VID_xxxx&PID_xxxx", after the enumerator.
+  const std::size_t first = instanceId.find('\\');
+  if (first == std::string_view::npos) return std::nullopt;
+  const std::string id = UpperAscii(instanceId.substr(first + 1));
+  if (id.size() < 17 || !id.starts_with("VID_") || id.compare(8, 5, "&PID_") != 0)
+    return std::nullopt;
+  const auto vendor = Hex4(std::string_view(id).substr(4));
+  const auto product = Hex4(std::string_view(id).substr(13));
+  if (!vendor || !product) return std::nullopt;
+  // Five hexadecimal digits are no product id.
+  if (id.size() > 17 && id[17] != '&' && id[17] != '\\') return std::nullopt;
+  return UsbIds{*vendor, *product};
+}
+
+std::string UsbIdText(UsbIds ids) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint16_t value : {ids.vendor, ids.product}) {
+    if (!text.empty()) text += ':';
+    for (int shift = 12; shift >= 0; shift -= 4)
+      text += kDigits[(value >> shift) & 0xF];
+  }
+  return text;
+}
+
+DfuDriverState DriverStateOf(const DeviceNode& node) {
+  // A failed install can leave the service of an earlier driver behind: the problem code tells.
+  if (node.service.empty() || node.problem == kProblemFailedInstall ||
+      node.problem == kProblemNotConfigured) {
+    return DfuDriverState::NoDriver;
+  }
+  if (!SameText(node.service, "WinUSB")) return DfuDriverState::OtherDriver;
+  if (node.problem != 0) return DfuDriverState::WinUsbProblem;
+  // The transport opens a device only through an interface class its hardware key names; WinUSB
+  // picked by hand in the device manager names none.
+  if (node.interfaceGuids.empty()) return DfuDriverState::NoInterfaceClass;
+  return DfuDriverState::Usable;
+}
+
+bool IsUsableDfuInterface(const DeviceNode& node) {
+  return HasDfuCompatibleId(node.compatibleIds) && DriverStateOf(node) == DfuDriverState::Usable;
+}
+
+HeadsetDriverCheck CheckHeadsetDriver(std::span<const DeviceNode> nodes) {
+  HeadsetDriverCheck check;
+  for (const DeviceNode& node : nodes) {
+    const auto ids = UsbIdsOf(node.instanceId);
+    if (!ids || dfu::FindQuirk(ids->vendor, ids->product) == nullptr) continue;
+    if (check.verdict == HeadsetOnUsb::Absent) check.verdict = HeadsetOnUsb::Usual;
+    if (!HasDfuCompatibleId(node.compatibleIds)) continue;
+    const DfuDriverState state = DriverStateOf(node);
+    if (state == DfuDriverState::Usable) continue;
+    check.verdict = HeadsetOnUsb::WithoutWinUsb;
+    check.ids = *ids;
+    check.instanceId = node.instanceId;
+    check.state = state;
+    check.service = node.service;
+    check.problem = node.problem;
+    break;
+  }
+  return check;
 }
 
 std::vector<std::string> MultiStrings(std::u16string_view value) {

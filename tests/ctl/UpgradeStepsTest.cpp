@@ -2,9 +2,13 @@
 // before anything is sent, the USB search and its limit, Ctrl-C, and the progress line.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/ctl/CtlFixture.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "tools/qmr7ctl/Upgrade.h"
+#include "tools/qmr7ctl/UsbDriver.h"
+#include "upgrade/DfuEngineCore.h"
 
 namespace qmr7ctl::testing {
 namespace {
@@ -115,6 +119,138 @@ TEST_F(UpgradeStepsTest, NoHeadsetPortAndNothingOnUsbIsNoDevice) {
   EXPECT_EQ(walks, 1);
   EXPECT_EQ(connects, 0);
   EXPECT_NE(err.find("No serial port found."), std::string::npos) << err;
+}
+
+// Windows' drivers as the configuration manager would have them, asked only when no usable device
+// is found: a headset without WinUSB is named with its state instead of the usual failure.
+TEST_F(UpgradeStepsTest, TheHeadsetWithoutWinUsbIsNamedWhereNoDeviceCanBeUsed) {
+  using dfu::winusb::DfuDriverState;
+  using dfu::winusb::HeadsetOnUsb;
+  struct Case {
+    const char* name;
+    bool port;       // the headset answers on its port (and is asked for command 20)
+    bool walkFinds;  // the USB walk finds it
+    HeadsetOnUsb verdict;
+    DfuDriverState state;
+    const char* service;
+    std::uint32_t problem;
+    Exit exit;
+    const char* ending;  // of the error output
+  };
+  const char* const kUsual = "qmr7ctl: An error occurs during firmware upgrade.\n";
+  const Case cases[] = {
+      {"FoundByTheWalkWithoutADriver", true, true, HeadsetOnUsb::WithoutWinUsb,
+       DfuDriverState::NoDriver, "", 28, Exit::NoDevice,
+       "qmr7ctl: The headset is on USB (USB ID 1209:7208), but Windows has no working WinUSB "
+       "driver for its DFU interface (no driver installed, code 28), which the firmware upgrade "
+       "needs. Install WinUSB for it as README describes under \"Windows: the USB driver\", then "
+       "run 'qmr7ctl upgrade FILE' again.\n"},
+      {"FoundByTheWalkDriversAsUsual",
+       true,
+       true,
+       HeadsetOnUsb::Usual,
+       {},
+       "",
+       0,
+       Exit::UpgradeFailed,
+       kUsual},
+      {"FoundByTheWalkNoHeadsetToTheDrivers",
+       true,
+       true,
+       HeadsetOnUsb::Absent,
+       {},
+       "",
+       0,
+       Exit::UpgradeFailed,
+       kUsual},
+      {"NotFoundWithAnotherDriver", true, false, HeadsetOnUsb::WithoutWinUsb,
+       DfuDriverState::OtherDriver, "libusbK", 0, Exit::NoDevice,
+       "(USB ID 1209:7208), but Windows has no working WinUSB driver for its DFU interface "
+       "(driver: libusbK), which"},
+      {"NotFoundDriversAsUsual",
+       true,
+       false,
+       HeadsetOnUsb::Usual,
+       {},
+       "",
+       0,
+       Exit::NoDevice,
+       "qmr7ctl: Your computer is not connected to a Bluetooth device. Please check if your "
+       "device is correctly connected to the computer.\n"},
+      {"NoPortAndFoundInDfuModeWithWinUsbDisabled", false, true, HeadsetOnUsb::WithoutWinUsb,
+       DfuDriverState::WinUsbProblem, "WinUSB", 22, Exit::NoDevice, "(driver: WinUSB, code 22)"},
+      {"NoPortNothingFoundWinUsbWithoutAClass", false, false, HeadsetOnUsb::WithoutWinUsb,
+       DfuDriverState::NoInterfaceClass, "WinUSB", 0, Exit::NoDevice,
+       "(WinUSB without a device interface GUID)"},
+      {"NoPortNothingFoundNoHeadset",
+       false,
+       false,
+       HeadsetOnUsb::Absent,
+       {},
+       "",
+       0,
+       Exit::NoDevice,
+       "No serial port found. Is the headset connected?\n"},
+  };
+  std::vector<DFUEngineHandle> engines;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    err.clear();
+    if (!c.port) ports.ports.clear();
+    system.walkUsb = [&] {
+      usbenum::UsbDetection found;
+      if (c.walkFinds) {
+        found.configText = "FW:QMR7_200.XPV PSR:QMR7.PSR";
+        found.deviceName = "usb:USB\\ROOT_HUB30\\4&1A2B3C&0&0/2";
+        found.idVendor = 0x1209;
+        found.idProduct = 0x7208;
+      }
+      return found;
+    };
+    // An engine without a transport lists no device, as the WinUSB transport lists none that
+    // WinUSB does not serve.
+    system.createEngine = [&] {
+      engines.push_back(
+          dfu::RegisterEngine(std::make_unique<dfu::Engine>(dfu::EngineEnvironment{})));
+      return engines.back();
+    };
+    int checks = 0;
+    system.checkDriver = [&] {
+      ++checks;
+      dfu::winusb::HeadsetDriverCheck check;
+      check.verdict = c.verdict;
+      if (c.verdict == HeadsetOnUsb::WithoutWinUsb) {
+        check.ids = {0x1209, 0x7208};
+        check.instanceId = "USB\\VID_1209&PID_7208\\5&ABC&0&2";
+        check.state = c.state;
+        check.service = c.service;
+        check.problem = c.problem;
+      }
+      return check;
+    };
+    EXPECT_EQ(Ctl({"upgrade", Firmware("QMR7_200.dfu")}), static_cast<int>(c.exit));
+    EXPECT_NE(err.find(c.ending), std::string::npos) << err;
+    if (c.ending[std::strlen(c.ending) - 1] == '\n') {
+      EXPECT_TRUE(err.ends_with(c.ending)) << err;
+    }
+    EXPECT_EQ(checks, 1);
+  }
+
+  // In Japanese, with the state in Japanese too.
+  qmr7ctl::SetLanguage(resources::Language::Japanese);
+  dfu::winusb::HeadsetDriverCheck check;
+  check.verdict = HeadsetOnUsb::WithoutWinUsb;
+  check.ids = {0x1209, 0x7207};
+  check.state = DfuDriverState::NoDriver;
+  check.problem = 28;
+  const std::string japanese = WinUsbMissingText(check);
+  qmr7ctl::SetLanguage(resources::Language::English);
+  EXPECT_NE(japanese.find("USB ID 1209:7207"), std::string::npos) << japanese;
+  EXPECT_NE(
+      japanese.find("\xef\xbc\x88ドライバーがインストールされていません, コード 28\xef\xbc\x89"),
+      std::string::npos)
+      << japanese;
+  EXPECT_NE(japanese.find("WinUSB"), std::string::npos);
 }
 
 TEST(UpgradeInterrupt, WhatEachPressMeans) {

@@ -36,8 +36,14 @@ class ScriptedEngine final : public UpgradeEngine {
     names[name->size() + 1] = '\0';
     return 1;
   }
+  dfu::winusb::HeadsetDriverCheck CheckHeadsetDriver() override {
+    ++driverChecks;
+    return driver;
+  }
 
   std::optional<std::string> name;
+  dfu::winusb::HeadsetDriverCheck driver;  // Absent unless a test says otherwise
+  int driverChecks = 0;
   std::uint32_t appearAt = 0;
   int polls = 0;
 
@@ -124,6 +130,68 @@ TEST_F(ControllerWindowTest, NoDeviceEmptiesTheLabelsAndWarnsUnlessToldNotTo) {
       expected.push_back(Box(kTextNoUsbDevice, kTextCaptionNote, mb::kOk | mb::kIconWarning));
     EXPECT_EQ(ui.boxes, expected);
   }
+}
+
+TEST_F(ControllerWindowTest, NoDeviceWithTheHeadsetWithoutWinUsbSaysSoInsteadInBothLanguages) {
+  using dfu::winusb::HeadsetOnUsb;
+  dfu::winusb::HeadsetDriverCheck withoutWinUsb;
+  withoutWinUsb.verdict = HeadsetOnUsb::WithoutWinUsb;
+  withoutWinUsb.ids = {0x1209, 0x7208};
+  withoutWinUsb.state = dfu::winusb::DfuDriverState::NoDriver;
+  dfu::winusb::HeadsetDriverCheck usual;
+  usual.verdict = HeadsetOnUsb::Usual;
+  const struct {
+    const char* name;
+    dfu::winusb::HeadsetDriverCheck driver;
+    bool driverNote;
+  } cases[] = {
+      {"no headset", {}, false},
+      {"the headset without WinUSB", withoutWinUsb, true},
+      {"the headset, drivers as usual", usual, false},
+  };
+  for (const Language language : {Language::English, Language::Japanese}) {
+    SetLanguage(language);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (language == Language::Japanese ? " (ja)" : " (en)"));
+      ui.boxes.clear();
+      scripted.driver = c.driver;
+      form->ReportNoDevice = true;
+      form->DetectUsbDevice();
+      EXPECT_FALSE(form->UsbDeviceFound);
+      ASSERT_EQ(ui.boxes.size(), 1u);
+      if (!c.driverNote) {
+        EXPECT_EQ(ui.boxes[0], Box(kTextNoUsbDevice, kTextCaptionNote, mb::kOk | mb::kIconWarning));
+        continue;
+      }
+      // Which device, that WinUSB is missing, and where the steps are.
+      std::string expected = LoadText(kTextWinUsbMissing);
+      expected.replace(expected.find("%s"), 2, "1209:7208");
+      EXPECT_EQ(ui.boxes[0].text, expected);
+      EXPECT_NE(ui.boxes[0].text.find("WinUSB"), std::string::npos);
+      EXPECT_NE(ui.boxes[0].text.find("1209:7208"), std::string::npos);
+      EXPECT_NE(ui.boxes[0].text.find("Windows: the USB driver"), std::string::npos);
+      EXPECT_EQ(ui.boxes[0].caption, LoadText(kTextCaptionNote));
+      EXPECT_EQ(ui.boxes[0].flags, mb::kOk | mb::kIconWarning);
+    }
+  }
+  SetLanguage(Language::English);
+
+  // After a failed run the window looks again without a word, whatever the drivers say.
+  ui.boxes.clear();
+  scripted.driver = withoutWinUsb;
+  form->ReportNoDevice = false;
+  form->DetectUsbDevice();
+  EXPECT_TRUE(ui.boxes.empty());
+
+  // A device the engine lists is used as it is: the drivers are not asked.
+  scripted.driverChecks = 0;
+  scripted.name = "sim:1";
+  scripted.appearAt = 0;
+  form->ReportNoDevice = true;
+  form->DetectUsbDevice();
+  EXPECT_TRUE(form->UsbDeviceFound);
+  EXPECT_EQ(scripted.driverChecks, 0);
+  EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(ControllerWindowTest, AFoundDeviceShowsWhatItRuns) {

@@ -30,6 +30,12 @@ TEST(Win32UsbIo, TheWalkOfThisMachine) {
   EXPECT_FALSE(usbenum::WalkSystemUsb().Found());
 }
 
+TEST(Win32UsbIo, TheDriverCheckOfThisMachine) {
+  if (!UnderWine()) GTEST_SKIP() << "Windows: what the check finds depends on what is attached";
+  // The configuration manager answers, with no headset among its USB nodes.
+  EXPECT_EQ(usbenum::CheckSystemHeadsetDriver().verdict, dfu::winusb::HeadsetOnUsb::Absent);
+}
+
 TEST(WinUsbTransport, NamesItOwnsAndADeviceThatIsNotThere) {
   const auto transport = dfu::MakeWinUsbTransport();
   EXPECT_TRUE(transport->Owns("usb:USB\\ROOT_HUB30\\4&1A2B3C&0&0/2"));

@@ -1,10 +1,16 @@
 // What the Windows USB backends decide without Windows: the names the walk and the transport share,
-// which devices count as DFU devices, and what a system error from WinUSB makes of an engine run.
+// which devices count as DFU devices, whether WinUSB serves the headset's DFU interface, and what a
+// system error from WinUSB makes of an engine run.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
 
 #include "tests/upgrade/EngineHarness.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "upgrade/DfuNames.h"
+#include "upgrade/DfuQuirks.h"
 #include "upgrade/WinUsbRules.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
@@ -62,6 +68,235 @@ TEST(WinUsbNames, MultiStringsEndAtTheEmptyEntry) {
   EXPECT_EQ(winusb::MultiStrings(std::u16string(u"x\0y", 3)), (std::vector<std::string>{"x", "y"}));
   EXPECT_TRUE(winusb::MultiStrings(std::u16string(u"\0x\0", 3)).empty());
   EXPECT_EQ(winusb::MultiStrings(u"\u00e9"), (std::vector<std::string>{"\xC3\xA9"}));
+}
+
+// --- The headset's DFU interface and its driver ----------------------------------------------
+
+using winusb::DeviceNode;
+using winusb::DfuDriverState;
+using winusb::HeadsetOnUsb;
+
+const std::vector<std::string> kDfuModeIds = {"USB\\Class_FE&SubClass_01&Prot_02",
+                                              "USB\\Class_FE&SubClass_01", "USB\\Class_FE"};
+const std::vector<std::string> kRunTimeIds = {"USB\\Class_FE&SubClass_01&Prot_01",
+                                              "USB\\Class_FE&SubClass_01", "USB\\Class_FE"};
+const std::vector<std::string> kCompositeIds = {"USB\\DevClass_00&SubClass_00&Prot_00",
+                                                "USB\\DevClass_00", "USB\\COMPOSITE"};
+const std::vector<std::string> kSerialIds = {"USB\\Class_02&SubClass_02&Prot_01",
+                                             "USB\\Class_02&SubClass_02", "USB\\Class_02"};
+const std::vector<std::string> kGuid = {"{16ECCDDD-BD54-45CF-A11F-2426BF217850}"};
+
+TEST(WinUsbDriver, UsbIdsOfAnInstanceOrHardwareId) {
+  const struct {
+    const char* id;
+    std::optional<winusb::UsbIds> ids;
+  } cases[] = {
+      {"USB\\VID_1209&PID_7208\\5&ABC&0&2", winusb::UsbIds{0x1209, 0x7208}},
+      {"usb\\vid_1209&pid_7207&mi_02\\6&1a2b&0&0002", winusb::UsbIds{0x1209, 0x7207}},
+      {"USB\\VID_ABCD&PID_00EF", winusb::UsbIds{0xABCD, 0x00EF}},
+      {"USB\\VID_1209&PID_7207&REV_0100", winusb::UsbIds{0x1209, 0x7207}},
+      {"USB\\ROOT_HUB30\\4&1A2B3C&0&0", std::nullopt},
+      {"USB\\VID_12G9&PID_7207\\1", std::nullopt},
+      {"USB\\VID_1209&PID_72071\\1", std::nullopt},
+      {"USB\\VID_1209&PID_72", std::nullopt},
+      {"USB\\VID_1209", std::nullopt},
+      {"VID_1209&PID_7207", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(winusb::UsbIdsOf(c.id), c.ids) << c.id;
+  EXPECT_EQ(winusb::UsbIdText({0x1209, 0x7208}), "1209:7208");
+  EXPECT_EQ(winusb::UsbIdText({0xABCD, 0x00EF}), "abcd:00ef");
+}
+
+TEST(WinUsbDriver, TheStateOfANodeByItsServiceProblemAndInterfaceClass) {
+  const struct {
+    const char* name;
+    const char* service;
+    std::uint32_t problem;
+    bool guid;
+    DfuDriverState state;
+  } cases[] = {
+      {"WinUsbStarted", "WinUSB", 0, true, DfuDriverState::Usable},
+      {"ServiceInOtherCase", "winusb", 0, true, DfuDriverState::Usable},
+      {"NoServiceAfterAFailedInstall", "", winusb::kProblemFailedInstall, false,
+       DfuDriverState::NoDriver},
+      {"NoServiceYetNoProblem", "", 0, false, DfuDriverState::NoDriver},
+      {"NotConfigured", "", winusb::kProblemNotConfigured, false, DfuDriverState::NoDriver},
+      // The property of an earlier driver outlives a failed install.
+      {"FailedInstallWithAStaleService", "WinUSB", winusb::kProblemFailedInstall, true,
+       DfuDriverState::NoDriver},
+      {"AnotherDriver", "libusbK", 0, false, DfuDriverState::OtherDriver},
+      {"AnotherDriverWithAProblem", "usbser", 10, false, DfuDriverState::OtherDriver},
+      {"WinUsbDisabled", "WinUSB", 22, true, DfuDriverState::WinUsbProblem},
+      {"WinUsbFailedToStart", "WinUSB", 10, true, DfuDriverState::WinUsbProblem},
+      {"WinUsbPickedByHandWithoutAClass", "WinUSB", 0, false, DfuDriverState::NoInterfaceClass},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceNode node{"USB\\VID_1209&PID_7208\\5&ABC&0&2", kDfuModeIds, c.service, c.problem,
+                    c.guid ? kGuid : std::vector<std::string>{}};
+    EXPECT_EQ(winusb::DriverStateOf(node), c.state);
+    EXPECT_EQ(winusb::IsUsableDfuInterface(node), c.state == DfuDriverState::Usable);
+    // Only a DFU interface is one the transport uses, however well WinUSB drives it.
+    node.compatibleIds = kCompositeIds;
+    EXPECT_FALSE(winusb::IsUsableDfuInterface(node));
+  }
+}
+
+// Device trees as the configuration manager lists them.
+struct TreeCase {
+  const char* name;
+  std::vector<DeviceNode> nodes;
+  HeadsetOnUsb verdict;
+  winusb::UsbIds ids;  // for WithoutWinUsb
+  DfuDriverState state;
+  const char* instanceId;
+};
+
+const DeviceNode kRootHub{"USB\\ROOT_HUB30\\4&1A2B3C&0&0", {}, "USBHUB3", 0, {}};
+const DeviceNode kMouse{
+    "USB\\VID_046D&PID_C077\\5&1&0&3", {"USB\\Class_03&SubClass_01&Prot_02"}, "HidUsb", 0, {}};
+// Another maker's DFU device that nobody installed a driver for.
+const DeviceNode kOtherDfuDevice{
+    "USB\\VID_0483&PID_DF11\\3577", kDfuModeIds, "", winusb::kProblemFailedInstall, {}};
+
+DeviceNode DfuMode(std::string service, std::uint32_t problem, std::vector<std::string> guids) {
+  return {"USB\\VID_1209&PID_7208\\5&ABC&0&2", kDfuModeIds, std::move(service), problem,
+          std::move(guids)};
+}
+DeviceNode RunTimeFunction(std::string service, std::uint32_t problem) {
+  return {
+      "USB\\VID_1209&PID_7207&MI_02\\6&1A2B&0&0002", kRunTimeIds, std::move(service), problem, {}};
+}
+const DeviceNode kCompositeParent{
+    "USB\\VID_1209&PID_7207\\5&ABC&0&2", kCompositeIds, "usbccgp", 0, {}};
+const DeviceNode kSerialFunction{
+    "USB\\VID_1209&PID_7207&MI_00\\6&1A2B&0&0000", kSerialIds, "usbser", 0, {}};
+// The run-time headset as one device whose only interface is the DFU one.
+DeviceNode RunTimeDevice(std::string service, std::uint32_t problem,
+                         std::vector<std::string> guids) {
+  return {"USB\\VID_1209&PID_7207\\5&ABC&0&2", kRunTimeIds, std::move(service), problem,
+          std::move(guids)};
+}
+
+const TreeCase kTrees[] = {
+    {"NothingAttached", {kRootHub}, HeadsetOnUsb::Absent, {}, {}, ""},
+    {"OnlyOtherDevicesWithoutDrivers",
+     {kRootHub, kMouse, kOtherDfuDevice},
+     HeadsetOnUsb::Absent,
+     {},
+     {},
+     ""},
+    {"DfuModeWithWinUsb",
+     {kRootHub, kOtherDfuDevice, DfuMode("WinUSB", 0, kGuid)},
+     HeadsetOnUsb::Usual,
+     {},
+     {},
+     ""},
+    {"DfuModeWithoutADriver",
+     {kRootHub, kMouse, DfuMode("", winusb::kProblemFailedInstall, {})},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7208},
+     DfuDriverState::NoDriver,
+     "USB\\VID_1209&PID_7208\\5&ABC&0&2"},
+    {"DfuModeWithAnotherDriver",
+     {kRootHub, DfuMode("libusb0", 0, {})},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7208},
+     DfuDriverState::OtherDriver,
+     "USB\\VID_1209&PID_7208\\5&ABC&0&2"},
+    {"DfuModeWithWinUsbDisabled",
+     {DfuMode("WinUSB", 22, kGuid)},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7208},
+     DfuDriverState::WinUsbProblem,
+     "USB\\VID_1209&PID_7208\\5&ABC&0&2"},
+    {"DfuModeWithWinUsbPickedByHand",
+     {DfuMode("WinUSB", 0, {})},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7208},
+     DfuDriverState::NoInterfaceClass,
+     "USB\\VID_1209&PID_7208\\5&ABC&0&2"},
+    {"RunTimeDeviceWithoutADriver",
+     {kRootHub, RunTimeDevice("", winusb::kProblemFailedInstall, {})},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7207},
+     DfuDriverState::NoDriver,
+     "USB\\VID_1209&PID_7207\\5&ABC&0&2"},
+    {"RunTimeDeviceWithWinUsb",
+     {kRootHub, RunTimeDevice("WinUSB", 0, kGuid)},
+     HeadsetOnUsb::Usual,
+     {},
+     {},
+     ""},
+    // Composite: the parent is the composite driver's, the serial function the serial driver's;
+    // only the DFU function is judged.
+    {"CompositeWithTheDfuFunctionWithoutADriver",
+     {kRootHub, kCompositeParent, kSerialFunction,
+      RunTimeFunction("", winusb::kProblemFailedInstall)},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7207},
+     DfuDriverState::NoDriver,
+     "USB\\VID_1209&PID_7207&MI_02\\6&1A2B&0&0002"},
+    {"CompositeWithTheDfuFunctionOnWinUsb",
+     {kRootHub, kCompositeParent, kSerialFunction,
+      [] {
+        DeviceNode n = RunTimeFunction("WinUSB", 0);
+        n.interfaceGuids = kGuid;
+        return n;
+      }()},
+     HeadsetOnUsb::Usual,
+     {},
+     {},
+     ""},
+    // The headset is there, but no node of it is a DFU interface: nothing to say of drivers.
+    {"CompositeWithoutItsDfuFunctionListed",
+     {kRootHub, kCompositeParent, kSerialFunction},
+     HeadsetOnUsb::Usual,
+     {},
+     {},
+     ""},
+    // Two headsets: the one that lacks WinUSB is named, whatever the other has.
+    {"TwoHeadsetsOneWithoutWinUsb",
+     {DfuMode("WinUSB", 0, kGuid), RunTimeFunction("usbccgp", 0)},
+     HeadsetOnUsb::WithoutWinUsb,
+     {0x1209, 0x7207},
+     DfuDriverState::OtherDriver,
+     "USB\\VID_1209&PID_7207&MI_02\\6&1A2B&0&0002"},
+};
+
+class HeadsetDriverTest : public ::testing::TestWithParam<TreeCase> {};
+
+TEST_P(HeadsetDriverTest, TellsNoHeadsetAMissingWinUsbAndTheUsualCaseApart) {
+  const TreeCase& c = GetParam();
+  const winusb::HeadsetDriverCheck check = winusb::CheckHeadsetDriver(c.nodes);
+  EXPECT_EQ(check.verdict, c.verdict);
+  if (c.verdict != HeadsetOnUsb::WithoutWinUsb) return;
+  EXPECT_EQ(check.ids, c.ids);
+  EXPECT_EQ(check.state, c.state);
+  EXPECT_EQ(check.instanceId, c.instanceId);
+  const auto node = std::find_if(c.nodes.begin(), c.nodes.end(),
+                                 [&](const DeviceNode& n) { return n.instanceId == c.instanceId; });
+  ASSERT_NE(node, c.nodes.end());
+  EXPECT_EQ(check.service, node->service);
+  EXPECT_EQ(check.problem, node->problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, HeadsetDriverTest, ::testing::ValuesIn(kTrees),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(WinUsbDriver, EveryIdOfTheQuirksTableIsTheHeadsets) {
+  for (const Quirk& q : Quirks()) {
+    for (const std::uint16_t product : {q.runtimeProduct, q.dfuProduct}) {
+      char id[64];
+      std::snprintf(id, sizeof id, "USB\\VID_%04X&PID_%04X\\1", q.vendor, product);
+      const DeviceNode node{id, kDfuModeIds, "", winusb::kProblemFailedInstall, {}};
+      const DeviceNode nodes[] = {node};
+      EXPECT_EQ(winusb::CheckHeadsetDriver(nodes).verdict, HeadsetOnUsb::WithoutWinUsb)
+          << node.instanceId;
+    }
+  }
 }
 
 // --- System errors in an engine run ----------------------------------------------------------

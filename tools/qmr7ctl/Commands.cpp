@@ -18,6 +18,7 @@
 #include "tools/qmr7ctl/Ports.h"
 #include "tools/qmr7ctl/Settings.h"
 #include "tools/qmr7ctl/Texts.h"
+#include "tools/qmr7ctl/UsbDriver.h"
 #include "upgrade/DfuFile.h"
 #include "upgrade/FirmwareCopy.h"
 #include "upgrade/FirmwareRules.h"
@@ -544,7 +545,10 @@ void Command::Upgrade() {
   } catch (const Failure& failure) {
     if (failure.Code() != Exit::NoDevice) throw;
     onUsb = system.walkUsb();
-    if (!onUsb->Found() || onUsb->deviceName.empty()) throw;
+    if (!onUsb->Found() || onUsb->deviceName.empty()) {
+      ThrowIfWithoutWinUsb(system.checkDriver);
+      throw;
+    }
     Say(Format(Text::FoundInDfuMode, {Printable(onUsb->configText)}));
   }
   if (!onUsb) {
@@ -563,7 +567,10 @@ void Command::Upgrade() {
     system.sleep(kBeforeDetection);
     Say(Get(Text::LookingOnUsb));
     onUsb = FindOnUsb(system, watch);
-    if (!onUsb) throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
+    if (!onUsb) {
+      ThrowIfWithoutWinUsb(system.checkDriver);
+      throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
+    }
     Say(Format(Text::FoundOnUsb, {Printable(onUsb->configText)}));
   } else if (system.catchInterrupts) {
     system.catchInterrupts();

@@ -132,6 +132,19 @@ constexpr std::array<Entry, static_cast<std::size_t>(Text::kCount)> kTexts = {{
      "ヘッドセットのポートを待つのをやめました。新しいファームウエアは書き込まれています。"},
     {Text::TimeLeft, "left", "残り"},
     {Text::LabelPreviousVersion, "Previous firmware version", "以前のファームウエアバージョン"},
+    {Text::WinUsbMissing,
+     "The headset is on USB (USB ID %1), but Windows has no working WinUSB driver for its DFU "
+     "interface (%2), which the firmware upgrade needs. Install WinUSB for it as README describes "
+     "under \"Windows: the USB driver\", then run 'qmr7ctl upgrade FILE' again.",
+     "ヘッドセットはUSBで接続されています（USB ID %1）が、ファームウエアのアップデートに必要なWinUS"
+     "BドライバーがDFUインターフェースで動作していません（%2）。READMEの「Windows: the USB "
+     "driver」の手順でWinUSBをインストールしてから、もう一度「qmr7ctl upgrade FILE」を実行してくだ"
+     "さい。"},
+    {Text::DriverNone, "no driver installed", "ドライバーがインストールされていません"},
+    {Text::DriverNamed, "driver: %1", "ドライバー: %1"},
+    {Text::DriverProblemCode, "code %1", "コード %1"},
+    {Text::DriverWithoutInterfaceClass, "WinUSB without a device interface GUID",
+     "WinUSBにデバイスインターフェースGUIDがありません"},
 }};
 
 constexpr bool InIdOrder() {

@@ -96,6 +96,12 @@ enum class Text {
   InterruptReconnect,
   TimeLeft,
   LabelPreviousVersion,
+  // The headset on USB without WinUSB on its DFU interface, and how that interface stands
+  WinUsbMissing,
+  DriverNone,
+  DriverNamed,
+  DriverProblemCode,
+  DriverWithoutInterfaceClass,
   kCount
 };
 

@@ -8,6 +8,7 @@
 
 #include "resources/TextIds.h"
 #include "tools/qmr7ctl/Texts.h"
+#include "tools/qmr7ctl/UsbDriver.h"
 #include "upgrade/DfuNames.h"
 
 namespace qmr7ctl {
@@ -81,6 +82,7 @@ UpgradeSystem UpgradeSystem::Real(std::function<void()> catchInterrupts,
   system.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
   system.walkUsb = [] { return usbenum::WalkSystemUsb(); };
   system.createEngine = [] { return DFUEngine_Create(); };
+  system.checkDriver = [] { return usbenum::CheckSystemHeadsetDriver(); };
   system.catchInterrupts = std::move(catchInterrupts);
   system.interrupts = std::move(interrupts);
   system.terminal = terminal;
@@ -161,8 +163,9 @@ void EngineRun::Run(const std::string& deviceName, const std::string& path) {
   // The engine may send requests only to the device the walk found.
   DFUEngine_SetUSBDeviceFilter(handle_, deviceName.c_str());
   char names[DFUENGINE_NAMES_SIZE] = {};
-  if (DFUEngine_GetUSBDeviceNames(handle_, names) == 0 ||
-      DFUEngine_CreateUSB(handle_, names) == 0) {
+  const bool listed = DFUEngine_GetUSBDeviceNames(handle_, names) != 0;
+  if (!listed) ThrowIfWithoutWinUsb(system_.checkDriver);
+  if (!listed || DFUEngine_CreateUSB(handle_, names) == 0) {
     throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
   }
   started_ = system_.now();

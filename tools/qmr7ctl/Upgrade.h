@@ -29,6 +29,8 @@ struct UpgradeSystem {
   std::function<void(std::chrono::milliseconds)> sleep;
   std::function<usbenum::UsbDetection()> walkUsb;
   std::function<DFUEngineHandle()> createEngine;
+  // What the drivers say of the headset when no usable device is found; unset: nothing.
+  std::function<dfu::winusb::HeadsetDriverCheck()> checkDriver;
   // From this call on, Ctrl-C is counted instead of ending the program.
   std::function<void()> catchInterrupts;
   // The presses counted so far.
@@ -95,7 +97,8 @@ class EngineRun {
   EngineRun& operator=(const EngineRun&) = delete;
 
   // Throws Failure (UpgradeFailed) when the engine cannot bind the device or an operation
-  // cannot start or fails, and when Ctrl-C stops the run.
+  // cannot start or fails, and when Ctrl-C stops the run; Failure (NoDevice) when the engine
+  // lists no device and the drivers say the headset lacks WinUSB.
   void Run(const std::string& deviceName, const std::string& path);
 
  private:

@@ -1,6 +1,8 @@
-// The walk of this machine on Windows: its host controllers through the system's hub requests.
+// The walk of this machine on Windows: its host controllers through the system's hub requests; and
+// what the configuration manager says of the headset's driver.
 #include "upgrade/UsbEnum.h"
 #include "upgrade/UsbIoctl.h"
+#include "upgrade/win32/DeviceNodes.h"
 
 namespace usbenum {
 
@@ -8,6 +10,10 @@ UsbDetection WalkSystemUsb(const std::string& /*registryDirectory*/) {
   const auto host = MakeIoctlUsbHost(usbioctl::MakeWin32UsbIo());
   UsbHost* hosts[] = {host.get()};
   return WalkUsbTree(hosts);
+}
+
+dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver() {
+  return dfu::winusb::CheckHeadsetDriver(dfu::win32::PresentUsbNodes());
 }
 
 }  // namespace usbenum

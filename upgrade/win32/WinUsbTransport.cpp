@@ -1,8 +1,8 @@
 // Real DFU devices on Windows, through WinUSB. A device is one of ours when WinUSB drives its DFU
 // interface (the whole device in DFU mode, or that function of a composite device in run-time
-// mode) and a compatible id names the DFU class. It is named by its place, the instance of its
-// hub and its port (WinUsbRules.h), as the USB walk names it; the place stays while the device
-// re-enumerates with another product id.
+// mode) as the engine can use it (winusb::IsUsableDfuInterface). It is named by its place, the
+// instance of its hub and its port (WinUsbRules.h), as the USB walk names it; the place stays while
+// the device re-enumerates with another product id.
 //
 // WinUSB has no device reset: the reset is the hub's port cycle, which Windows grants to
 // administrators only. Refused, it is a failure of the system with the system's own text.
@@ -22,6 +22,7 @@
 #include "upgrade/DfuTransport.h"
 #include "upgrade/UsbIoctl.h"
 #include "upgrade/WinUsbRules.h"
+#include "upgrade/win32/DeviceNodes.h"
 
 namespace dfu {
 namespace {
@@ -42,23 +43,6 @@ std::optional<std::wstring> InstanceId(DEVINST node) {
   wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
   if (::CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return std::nullopt;
   return std::wstring(id);
-}
-
-// A text property of a device in the set; a list of texts comes back with its NULs.
-std::wstring TextProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
-  DWORD size = 0;
-  ::SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, nullptr, 0, &size);
-  if (size < sizeof(wchar_t)) return {};
-  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
-  if (!::SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
-                                           reinterpret_cast<BYTE*>(buffer.data()), size, nullptr)) {
-    return {};
-  }
-  return std::wstring(buffer.data(), size / sizeof(wchar_t));
-}
-
-std::vector<std::string> TextList(std::wstring_view value) {
-  return winusb::MultiStrings(std::u16string(value.begin(), value.end()));
 }
 
 // Where a device sits: its hub's instance and its port.
@@ -94,49 +78,17 @@ struct Candidate {
   std::vector<std::string> interfaceGuids;
 };
 
-// The interface classes WinUSB registered the device under, from its hardware key.
-std::vector<std::string> InterfaceGuids(HDEVINFO set, SP_DEVINFO_DATA& device) {
-  const HKEY key =
-      ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
-  if (key == INVALID_HANDLE_VALUE) return {};
-  std::vector<std::string> guids;
-  for (const wchar_t* value : {L"DeviceInterfaceGUIDs", L"DeviceInterfaceGUID"}) {
-    DWORD size = 0;
-    if (::RegQueryValueExW(key, value, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-        size < sizeof(wchar_t)) {
-      continue;
-    }
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
-    if (::RegQueryValueExW(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
-                           &size) == ERROR_SUCCESS) {
-      for (std::string& g : TextList({buffer.data(), size / sizeof(wchar_t)}))
-        guids.push_back(std::move(g));
-    }
-  }
-  ::RegCloseKey(key);
-  return guids;
-}
-
-// The attached devices, in the system's order, that WinUSB drives and that name the DFU class.
+// The attached DFU interfaces, in the system's order, that the engine can use through WinUSB.
 std::vector<Candidate> Candidates() {
   std::vector<Candidate> found;
-  const HDEVINFO set =
-      ::SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-  if (set == INVALID_HANDLE_VALUE) return found;
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-    const std::wstring service = TextProperty(set, device, SPDRP_SERVICE);
-    if (::CompareStringOrdinal(service.c_str(), -1, L"WinUSB", -1, TRUE) != CSTR_EQUAL) continue;
-    if (!winusb::HasDfuCompatibleId(TextList(TextProperty(set, device, SPDRP_COMPATIBLEIDS))))
-      continue;
-    const auto place = PlaceOf(device.DevInst);
-    const auto instance = InstanceId(device.DevInst);
-    if (!place || !instance) continue;
+  win32::ForEachUsbNode([&](DEVINST devInst, const winusb::DeviceNode& node) {
+    if (!winusb::IsUsableDfuInterface(node)) return;
+    const auto place = PlaceOf(devInst);
+    const auto instance = InstanceId(devInst);
+    if (!place || !instance) return;
     found.push_back({winusb::PortDeviceName(Narrow(place->hub), place->port), *place, *instance,
-                     InterfaceGuids(set, device)});
-  }
-  ::SetupDiDestroyDeviceInfoList(set);
+                     node.interfaceGuids});
+  });
   return found;
 }
 
