@@ -48,7 +48,8 @@ if(NOT QMR7_QT_JA)
 endif()
 install(FILES ${QMR7_QT_JA} DESTINATION translations)
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_SOURCE_DIR}/windows/qmr7-dfu-winusb.inf
+        DESTINATION .)
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/windows/licenses/ DESTINATION licenses)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/NOTICES.txt DESTINATION licenses)
 
