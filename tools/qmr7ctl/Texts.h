@@ -96,6 +96,13 @@ enum class Text {
   InterruptReconnect,
   TimeLeft,
   LabelPreviousVersion,
+  BadDeviceIds,
+  ReplugHeadset,
+  NotBackBeforeWrite,
+  NotBackAfterWrite,
+  StoppedBeforeWrite,
+  StoppedInDownload,
+  StoppedAfterWrite,
   kCount
 };
 
