@@ -10,6 +10,7 @@
 #include <string>
 
 #include "upgrade/DFUEngine.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace app {
 
@@ -27,6 +28,11 @@ class UpgradeEngine {
   }
   virtual std::uint32_t GetUSBDeviceNames(DFUEngineHandle handle, char* names) {
     return DFUEngine_GetUSBDeviceNames(handle, names);
+  }
+  // Ids of a headset the engine's table does not know (DFUEngine_AddDeviceIds).
+  virtual void AddDeviceIds(DFUEngineHandle handle, const dfu::DeviceIds& ids) {
+    DFUEngine_AddDeviceIds(handle, static_cast<std::uint32_t>(ids.vendor) << 16 | ids.product,
+                           static_cast<std::uint32_t>(ids.dfuVendor) << 16 | ids.dfuProduct);
   }
   virtual void SetCallback(DFUEngineHandle handle, DFUEngineCallback callback) {
     DFUEngine_SetCallback(handle, callback);

@@ -158,7 +158,7 @@ UsbError SimulatedTransport::ResetDevice(unsigned generation) {
   if (!attached_ || generation != device_.Generation()) return UsbGone("reset");
   log_.push_back({Setup{}, true, NowLocked()});
   if (refuseResets_ || device_.RefusesReset()) {
-    if (replugAfter_) replugAt_ = NowLocked() + *replugAfter_;
+    if (replugAfter_) replugAt_ = clock_ != nullptr ? NowLocked() + *replugAfter_ : NowLocked();
     return toolkit::ErrnoError(EACCES, "reset");
   }
   device_.Reset();

@@ -62,7 +62,8 @@ class SimulatedTransport final : public DfuTransport {
   // `resetRefused` among the device's faults).
   void SetRefuseResets(bool refuse);
   // The user, asked to replug the device after a refused reset, does so `after` (on the watched
-  // clock) once the reset was refused; nullopt (the default): never.
+  // clock; with none, at the next look at the device) once the reset was refused; nullopt (the
+  // default): never.
   void SetReplugAfterRefusal(std::optional<std::chrono::microseconds> after);
   // Runs before every transfer on the engine's thread: a benchmark spends the transfer's cost.
   void SetTransferHook(std::function<void()> hook);
