@@ -25,12 +25,13 @@ void TMajorForm::DetectUsbDevice(std::uint32_t limitMs) {
   bool found = false;
   // No message is handled while the engine is asked, so no input reaches the window; it paints
   // itself at every step, so what a closed box covered does not stay on it.
-  for (;;) {
+  const bool once = limitMs == 0;
+  while (once || services_.clock.TickCount() - start < limitMs) {
     if (Engine().GetUSBDeviceNames(EngineHandle, names) != 0) {
       found = true;
       break;
     }
-    if (services_.clock.TickCount() - start >= limitMs) break;
+    if (once) break;
     repaint();
     services_.clock.Sleep(kDetectStepMs);
   }
