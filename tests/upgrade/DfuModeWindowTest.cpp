@@ -3,6 +3,8 @@
 // replug and told what a headset that never came back was left with.
 #include <gtest/gtest.h>
 
+#include "platform/Folders.h"
+#include "platform/IniFile.h"
 #include "tests/upgrade/WindowUpgradeFixture.h"
 #include "toolkit/qt/Text.h"
 #include "upgrade/DfuNames.h"
@@ -78,6 +80,29 @@ TEST_F(DfuModeWindowTest, ACutShortUpgradeIsFinishedFromTheWindow) {
   EXPECT_EQ(headset->State().info.firmwareVersion, 124);
   EXPECT_EQ(S(form->DfuModeLabel->text()), "");
   EXPECT_FALSE(form->UsbDeviceInDfuMode);
+}
+
+// Support can name a headset's ids in the settings file; a value that is no ids is ignored.
+TEST_F(DfuModeWindowTest, TheSettingsFileMayNameTheHeadsetsIds) {
+  for (const auto& [value, expected] :
+       std::vector<std::pair<std::string, std::vector<dfu::DeviceIds>>>{
+           {"1234:0001,1234:0002", {dfu::DeviceIds{0x1234, 0x0001, 0x1234, 0x0002}}},
+           {"1234", {}},
+           {"", {}}}) {
+    SCOPED_TRACE(value);
+    platform::CreateFolder(appDataFolder + "/FPBFU");
+    platform::IniFile(SettingsFile()).WriteString("Setting", "DFU_DeviceIds", value);
+    std::vector<dfu::DeviceIds> asked;
+    headsetInDfuMode = [&](std::span<const dfu::DeviceIds> ids) {
+      asked.assign(ids.begin(), ids.end());
+      return false;
+    };
+    form = MakeForm();
+    EXPECT_EQ(form->ExtraDeviceIds, expected);
+    EXPECT_EQ(asked, expected);  // the look at start-up
+    form.reset();
+  }
+  headsetInDfuMode = {};
 }
 
 TEST_F(DfuModeWindowTest, NothingChangesWhenNoHeadsetWaitsInDfuMode) {
