@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +43,9 @@
 #include "toolkit/qt/PaintBox.h"
 #include "toolkit/qt/UpDown.h"
 #include "upgrade/DFUEngine.h"
+#include "upgrade/DfuQuirks.h"
 #include "upgrade/FirmwareCopy.h"
+#include "upgrade/UpgradeWaits.h"
 
 namespace app {
 
@@ -65,6 +69,9 @@ struct MajorFormServices {
   // The walk of the USB tree: the configuration string of an attached device that names both its
   // firmware ("FW:") and its PSR ("PSR:") file, in upper case, or empty. Unset: nothing is found.
   std::function<std::string()> scanUsbTree;
+  // One look at the USB tree: whether the headset (its ids in the quirk table, or the extra ids
+  // given) is attached and waits in DFU mode, left there by an upgrade cut short. Unset: never.
+  std::function<bool(std::span<const dfu::DeviceIds>)> headsetInDfuMode;
 };
 
 enum class TUpgradePhase : int { Idle = 0, Reconfigure = 1, Download = 2, Manifest = 3 };
@@ -133,6 +140,8 @@ class TMajorForm final : public QDialog {
   QPushButton* OpenDfuFileButton = nullptr;
   QLabel* DFUFileNameLabel = nullptr;
   QLabel* DfuDeviceLabel = nullptr;
+  // Says that the headset waits in DFU mode, so an upgrade can start there.
+  QLabel* DfuModeLabel = nullptr;
   QLabel* ConfigInfoLabel = nullptr;
   QLabel* BdAddrInfoLabel = nullptr;
   QPushButton* StartDFUUpgradeButton = nullptr;
@@ -255,14 +264,22 @@ class TMajorForm final : public QDialog {
   void PaintBox1Click();
 
   // --- USB detection ---------------------------------------------------------------------------
-  // Waits up to 30 s for a DFU device (the UI is blocked meanwhile) and shows what it runs.
-  void DetectUsbDevice();
+  // Waits up to `limitMs` (30 s unless told) for a DFU device and shows what it runs. Input is
+  // blocked meanwhile; the window keeps painting. 0: one look.
+  void DetectUsbDevice(std::uint32_t limitMs = dfu::kDetectionLimit.count());
+  // One silent look for the headset waiting in DFU mode (at start, on a device arrival): the page
+  // says so and Start takes it, with no port open.
+  void LookForHeadsetInDfuMode();
   void ScanUsbTree();
   void CheckUSBConnectionTimerTimer();
   void RefreshUSBConnectionButtonClick();
 
   std::string UsbDeviceName;
   bool UsbDeviceFound = false;
+  // The headset found waits in DFU mode: an upgrade starts there, without the port.
+  bool UsbDeviceInDfuMode = false;
+  // Ids of a headset the quirk table does not know, from the settings file ("DFU_DeviceIds").
+  std::vector<dfu::DeviceIds> ExtraDeviceIds;
   // Whether DetectUsbDevice tells the user that nothing was found.
   bool ReportNoDevice = false;
   std::string UsbConfigText;
@@ -331,6 +348,14 @@ class TMajorForm final : public QDialog {
   void EndUpgradeWithFailure();
   void ReconnectComPort();
   void ShowConfiguration(QLabel* label);
+  void ShowDfuModeLine();
+  // The user is asked to replug the headset (the system refused a reset); the request ends with
+  // the operation's next report.
+  void AskForReplug();
+  void EndReplugRequest();
+  // The port to reopen after a run: the one of the description last opened, or, when none was
+  // opened (the run began in DFU mode), the only port that was not listed before the run.
+  std::optional<int> ReturnedPort() const;
 
   // Operations whose end report the UI thread has taken, and (on the engine's thread) whose end
   // report came: a progress report queued before an end but handled after it is stale.
@@ -343,6 +368,12 @@ class TMajorForm final : public QDialog {
   dfu::FirmwareCopy firmwareCopy_;
   // The copy an upgrade request checked, which its run downloads, whatever becomes of the file.
   dfu::FirmwareCopy upgradeCopy_;
+  // The run began with the headset in DFU mode: no command 20, no port to close.
+  bool startedInDfuMode_ = false;
+  // The running operation asked the user to replug the headset.
+  bool replugAsked_ = false;
+  // Ports listed when the run began, to tell the headset's port when it comes back.
+  std::vector<std::string> portsBeforeRun_;
 
   MajorFormServices services_;
   std::vector<std::unique_ptr<toolkit::Timer>> timers_;

@@ -149,6 +149,7 @@ void TMajorForm::BuildControls() {
   Bind(OpenDfuFileButton, this, "OpenDfuFileButton");
   Bind(DFUFileNameLabel, this, "DFUFileNameLabel");
   Bind(DfuDeviceLabel, this, "DfuDeviceLabel");
+  Bind(DfuModeLabel, this, "DfuModeLabel");
   Bind(ConfigInfoLabel, this, "ConfigInfoLabel");
   Bind(BdAddrInfoLabel, this, "BdAddrInfoLabel");
   Bind(StartDFUUpgradeButton, this, "StartDFUUpgradeButton");

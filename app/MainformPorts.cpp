@@ -180,6 +180,7 @@ void TMajorForm::WMDeviceChange(unsigned eventCode) {
     if (PortOpenedByUser) return;  // the list stays as it was when the user chose from it
     RefreshComPortList();
     PreselectUsbPort();
+    LookForHeadsetInDfuMode();
   } else if (eventCode == platform::kDeviceRemoveComplete) {
     ScanComPorts();
     if (ComPort1->Active() && ScanPortCount != PortCount) {
@@ -197,6 +198,7 @@ void TMajorForm::WriteCommandLine(const std::string& line) {
 }
 
 void TMajorForm::UpdateControlStates() {
+  ShowDfuModeLine();
   if (UpgradePhase != TUpgradePhase::Idle) {
     for (QWidget* w : std::initializer_list<QWidget*>{
              OpenComPortButton, CloseComPortButton, ComPortListBox, SelectComPortLabel,
@@ -220,6 +222,11 @@ void TMajorForm::UpdateControlStates() {
            OpenDfuFileButton, StartDFUUpgradeButton, RestoreDefaultButton, SpeedDialSettingMemo,
            A2DPAudioSettingMemo, GPSAudioSettingMemo}) {
     w->setEnabled(ready);
+  }
+  // With no port, a headset waiting in DFU mode takes an upgrade of the file chosen.
+  if (!ready && UsbDeviceInDfuMode) {
+    OpenDfuFileButton->setEnabled(true);
+    StartDFUUpgradeButton->setEnabled(!FirmwareFilePath.empty());
   }
   InfoLabel->hide();
   ElapsedLabel->hide();

@@ -19,7 +19,7 @@ using toolkit::qt::S;
 namespace mb = toolkit::mb;
 
 constexpr std::uint32_t kResponseTimeoutMs = 1000;
-constexpr std::uint32_t kUpgradeStartDelayMs = 1000;
+constexpr std::uint32_t kUpgradeStartDelayMs = dfu::kBeforeDetection.count();
 
 // The command that follows an answered one in its chain; kIdleCommand where the chain ends.
 int NextInChain(int code) {

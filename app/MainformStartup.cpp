@@ -23,6 +23,9 @@ namespace mb = toolkit::mb;
 
 constexpr char kSettingsSection[] = "Setting";
 constexpr char kFirmwareFileKey[] = "DFU_FileName";
+// Absent by default: "VID:PID[,VID:PID]" of a headset whose ids the tool does not know, which
+// support can give a user without a new build.
+constexpr char kDeviceIdsKey[] = "DFU_DeviceIds";
 constexpr char kSettingsFolder[] = "FPBFU";
 
 bool gFirstShow = true;
@@ -215,6 +218,12 @@ void TMajorForm::FormCreate() {
   if (CharCount(remembered) > kMaxFixedText) remembered.clear();
   FitLabelText(DFUFileNameLabel, remembered);
   FirmwareFilePath = remembered;
+  // A value that is not ids is ignored: the tool then knows the headsets it was built for.
+  if (const auto ids = dfu::ParseDeviceIds(
+          platform::IniFile(SettingsFilePath).ReadString(kSettingsSection, kDeviceIdsKey))) {
+    ExtraDeviceIds.push_back(*ids);
+    if (EngineHandle != 0) Engine().AddDeviceIds(EngineHandle, *ids);
+  }
 
   // 17.
   DeviceNotification = services_.deviceNotifier.Register(
@@ -222,6 +231,7 @@ void TMajorForm::FormCreate() {
 
   // 18.
   UpdateControlStates();
+  LookForHeadsetInDfuMode();
 }
 
 void TMajorForm::ApplyLanguageFont() {
@@ -256,6 +266,8 @@ std::vector<std::pair<QLabel*, QStringList>> TMajorForm::ChangingLabelTexts() co
       {ElapsedLabel, {Q(LoadText(kTextElapsed) + ": 99:59")}},
       {BdAddrInfoLabel, {address}},
       {DeviceBdAddrInfoLabel, {address}},
+      {DfuModeLabel, {Q(LoadText(kTextHeadsetInDfuMode))}},
+      {HintLabel, {Q(LoadText(kTextReplugHeadset))}},
   };
 }
 

@@ -8,11 +8,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "app/Mainform.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 #include "upgrade/DfuNames.h"
+#include "upgrade/UpgradeWaits.h"
 
 namespace app {
 namespace {
@@ -21,7 +24,7 @@ using namespace resources;
 using toolkit::qt::Q;
 namespace mb = toolkit::mb;
 
-constexpr std::uint32_t kReconnectLimitMs = 15000;
+constexpr std::uint32_t kReconnectLimitMs = dfu::kReconnectLimit.count();
 constexpr int kMessageRoundsPerLook = 100;
 constexpr std::uint32_t kHintShownMs = 3000;
 constexpr std::uint32_t kHintHiddenMs = 600;
@@ -112,11 +115,20 @@ void TMajorForm::ReleaseEngine() {
 void TMajorForm::StartDFUUpgradeButtonClick() {
   ValidateFirmwareFile();
   if (FirmwareFilePath.empty()) return;
+  if (!PortReady && UsbDeviceInDfuMode) {
+    // The headset waits in DFU mode and cannot say its model; the engine checks the file's USB
+    // ids against it. No command 20, no port to close: the run goes on from binding.
+    upgradeCopy_ = std::move(firmwareCopy_);
+    startedInDfuMode_ = true;
+    StartUpgrade();
+    return;
+  }
   if (!FirmwareMatchesModel()) {
     ShowMessage(kTextWrongModel, kTextCaptionError, mb::kOk | mb::kIconError);
     return;
   }
   upgradeCopy_ = std::move(firmwareCopy_);
+  startedInDfuMode_ = false;
   PendingCommand = 20;
   SendDeviceCommand();
 }
@@ -136,10 +148,12 @@ void TMajorForm::StartDFUTimerTimer() {
 }
 
 void TMajorForm::StartUpgrade() {
+  portsBeforeRun_.assign(PortNames.begin(), PortNames.begin() + PortCount);
   DetectUsbDevice();
   if (!UsbDeviceFound) return;  // the user has been told
   CloseComPort();
   PortOpenedByUser = false;
+  replugAsked_ = false;
   if (!CallbackRegistered) {
     Engine().SetCallback(EngineHandle, &DFUEngineCallback);
     CallbackRegistered = true;
@@ -181,10 +195,34 @@ void TMajorForm::OnEngineReport(std::uint32_t kind, const DFUEngineReport& repor
     LastSubOperation = report.subOperation;
     operationsEnded_.fetch_add(1, std::memory_order_relaxed);
     ResultArrived.store(true, std::memory_order_release);
+  } else if (kind == DFUENGINE_REPORT_REPLUG) {
+    const std::uint64_t operation = operationsEnded_.load(std::memory_order_relaxed);
+    services_.dispatcher.Post([this, alive = std::weak_ptr<int>(alive_), operation] {
+      if (alive.expired()) return;
+      if (operation != operationsTaken_ || UpgradePhase == TUpgradePhase::Idle) return;
+      AskForReplug();
+    });
   }
 }
 
+void TMajorForm::AskForReplug() {
+  replugAsked_ = true;
+  // On the page, blinking, so the wait for the headset goes on while the user reads it.
+  HintText = LoadText(kTextReplugHeadset);
+  BlinkHintTextTimer->SetInterval(kHintShownMs);
+  BlinkHintTextTimer->Start();
+  HintLabel->setText(Q(HintText));
+  HintLabel->show();
+}
+
+void TMajorForm::EndReplugRequest() {
+  if (HintText.empty()) return;
+  HintText.clear();
+  HintLabel->hide();
+}
+
 void TMajorForm::ShowProgress(std::uint32_t percent, std::uint32_t operation) {
+  EndReplugRequest();
   InfoLabel->setText(Q(UpgradeProgressText(UpgradePhase, percent, operation)));
   const int position = static_cast<int>(std::min<std::uint32_t>(percent, 100));
   // The bar repaints itself at once when its position changes, and only then.
@@ -205,10 +243,19 @@ void TMajorForm::ProgressTimerTimer() {
   if (!ResultArrived.load(std::memory_order_acquire)) return;
   if (UpgradePhase == TUpgradePhase::Idle) return;  // no run takes it
   ++operationsTaken_;
+  EndReplugRequest();
+  const bool replugged = std::exchange(replugAsked_, false);
   if (LastResult != 0) {
     ProgressTimer->Stop();
-    services_.ui.ShowMessageBox(UpgradeFailureText(LastResult, LastOperation, LastSubOperation),
-                                LoadText(kTextCaptionError), mb::kOk | mb::kIconError);
+    if (replugged && LastResult == dfu::result::kFailUsbNone) {
+      // Asked to replug, the headset never came back: say what the run left.
+      ShowMessage(UpgradePhase == TUpgradePhase::Manifest ? kTextNotBackAfterWrite
+                                                          : kTextNotBackNothingWritten,
+                  kTextCaptionError, mb::kOk | mb::kIconError);
+    } else {
+      services_.ui.ShowMessageBox(UpgradeFailureText(LastResult, LastOperation, LastSubOperation),
+                                  LoadText(kTextCaptionError), mb::kOk | mb::kIconError);
+    }
     EndUpgradeWithFailure();
     return;
   }
@@ -242,6 +289,10 @@ void TMajorForm::ProgressTimerTimer() {
 void TMajorForm::EndUpgradeWithSuccess() {
   ProgressTimer->Stop();
   upgradeCopy_ = {};
+  // What the configuration line showed was the replaced firmware, or nothing of the boot loader.
+  ConfigInfoLabel->setText(QString());
+  UsbDeviceFound = false;
+  UsbDeviceInDfuMode = false;
   InfoLabel->setText(Q(LoadText(kTextVerifying) + " 100%"));
   UpgradeProgressBar->setValue(100);
   ShowMessage(kTextUpgradeComplete, kTextCaptionNote, mb::kOk | mb::kIconInformation);
@@ -261,10 +312,8 @@ void TMajorForm::ReconnectComPort() {
       services_.clock.ProcessMessages();
     if (closed_) break;
     services_.ui.SetCursor(toolkit::Cursor::Wait);
-    const auto first = PortDescriptions.begin();
-    const auto match = std::find(first, first + PortCount, OpenPortDescription);
-    if (match != first + PortCount) {
-      ComPortListBox->setCurrentRow(static_cast<int>(match - first));
+    if (const std::optional<int> port = ReturnedPort()) {
+      ComPortListBox->setCurrentRow(*port);
       OpenComPortButtonClick();
       break;
     }
@@ -272,12 +321,34 @@ void TMajorForm::ReconnectComPort() {
   services_.ui.SetCursor(SavedCursor);
 }
 
+std::optional<int> TMajorForm::ReturnedPort() const {
+  if (!startedInDfuMode_ || !OpenPortDescription.empty()) {
+    const auto first = PortDescriptions.begin();
+    const auto match = std::find(first, first + PortCount, OpenPortDescription);
+    if (match == first + PortCount) return std::nullopt;
+    return static_cast<int>(match - first);
+  }
+  // No port was opened before the run: the headset's is the one port that came.
+  std::optional<int> only;
+  for (int i = 0; i < PortCount; ++i) {
+    const auto& before = portsBeforeRun_;
+    if (std::find(before.begin(), before.end(), PortNames[static_cast<std::size_t>(i)]) !=
+        before.end()) {
+      continue;
+    }
+    if (only) return std::nullopt;
+    only = i;
+  }
+  return only;
+}
+
 void TMajorForm::EndUpgradeWithFailure() {
   upgradeCopy_ = {};
   UpgradePhase = TUpgradePhase::Idle;
   ReportNoDevice = false;
   UpdateControlStates();
-  DetectUsbDevice();
+  // Only the labels are refreshed: one look, no wait for a device that may not come.
+  DetectUsbDevice(0);
   UpdateControlStates();
   ReportNoDevice = true;
 }

@@ -5,6 +5,7 @@
 #include "app/UsbDriverNote.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
+#include "upgrade/UpgradeWaits.h"
 
 namespace app {
 namespace {
@@ -13,23 +14,26 @@ using namespace resources;
 using toolkit::qt::Q;
 namespace mb = toolkit::mb;
 
-constexpr std::uint32_t kDetectLimitMs = 30000;
-constexpr std::uint32_t kDetectStepMs = 100;
+constexpr std::uint32_t kDetectStepMs = dfu::kUpgradePollStep.count();
 
 }  // namespace
 
-void TMajorForm::DetectUsbDevice() {
+void TMajorForm::DetectUsbDevice(std::uint32_t limitMs) {
   char names[DFUENGINE_NAMES_SIZE] = {};
   SavedCursor = services_.ui.CurrentCursor();
   services_.ui.SetCursor(toolkit::Cursor::Wait);
   const std::uint32_t start = services_.clock.TickCount();
   bool found = false;
-  // No message is handled while the engine is asked: the window stays as it is until the end.
-  while (services_.clock.TickCount() - start < kDetectLimitMs) {
+  // No message is handled while the engine is asked, so no input reaches the window; it paints
+  // itself at every step, so what a closed box covered does not stay on it.
+  const bool once = limitMs == 0;
+  while (once || services_.clock.TickCount() - start < limitMs) {
     if (Engine().GetUSBDeviceNames(EngineHandle, names) != 0) {
       found = true;
       break;
     }
+    if (once) break;
+    repaint();
     services_.clock.Sleep(kDetectStepMs);
   }
   services_.ui.SetCursor(SavedCursor);
@@ -39,6 +43,7 @@ void TMajorForm::DetectUsbDevice() {
     ConfigInfoLabel->setText(QString());
     BdAddrInfoLabel->setText(QString());
     UsbDeviceFound = false;
+    UsbDeviceInDfuMode = false;
     UpdateControlStates();
     if (ReportNoDevice) {
       // A headset that Windows left without WinUSB is there, but unusable: say that instead.
@@ -71,7 +76,25 @@ void TMajorForm::DetectUsbDevice() {
   ConfigInfoLabel->repaint();
   BdAddrInfoLabel->repaint();
   UsbDeviceFound = true;
+  UsbDeviceInDfuMode = services_.headsetInDfuMode && services_.headsetInDfuMode(ExtraDeviceIds);
   UpdateControlStates();
+}
+
+void TMajorForm::LookForHeadsetInDfuMode() {
+  // Only an idle window with no port looks: a run or an open port has the headset already.
+  if (closed_ || PortReady || UpgradePhase != TUpgradePhase::Idle || StartDFUTimer->Enabled() ||
+      PendingCommand != kIdleCommand || !services_.headsetInDfuMode) {
+    return;
+  }
+  const bool waiting = services_.headsetInDfuMode(ExtraDeviceIds);
+  if (waiting == UsbDeviceInDfuMode) return;
+  UsbDeviceInDfuMode = waiting;
+  UpdateControlStates();
+}
+
+void TMajorForm::ShowDfuModeLine() {
+  const bool show = !PortReady && UpgradePhase == TUpgradePhase::Idle && UsbDeviceInDfuMode;
+  DfuModeLabel->setText(show ? Q(LoadText(kTextHeadsetInDfuMode)) : QString());
 }
 
 void TMajorForm::ScanUsbTree() {

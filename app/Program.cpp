@@ -56,7 +56,8 @@ int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& befo
   try {
     app::TMajorForm form({clock, ui, dispatcher, *ports, *notifier,
                           platform::ProgramPath(argc > 0 ? argv[0] : "qmr7-tool"),
-                          platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree});
+                          platform::UserAppDataFolder(), &engine, app::ScanSystemUsbTree,
+                          app::SystemHeadsetInDfuMode});
     title = form.ApplicationTitle;
     ui.SetOwner(&form);
     if (beforeShow) beforeShow(form);

@@ -5,7 +5,8 @@
 namespace app {
 
 std::uint32_t SystemUpgradeEngine::GetUSBDeviceNames(DFUEngineHandle handle, char* names) {
-  const usbenum::UsbDetection found = usbenum::WalkSystemUsb();
+  const usbenum::UsbDetection found =
+      usbenum::WithHeadsetLoader(usbenum::WalkSystemUsb(), extraIds_);
   if (!found.Found() || found.deviceName.empty()) {
     names[0] = '\0';
     names[1] = '\0';
@@ -17,6 +18,17 @@ std::uint32_t SystemUpgradeEngine::GetUSBDeviceNames(DFUEngineHandle handle, cha
 
 dfu::winusb::HeadsetDriverCheck SystemUpgradeEngine::CheckHeadsetDriver() {
   return usbenum::CheckSystemHeadsetDriver();
+}
+
+void SystemUpgradeEngine::AddDeviceIds(DFUEngineHandle handle, const dfu::DeviceIds& ids) {
+  extraIds_.push_back(ids);
+  UpgradeEngine::AddDeviceIds(handle, ids);
+}
+
+bool SystemHeadsetInDfuMode(std::span<const dfu::DeviceIds> extraIds) {
+  const usbenum::UsbDetection found =
+      usbenum::WithHeadsetLoader(usbenum::WalkSystemUsb(), extraIds);
+  return found.Found() && found.dfuMode;
 }
 
 std::string ScanSystemUsbTree() {

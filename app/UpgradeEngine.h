@@ -11,6 +11,7 @@
 
 #include "upgrade/DFUEngine.h"
 #include "upgrade/WinUsbRules.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace app {
 
@@ -28,6 +29,11 @@ class UpgradeEngine {
   }
   virtual std::uint32_t GetUSBDeviceNames(DFUEngineHandle handle, char* names) {
     return DFUEngine_GetUSBDeviceNames(handle, names);
+  }
+  // Ids of a headset the engine's table does not know (DFUEngine_AddDeviceIds).
+  virtual void AddDeviceIds(DFUEngineHandle handle, const dfu::DeviceIds& ids) {
+    DFUEngine_AddDeviceIds(handle, static_cast<std::uint32_t>(ids.vendor) << 16 | ids.product,
+                           static_cast<std::uint32_t>(ids.dfuVendor) << 16 | ids.dfuProduct);
   }
   virtual void SetCallback(DFUEngineHandle handle, DFUEngineCallback callback) {
     DFUEngine_SetCallback(handle, callback);

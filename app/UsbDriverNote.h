@@ -8,7 +8,7 @@
 
 namespace app {
 
-// Text 30216 filled with the device's USB ids, in the active language, when the check found the
+// Text 30220 filled with the device's USB ids, in the active language, when the check found the
 // headset without WinUSB; the empty text otherwise.
 std::string HeadsetDriverNote(const dfu::winusb::HeadsetDriverCheck& check);
 

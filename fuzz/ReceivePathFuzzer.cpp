@@ -54,8 +54,16 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   if (::openpty(&w->master, &slave, name, nullptr, nullptr) != 0) std::abort();
   ::fcntl(w->master, F_SETFL, O_NONBLOCK);
   w->ports.ports = {{name, "USB Serial Device (fuzz)"}};
-  w->form = std::make_unique<app::TMajorForm>(app::MajorFormServices{
-      w->clock, w->ui, w->dispatcher, w->ports, w->notifier, "fuzz", "/nonexistent", nullptr, {}});
+  w->form = std::make_unique<app::TMajorForm>(app::MajorFormServices{w->clock,
+                                                                     w->ui,
+                                                                     w->dispatcher,
+                                                                     w->ports,
+                                                                     w->notifier,
+                                                                     "fuzz",
+                                                                     "/nonexistent",
+                                                                     nullptr,
+                                                                     {},
+                                                                     {}});
   if (!w->form->OpenComPort(name)) std::abort();
   gWorld = w;
   return 0;

@@ -23,7 +23,7 @@ struct CatalogEntry {
   const char* japanese;
 };
 
-inline constexpr std::size_t kCatalogSize = 59;
+inline constexpr std::size_t kCatalogSize = 63;
 // Sorted by id.
 extern const std::array<CatalogEntry, kCatalogSize> kCatalog;
 

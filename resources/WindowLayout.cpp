@@ -15,7 +15,7 @@ constexpr std::string_view kGpsPage = "GPSAudioSettingTabSheet";
 constexpr std::string_view kFirmwarePage = "DeviceFirmwareUpgradeTabSheet";
 
 // clang-format off
-constexpr std::array<ControlLayout, 37> kControls = {{
+constexpr std::array<ControlLayout, 38> kControls = {{
   // name                                parent          role            left top  width height tab    design text                  edit  text at start
   {"SelectComPortLabel",                 "",             R::StaticText,    8,  24, 137,  18, kNone, "SelectComPortLabel",          "",   kTextSelectComPort},
   {"FWVerLabel",                         "",             R::StaticText,   16, 512, 217,  13, kNone, "",                            "",   kNoText},
@@ -54,6 +54,7 @@ constexpr std::array<ControlLayout, 37> kControls = {{
   {"ConfigInfoLabel",                    kFirmwarePage,  R::StaticText,    8,  96, 777,  18, kNone, "ConfigInfoLabel",             "",   kNoText},
   {"BdAddrInfoLabel",                    kFirmwarePage,  R::StaticText,    8, 120, 777,  18, kNone, "BdAddrInfoLabel",             "",   kNoText},
   {"StartDFUUpgradeButton",              kFirmwarePage,  R::Button,        8, 152, 209,  41,     0, "Start firmware upgrade",      "",   kTextStartUpgrade},
+  {"DfuModeLabel",                       kFirmwarePage,  R::StaticText,  232, 164, 545,  18, kNone, "",                            "",   kNoText},
   {"InfoLabel",                          kFirmwarePage,  R::StaticText,    8, 216, 625,  18, kNone, "Information",                 "",   kNoText},
   {"ElapsedLabel",                       kFirmwarePage,  R::StaticText,  640, 216, 137,  18, kNone, "",                            "",   kNoText},
   {"UpgradeProgressBar",                 kFirmwarePage,  R::ProgressBar,   8, 240, 769,  17,     2, "",                            "",   kNoText},

@@ -28,9 +28,14 @@ std::string UsageText() {
          "      transfer-size=N wTransferSize (default 1024)\n"
          "      poll=MS         bwPollTimeout after each block and in manifestation (5)\n"
          "      not-tolerant    not manifestation tolerant: waits for a reset after it\n"
-         "      will-detach     detaches itself on DFU_DETACH, without a reset\n"
+         "      will-detach     detaches itself on DFU_DETACH and after manifestation,\n"
+         "                      without a reset\n"
          "      sync-while-writing  report dfuDNLOAD-SYNC, not dfuDNBUSY, while writing\n"
          "      poll-always     give bwPollTimeout in every status, dfuDNLOAD-IDLE too\n"
+         "      loader-strings  in DFU mode name the boot loader (its own strings and\n"
+         "                      product id 7208), not the firmware\n"
+         "      reset-refused   the system refuses every USB reset with its access error;\n"
+         "                      the headset is replugged 1 s after each refusal, as asked\n"
          "      status=S@B      report DFU error status S (1 to 15) after block B\n"
          "      stall@B         stall the download of block B\n"
          "      disconnect@B    drop off the bus at block B (back with the old firmware)\n"
@@ -66,6 +71,7 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
       continue;
     }
     if (option == "--verbose") {
+      if (hasValue) return "--verbose takes no value";
       commandLine.verbose = true;
       continue;
     }

@@ -14,6 +14,8 @@ using Status = dfu::Status;
 constexpr std::uint8_t kConfigStringIndex = 4;
 constexpr char kManufacturer[] = "QM-R7";
 constexpr char kProduct[] = "QM-R7 virtual headset";
+constexpr char kLoaderManufacturer[] = "Loader";
+constexpr char kLoaderProductName[] = "USB DFU boot loader";
 
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -64,6 +66,11 @@ std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaul
     config.syncWhileWriting = true;
   } else if (text == "poll-always") {
     config.pollInEveryStatus = true;
+  } else if (text == "loader-strings") {
+    config.loaderStrings = true;
+    config.dfuProduct = kLoaderProduct;
+  } else if (text == "reset-refused") {
+    faults.resetRefused = true;
   } else if (name == "transfer-size" && at == std::string_view::npos) {
     if (!Number(value, config.transferSize) || config.transferSize == 0) return bad;
   } else if (name == "poll" && at == std::string_view::npos) {
@@ -78,6 +85,7 @@ DfuDevice::DfuDevice(Firmware running, DfuDeviceConfig config, DfuFaults faults)
     : running_(std::move(running)), config_(config), faults_(faults) {}
 
 std::string DfuDevice::ConfigurationString() const {
+  if (mode_ == DfuMode::Dfu && config_.loaderStrings) return kLoaderConfiguration;
   return "FW:" + running_.firmwareName + " PSR:" + running_.psrName;
 }
 
@@ -144,10 +152,10 @@ ControlReply DfuDevice::Standard(const dfu::Setup& setup) {
         d = {4, dfu::kStringDescriptor, 0x09, 0x04};
         break;
       case 1:
-        d = StringDescriptor(kManufacturer);
+        d = StringDescriptor(LoaderNamesItself() ? kLoaderManufacturer : kManufacturer);
         break;
       case 2:
-        d = StringDescriptor(kProduct);
+        d = StringDescriptor(LoaderNamesItself() ? kLoaderProductName : kProduct);
         break;
       case kConfigStringIndex:
         d = StringDescriptor(ConfigurationString());
@@ -190,6 +198,11 @@ ControlReply DfuDevice::Class(const dfu::Setup& setup, std::span<const std::uint
     return {};
   }
   switch (request) {
+    case Request::Detach:
+      // A device that detaches itself leaves DFU mode when told, as a reset would make it.
+      if (!config_.willDetach) return Stall();
+      Reset();
+      return {};
     case Request::Dnload:
       return Dnload(setup, data);
     case Request::ClrStatus:
@@ -273,6 +286,9 @@ ControlReply DfuDevice::AnswerStatus() {
   reply.data = {static_cast<std::uint8_t>(status_),   static_cast<std::uint8_t>(poll),
                 static_cast<std::uint8_t>(poll >> 8), static_cast<std::uint8_t>(poll >> 16),
                 static_cast<std::uint8_t>(shown),     0};
+  // Not tolerant and detaching itself: off to the new firmware once manifestation began, with
+  // no reset to wait for.
+  if (shown == State::Manifest && !config_.manifestationTolerant && config_.willDetach) Reset();
   return reply;
 }
 

@@ -6,11 +6,15 @@
 //
 // What it does:
 //   run-time mode  a DFU run-time interface (protocol 1); DFU_DETACH, then a reset (or, with
-//                  will-detach, at once by itself) brings it into DFU mode
+//                  will-detach, at once by itself) brings it into DFU mode; unplugging it and
+//                  plugging it in again does what a reset does
+//   loader         in DFU mode the firmware's configuration string by default; a loader that names
+//                  itself has its own strings and product id
 //   DFU mode       DFU 1.1: DNLOAD blocks of at most wTransferSize, each answered by dfuDNBUSY
 //                  with bwPollTimeout and then dfuDNLOAD-IDLE; the zero-length DNLOAD starts
 //                  manifestation, after which a manifestation-tolerant device is back in dfuIDLE
-//                  and any other waits for a reset; errors go to dfuERROR until CLRSTATUS
+//                  and any other waits for a reset (with will-detach: re-enumerates by itself, and
+//                  DFU_DETACH in DFU mode does the same); errors go to dfuERROR until CLRSTATUS
 //   firmware       the image received must start with the firmware header (upgrade/DfuFile.h);
 //                  after manifestation and the next reset the device runs it: its configuration
 //                  string becomes "FW:<name> PSR:<name>" of the image and it reports its version
@@ -47,7 +51,14 @@ struct DfuDeviceConfig {
   // dfuDNLOAD-IDLE.
   bool syncWhileWriting = false;
   bool pollInEveryStatus = false;
+  // The boot loader names itself ("DFU loader", its own maker and product strings) and shows the
+  // headset's DFU-mode product id, as boot loaders usually do.
+  bool loaderStrings = false;
 };
+
+// The boot loader's own product id, the DFU-mode id of the tool's quirk table.
+inline constexpr std::uint16_t kLoaderProduct = 0x7208;
+inline constexpr char kLoaderConfiguration[] = "DFU loader";
 
 struct DfuFaults {
   struct StatusAt {
@@ -59,11 +70,14 @@ struct DfuFaults {
   std::optional<int> stallAt;        // the block's DNLOAD is stalled
   std::optional<int> disconnectAt;   // the device disappears at the block's DNLOAD
   bool noReturn = false;             // gone for good at the reset after manifestation
+  // The system refuses every reset with its access error (as WinUSB without rights, or libusb
+  // without them); the user must replug the device instead.
+  bool resetRefused = false;
 };
 
 // Adds one DFU fault or setting given as on the command line ("status=3@10", "stall@4",
 // "disconnect@7", "no-return", "not-tolerant", "will-detach", "sync-while-writing", "poll-always",
-// "transfer-size=512", "poll=20").
+// "loader-strings", "reset-refused", "transfer-size=512", "poll=20").
 // Returns an error text, empty when accepted.
 std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaults& faults);
 
@@ -86,7 +100,11 @@ class DfuDevice {
   explicit DfuDevice(Firmware running = {}, DfuDeviceConfig config = {}, DfuFaults faults = {});
 
   ControlReply Control(const dfu::Setup& setup, std::span<const std::uint8_t> data);
+  // A USB reset; whoever carries it asks RefusesReset first.
   void Reset();
+  bool RefusesReset() const { return faults_.resetRefused; }
+  // Unplugged and plugged in again: as a reset, which no system can refuse.
+  void Replug() { Reset(); }
 
   DfuMode Mode() const { return mode_; }
   dfu::State CurrentState() const { return state_; }
@@ -96,6 +114,7 @@ class DfuDevice {
   bool Upgraded() const { return upgraded_; }
   // Gone for good after manifestation (no-return), not merely disconnected.
   bool LeftForGood() const { return leftForGood_; }
+  // What the configuration string says now: in DFU mode a self-naming loader's own text.
   std::string ConfigurationString() const;
   const DfuDeviceConfig& Config() const { return config_; }
 
@@ -105,6 +124,7 @@ class DfuDevice {
   ControlReply Dnload(const dfu::Setup& setup, std::span<const std::uint8_t> data);
   ControlReply AnswerStatus();
   ControlReply Stall(dfu::Status status = dfu::Status::ErrStalledPkt);
+  bool LoaderNamesItself() const { return mode_ == DfuMode::Dfu && config_.loaderStrings; }
   void Fail(dfu::Status status);
   void Reenumerate(DfuMode mode);
   void Manifest();

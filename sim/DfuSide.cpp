@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -54,15 +55,19 @@ std::string SocketPath(const platform::VirtualDeviceRegistry& registry) {
   return registry.Directory() + name;
 }
 
-// Serves one connection until the host closes it or the device re-enumerates.
-void Serve(int fd, int stopFd, DfuDevice& device, bool& stopping) {
+// Serves one connection until the host closes it or the device re-enumerates. `refused` is set
+// when a reset was refused.
+void Serve(int fd, int stopFd, DfuDevice& device, bool& stopping, bool& refused) {
   const unsigned generation = device.Generation();
   for (;;) {
     if (!WaitReadable(fd, stopFd, milliseconds(-1), stopping)) return;
     std::uint8_t kind = 0;
     if (dfu::wire::ReadAll(fd, {&kind, 1}, 1000) != dfu::wire::ReadResult::Ok) return;
     std::vector<std::uint8_t> reply{dfu::wire::kOk, 0, 0};
-    if (kind == dfu::wire::kReset) {
+    if (kind == dfu::wire::kReset && device.RefusesReset()) {
+      reply[0] = dfu::wire::kRefused;
+      refused = true;
+    } else if (kind == dfu::wire::kReset) {
       device.Reset();
     } else if (kind == dfu::wire::kControl) {
       std::uint8_t head[dfu::wire::kSetupSize];
@@ -127,11 +132,24 @@ void RunDfuSide(const UpgradeContext& context, Firmware& running, const DfuSideO
 
   bool stopping = false;
   bool announced = false;
+  // When the simulated user replugs the headset after a refused reset; max: not asked to.
+  using Steady = std::chrono::steady_clock;
+  Steady::time_point replugAt = Steady::time_point::max();
   for (;;) {
     // Once upgraded, the host has a while to see the device back before the serial side returns.
-    const milliseconds limit = device.Upgraded() ? kLinger : options.idleLimit;
+    milliseconds limit = device.Upgraded() ? kLinger : options.idleLimit;
+    if (replugAt != Steady::time_point::max()) {
+      limit = std::min(limit, std::max(milliseconds(0),
+                                       std::chrono::ceil<milliseconds>(replugAt - Steady::now())));
+    }
     if (!WaitReadable(listener.Fd(), context.stopFd, limit, stopping)) {
       if (stopping) return;
+      if (Steady::now() >= replugAt) {
+        replugAt = Steady::time_point::max();
+        device.Replug();
+        say("unplugged and plugged in again, as the tool asked");
+        continue;
+      }
       if (device.Mode() == DfuMode::Runtime) {
         say(device.Upgraded() ? "back on the serial side"
                               : "no upgrade came: back on the serial side");
@@ -142,7 +160,12 @@ void RunDfuSide(const UpgradeContext& context, Firmware& running, const DfuSideO
     Socket connection(::accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC));
     if (connection.Fd() < 0) continue;
     const bool wasUpgraded = device.Upgraded();
-    Serve(connection.Fd(), context.stopFd, device, stopping);
+    bool refused = false;
+    Serve(connection.Fd(), context.stopFd, device, stopping, refused);
+    if (refused) {
+      say("reset refused: waiting to be unplugged and plugged in again");
+      if (options.replugDelay) replugAt = Steady::now() + *options.replugDelay;
+    }
     connection.Reset();
     if (stopping) return;
     if (device.Upgraded() && !announced) {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/VirtualDeviceRegistry.h"
@@ -26,6 +27,9 @@ struct DfuSideOptions {
   DfuFaults faults;
   const platform::VirtualDeviceRegistry* registry = nullptr;  // required
   std::chrono::milliseconds idleLimit{120000};
+  // How long after a refused reset (reset-refused) the simulated user has replugged the headset;
+  // nullopt: never.
+  std::optional<std::chrono::milliseconds> replugDelay = std::chrono::milliseconds(1000);
   std::function<void(const std::string&)> onEvent;  // what happens, for the program's output
 };
 

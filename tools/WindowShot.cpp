@@ -149,9 +149,16 @@ int SampleShot(const char* language, const char* out, const char* page) {
     platform::IniFile(folder + "/qmr7-tool.INI")
         .WriteString("Setting", "DFU_FileName", "/home/user/firmware/QMR7_124.dfu");
   }
-  app::TMajorForm form({clock, ui, dispatcher, ports, notifier, "qmr7-tool",
-                        settings.path().toStdString(), upgrade ? &engine : nullptr,
-                        [] { return std::string("FW:QMR7_123.XPV PSR:QMR7_123.PSR"); }});
+  app::TMajorForm form({clock,
+                        ui,
+                        dispatcher,
+                        ports,
+                        notifier,
+                        "qmr7-tool",
+                        settings.path().toStdString(),
+                        upgrade ? &engine : nullptr,
+                        [] { return std::string("FW:QMR7_123.XPV PSR:QMR7_123.PSR"); },
+                        {}});
   form.show();
   if (upgrade) {
     DriveToDownload(form, clock, dispatcher);
@@ -192,6 +199,7 @@ int HeadsetShot(const char* out) {
                           "qmr7-tool",
                           settings.path().toStdString(),
                           nullptr,
+                          {},
                           {}});
     form.show();
     auto* open = form.findChild<QPushButton*>(QStringLiteral("OpenComPortButton"));

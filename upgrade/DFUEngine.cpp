@@ -109,6 +109,17 @@ extern "C" void DFUENGINE_CALL DFUEngine_SetUSBDeviceFilter(DFUEngineHandle hand
   if (const auto engine = Find(handle)) engine->SetDeviceFilter(name == nullptr ? "" : name);
 }
 
+extern "C" DFUEngineBool DFUENGINE_CALL DFUEngine_AddDeviceIds(DFUEngineHandle handle,
+                                                               uint32_t runtimeIds,
+                                                               uint32_t dfuIds) {
+  const auto engine = Find(handle);
+  if (!engine) return 0;
+  engine->AddDeviceIds(
+      {static_cast<std::uint16_t>(runtimeIds >> 16), static_cast<std::uint16_t>(runtimeIds),
+       static_cast<std::uint16_t>(dfuIds >> 16), static_cast<std::uint16_t>(dfuIds)});
+  return 1;
+}
+
 extern "C" void DFUENGINE_CALL DFUEngine_SetCallback(DFUEngineHandle handle,
                                                      DFUEngineCallback callback) {
   const auto engine = Find(handle);

@@ -10,9 +10,12 @@
  * device to run-time mode. A start function returns false when the operation cannot start (unknown
  * handle, no device bound, an operation still running); otherwise the operation runs on the
  * engine's thread, which calls the callback with progress (kind 1) and ends every started operation
- * with exactly one kind-2 report. That report may come before the start function returns. The
- * callback must not block; it may call the engine. DFUEngine_Destroy ends a running operation (its
- * report says "aborted") and returns once the engine's thread is gone, so no report comes after it.
+ * with exactly one kind-2 report. That report may come before the start function returns. A
+ * kind-3 report asks the user to unplug the device and plug it in again: the system refused the
+ * reset the operation needed, and the operation waits for the device to come back; the next report
+ * of the operation ends the request. The callback must not block; it may call the engine.
+ * DFUEngine_Destroy ends a running operation (its report says "aborted") and returns once the
+ * engine's thread is gone, so no report comes after it.
  */
 #ifndef QMR7_UPGRADE_DFUENGINE_H
 #define QMR7_UPGRADE_DFUENGINE_H
@@ -35,6 +38,7 @@ typedef uint8_t DFUEngineBool;
 /* Report kinds. */
 #define DFUENGINE_REPORT_PROGRESS 1u
 #define DFUENGINE_REPORT_RESULT 2u
+#define DFUENGINE_REPORT_REPLUG 3u
 
 /* The report record: little-endian 32-bit fields. */
 typedef struct DFUEngineReport {
@@ -76,6 +80,13 @@ uint32_t DFUENGINE_CALL DFUEngine_GetUSBDeviceNames(DFUEngineHandle handle, char
  * by the USB walk is the only one the engine lists, binds and sends requests to. Null or empty
  * admits every device again. */
 void DFUENGINE_CALL DFUEngine_SetUSBDeviceFilter(DFUEngineHandle handle, const char* name);
+
+/* An addition of this engine: the ids of a headset the engine's own table does not know, each
+ * vendor << 16 | product, in run-time and in DFU mode. A file naming either is taken for the
+ * device showing either; a device may change its ids between the two modes. False when the handle
+ * is unknown. */
+DFUEngineBool DFUENGINE_CALL DFUEngine_AddDeviceIds(DFUEngineHandle handle, uint32_t runtimeIds,
+                                                    uint32_t dfuIds);
 
 /* The function that receives the reports; null stops them. */
 void DFUENGINE_CALL DFUEngine_SetCallback(DFUEngineHandle handle, DFUEngineCallback callback);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "upgrade/DfuNames.h"
 #include "upgrade/DfuQuirks.h"
@@ -118,6 +119,7 @@ Engine::Engine(EngineEnvironment environment) : env_(std::move(environment)) {
 }
 
 Engine::~Engine() {
+  stop_.store(true);
   std::thread thread;
   {
     std::lock_guard lock(mutex_);
@@ -154,6 +156,11 @@ DfuTransport* Engine::TransportFor(const std::string& name) const {
 void Engine::SetDeviceFilter(std::string name) {
   std::lock_guard lock(mutex_);
   filter_ = std::move(name);
+}
+
+void Engine::AddDeviceIds(const DeviceIds& ids) {
+  std::lock_guard lock(mutex_);
+  extraIds_.push_back(ids);
 }
 
 bool Engine::Admits(const std::string& name) {
@@ -218,6 +225,7 @@ bool Engine::Start(std::function<void(Operation&)> job) {
     }
     busy_ = true;
     job_ = std::move(job);
+    runIds_ = extraIds_;
   }
   wake_.notify_all();
   return true;
@@ -276,7 +284,12 @@ void Engine::Run() {
 
 // --- Requests --------------------------------------------------------------------------------
 
+void Engine::CheckStop(Operation& op) const {
+  if (stop_.load()) op.Fail(result::kAborted, suboperation::kNone);
+}
+
 void Engine::Pause(Operation& op, std::uint32_t ms) {
+  CheckStop(op);
   const auto wait = std::min(milliseconds(ms), env_.timing.maxPollTimeout);
   if (wait.count() > 0 && !env_.waiter->Wait(wait)) op.Fail(result::kAborted, suboperation::kNone);
 }
@@ -304,6 +317,7 @@ void Engine::FailTransfer(Operation& op, const UsbError& error) {
 }
 
 std::size_t Engine::Transfer(Operation& op, const Setup& setup, std::span<std::uint8_t> data) {
+  CheckStop(op);
   std::size_t transferred = 0;
   if (const UsbError e = device_->link->Control(setup, data, transferred); e) {
     FailTransfer(op, e);
@@ -327,6 +341,7 @@ UsbError Engine::RequestStatus(StatusReply& status, ReplyFault& fault) {
 }
 
 StatusReply Engine::QueryStatus(Operation& op) {
+  CheckStop(op);
   StatusReply status;
   ReplyFault fault = ReplyFault::None;
   if (const UsbError e = RequestStatus(status, fault); e) FailTransfer(op, e);
@@ -368,6 +383,7 @@ void Engine::Abort(Operation& op) {
 
 std::vector<std::uint8_t> Engine::GetDescriptor(Operation& op, std::uint8_t type,
                                                 std::uint8_t index) {
+  CheckStop(op);
   std::vector<std::uint8_t> bytes(kMaxDescriptor);
   std::size_t got = 0;
   const Setup setup{kStandardIn, kGetDescriptor, static_cast<std::uint16_t>(type << 8 | index), 0,
@@ -414,16 +430,18 @@ void Engine::OpenDevice(Operation& op) {
 }
 
 // Looks for the device every enumerationStep until it is there in the wanted mode; false when
-// it does not come within enumerationLimit. A device there in the other mode counts as absent
-// until the limit, then it is the caller's to judge (device_ holds it).
-bool Engine::WaitForDevice(Operation& op, bool wantDfuMode) {
-  const auto steps = std::max<long>(1, env_.timing.enumerationLimit / env_.timing.enumerationStep);
+// it does not come within `limit`. A device there in the other mode counts as absent until the
+// limit, then it is the caller's to judge (device_ holds it).
+bool Engine::WaitForDevice(Operation& op, bool wantDfuMode, milliseconds limit) {
+  const auto steps = std::max<long>(1, limit / env_.timing.enumerationStep);
   for (long i = 0;; ++i) {
+    CheckStop(op);
     device_.reset();
     try {
       OpenDevice(op);
       if ((device_->dfu.protocol == kDfuModeProtocol) == wantDfuMode) return true;
-    } catch (const Failure&) {
+    } catch (const Failure& failure) {
+      if (failure.result == result::kAborted) throw;
       device_.reset();  // not back yet, or back without a DFU interface yet
     }
     if (i >= steps) return false;
@@ -439,15 +457,27 @@ bool Engine::ProductFits(std::uint16_t product) const {
   if (product == kAnyId) return true;
   if (std::find(products_.begin(), products_.end(), product) != products_.end()) return true;
   const DeviceDescriptor& d = device_->descriptor;
-  const Quirk* quirk = FindQuirk(d.idVendor, d.idProduct);
-  return quirk != nullptr && (quirk->runtimeProduct == product || quirk->dfuProduct == product);
+  const auto ids = HeadsetWithIds(d.idVendor, d.idProduct, runIds_);
+  return ids && (ids->product == product || ids->dfuProduct == product);
+}
+
+// Whether a device now showing `now` is the headset that showed `vendor` and `product` in its
+// other mode: the maker stays, unless the headset's ids say otherwise.
+bool Engine::SameHeadset(std::uint16_t vendor, std::uint16_t product,
+                         const DeviceDescriptor& now) const {
+  if (now.idVendor == vendor) return true;
+  const auto ids = HeadsetWithIds(vendor, product, runIds_);
+  return ids && ids->dfuVendor == now.idVendor && ids->dfuProduct == now.idProduct;
 }
 
 void Engine::CheckFileAgainstDevice(Operation& op, const FileInfo& info, FileFault fault,
                                     bool product) const {
   if (fault != FileFault::None) op.Fail(ResultForFile(fault), suboperation::kNone);
   const DeviceDescriptor& d = device_->descriptor;
-  if (info.suffix.idVendor != kAnyId && info.suffix.idVendor != d.idVendor) {
+  const auto ids = HeadsetWithIds(d.idVendor, d.idProduct, runIds_);
+  const std::uint16_t vendor = info.suffix.idVendor;
+  if (vendor != kAnyId && vendor != d.idVendor &&
+      !(ids && (ids->vendor == vendor || ids->dfuVendor == vendor))) {
     op.Fail(result::kFailFileVendor, suboperation::kNone);
   }
   if (product && !ProductFits(info.suffix.idProduct)) {
@@ -491,21 +521,20 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
     const Functional f = device_->dfu.functional;
     Detach(op, f.detachTimeoutMs);
     // A device that detaches itself re-enumerates on its own; any other waits for our reset
-    // within its detach time-out.
-    if ((f.attributes & kWillDetach) == 0) {
-      if (const UsbError e = device_->link->Reset();
-          e && e.kind != toolkit::ErrorKind::DeviceGone) {
-        FailTransfer(op, e);
-      }
-    }
-    const std::uint16_t vendor = device_->descriptor.idVendor;
+    // within its detach time-out, or for the user to replug it when the system refuses the reset.
+    bool replug = false;
+    if ((f.attributes & kWillDetach) == 0) replug = !ResetDevice(op);
+    const DeviceDescriptor before = device_->descriptor;
     device_.reset();
     op.Step(operation::kReconfigureStartDfu, suboperation::kUsbWait, 50);
-    if (!WaitForDevice(op, true)) {
-      op.Fail(device_ ? result::kFailModeNoDfu : result::kFailUsbNone);
+    if (!WaitForDevice(op, true, replug ? env_.timing.replugLimit : env_.timing.enumerationLimit)) {
+      // Asked to replug, the user did not: the device never came back in DFU mode.
+      op.Fail(device_ && !replug ? result::kFailModeNoDfu : result::kFailUsbNone);
     }
     // The product may change in DFU mode, the maker may not: another device took the place.
-    if (device_->descriptor.idVendor != vendor) op.Fail(result::kFailUsbId);
+    if (!SameHeadset(before.idVendor, before.idProduct, device_->descriptor)) {
+      op.Fail(result::kFailUsbId);
+    }
   }
 
   op.Step(operation::kReconfigureChecking, suboperation::kUsbCheck, 75);
@@ -515,6 +544,7 @@ void Engine::Reconfigure(Operation& op, bool checkFile, const std::string& path)
 }
 
 void Engine::Download(Operation& op, const std::string& path) {
+  detachesAfterManifest_ = false;
   op.Step(operation::kDownloadPrepare, suboperation::kNone, 0);
   if (!device_ || device_->dfu.protocol != kDfuModeProtocol) op.Fail(result::kFailModeNoDfu);
   FileInfo info;
@@ -532,7 +562,9 @@ void Engine::Download(Operation& op, const std::string& path) {
   // The zero-length download ends the transfer; the device then manifests the firmware.
   op.Step(operation::kDownloadVerify, suboperation::kDownloadProcessing, 100);
   Dnload(op, blocks, {});
-  WaitThroughManifestation(op, (f.attributes & kManifestationTolerant) != 0);
+  const bool tolerant = (f.attributes & kManifestationTolerant) != 0;
+  WaitThroughManifestation(op, tolerant);
+  detachesAfterManifest_ = !tolerant && (f.attributes & kWillDetach) != 0;
   op.Sub(suboperation::kNone);
 }
 
@@ -605,8 +637,20 @@ void Engine::WaitThroughManifestation(Operation& op, bool tolerant) {
   }
 }
 
+bool Engine::ResetDevice(Operation& op) {
+  CheckStop(op);
+  // A device already gone as it re-enumerates is no error.
+  const UsbError e = device_->link->Reset();
+  if (!e || e.kind == toolkit::ErrorKind::DeviceGone) return true;
+  // Refused (no right to reset the port, or no reset offered): the user's hands do it instead.
+  Report(DFUENGINE_REPORT_REPLUG,
+         {sizeof(DFUEngineReport), 0, op.Code(), 0, 0, 0, suboperation::kUsbWait});
+  return false;
+}
+
 void Engine::Manifest(Operation& op) {
   op.Step(operation::kManifestStartRuntime, suboperation::kUsbWait, 0);
+  const bool manifested = std::exchange(detachesAfterManifest_, false);
   if (!device_) {
     // Not open (no download before this, or it failed): reset whatever is there.
     try {
@@ -621,18 +665,32 @@ void Engine::Manifest(Operation& op) {
       op.Step(op.Code(), suboperation::kEstablished, 100);
       return;
     }
+    milliseconds limit = env_.timing.enumerationLimit;
+    bool refused = false;
     if (device_) {
-      // The reset ends DFU mode; a device already gone as it re-enumerates is no error.
-      const UsbError e = device_->link->Reset();
-      if (e && e.kind != toolkit::ErrorKind::DeviceGone &&
-          e.kind != toolkit::ErrorKind::NotSupported) {
-        FailTransfer(op, e);
+      if ((device_->dfu.functional.attributes & kWillDetach) != 0) {
+        // It leaves DFU mode by itself: after manifestation unasked, otherwise when told.
+        if (!manifested || attempt > 0) {
+          try {
+            Detach(op, device_->dfu.functional.detachTimeoutMs);
+          } catch (const Failure& failure) {
+            if (failure.result == result::kAborted) throw;
+          }
+        }
+      } else if (!ResetDevice(op)) {
+        refused = true;
+        limit = env_.timing.replugLimit;
       }
       device_.reset();
       op.Progress(op.Code(), 50);
     }
     // Leaves device_ holding the run-time device, the device still in DFU mode, or nothing.
-    if (WaitForDevice(op, false)) continue;
+    if (WaitForDevice(op, false, limit)) continue;
+    if (refused) {
+      // Asked to replug, the user did not: asking again would not help.
+      op.Step(operation::kManifestFail, suboperation::kUsbWait, 100);
+      op.Fail(result::kFailUsbNone);
+    }
     if (!device_ || attempt == 1) break;
     // Back, but in DFU mode: its firmware did not start. One more reset may help.
     op.Step(operation::kManifestRetryRuntime, suboperation::kUsbWait, 50);

@@ -6,14 +6,17 @@
 // Operations and the codes they report (operation, sub-operation):
 //   reconfigure  reconfigure_connect/usb_open: open, read the descriptors, check the file's vendor;
 //                reconfigure_start_runtime/usb_check: DFU_DETACH, then a reset unless the device
-//                detaches itself; reconfigure_start_dfu/usb_wait: wait for it in DFU mode;
+//                detaches itself; reconfigure_start_dfu/usb_wait: wait for it in DFU mode (up to
+//                replugLimit when the system refused the reset and the user was asked to replug);
 //                reconfigure_checking/usb_check: the file's product, clear any error to dfuIDLE
 //   download     download_prepare: the file, its ids, dfuIDLE; download_progress/
 //                download_processing: the blocks, each DNLOAD followed by GETSTATUS until
 //                dfuDNLOAD-IDLE, waiting every bwPollTimeout the device asks for;
 //                download_verify: the zero-length DNLOAD and manifestation
-//   manifest     manifest_start_runtime/usb_wait: reset out of DFU mode and wait for the run-time
-//                device; manifest_retry_runtime: once more when it came back in DFU mode;
+//   manifest     manifest_start_runtime/usb_wait: reset out of DFU mode (a device with
+//                bitWillDetach leaves by itself: after manifestation, or told by DFU_DETACH) and
+//                wait for the run-time device, up to replugLimit after a refused reset;
+//                manifest_retry_runtime: once more when it came back in DFU mode;
 //                manifest_fail: it never came back, or stayed in DFU mode
 // Results: a device's error bStatus 1 to 15 gives its fail_dfu_* row (errVENDOR with a text
 // fail_dfu_vendor_str); a stalled request the status the device then reports, else
@@ -22,6 +25,8 @@
 // fail_usb_desc_*, no DFU interface fail_usb_no_dfu, another maker's device after the detach
 // fail_usb_id; GETSTATUS replies of the wrong size fail_reply_short/long; file faults
 // fail_file_* (our header's faults count as the suffix's); other system failures fail_os.
+// A stop (the engine destroyed) is looked for before every request and in every wait, so an
+// operation ends "aborted" within one request.
 #pragma once
 
 #include <atomic>
@@ -38,6 +43,7 @@
 #include "upgrade/DFUEngine.h"
 #include "upgrade/DfuFile.h"
 #include "upgrade/DfuProtocol.h"
+#include "upgrade/DfuQuirks.h"
 #include "upgrade/DfuTransport.h"
 
 namespace dfu {
@@ -50,6 +56,8 @@ struct EngineTiming {
   std::chrono::milliseconds maxPollTimeout{60000};
   // Polls through manifestation before the device is given up as stuck.
   int maxManifestPolls = 10000;
+  // How long a user asked to unplug the device and plug it in again is waited for.
+  std::chrono::milliseconds replugLimit{60000};
 };
 
 struct EngineEnvironment {
@@ -73,6 +81,8 @@ class Engine {
   // Admits only the device `name` to DeviceNames and Bind (empty: every device). Detection
   // names the device it found, so no other DFU device attached meanwhile receives a request.
   void SetDeviceFilter(std::string name);
+  // A headset the quirk table does not know: a file naming either mode's ids fits it.
+  void AddDeviceIds(const DeviceIds& ids);
 
   std::vector<std::string> DeviceNames();
   // Binding again to the same device keeps the product ids seen of it in either mode.
@@ -107,7 +117,11 @@ class Engine {
   bool ProductFits(std::uint16_t product) const;
   void CheckFileAgainstDevice(Operation& op, const FileInfo& info, FileFault fault,
                               bool product = true) const;
-  bool WaitForDevice(Operation& op, bool wantDfuMode);
+  bool WaitForDevice(Operation& op, bool wantDfuMode, std::chrono::milliseconds limit);
+  // False when the system refused the reset: the user has been asked to replug the device.
+  bool ResetDevice(Operation& op);
+  void CheckStop(Operation& op) const;
+  bool SameHeadset(std::uint16_t vendor, std::uint16_t product, const DeviceDescriptor& now) const;
   void ToIdle(Operation& op);
   void Pause(Operation& op, std::uint32_t ms);
 
@@ -132,6 +146,11 @@ class Engine {
   // and a file may name either.
   std::vector<std::uint16_t> products_;
   std::string productsOf_;  // the device they were seen of
+  // Known to detach itself after manifestation: no reset, no DFU_DETACH, only a wait.
+  bool detachesAfterManifest_ = false;
+  std::vector<DeviceIds> extraIds_;  // guarded by mutex_
+  std::vector<DeviceIds> runIds_;    // extraIds_ as the running operation took them
+  std::atomic<bool> stop_{false};
 
   std::mutex mutex_;
   std::condition_variable wake_;

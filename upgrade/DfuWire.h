@@ -5,7 +5,8 @@
 //   request  u8 kind (1 control, 2 reset), then for control: u8 bmRequestType, u8 bRequest,
 //            u16 wValue, u16 wIndex, u16 wLength (little-endian), and for host-to-device
 //            requests wLength data bytes
-//   reply    u8 outcome (0 none, 1 stall, 2 gone; any other value a failure), u16 length, data
+//   reply    u8 outcome (0 none, 1 stall, 2 gone, 3 refused by the system; any other value a
+//            failure), u16 length, data
 //   bytes
 //            (device-to-host requests: what the device sent, at most wLength)
 #pragma once
@@ -30,6 +31,7 @@ inline constexpr std::size_t kSetupSize = 8;
 inline constexpr std::uint8_t kOk = 0;
 inline constexpr std::uint8_t kStall = 1;
 inline constexpr std::uint8_t kGone = 2;
+inline constexpr std::uint8_t kRefused = 3;
 
 // Writes everything; false on any failure (the peer went away).
 inline bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {

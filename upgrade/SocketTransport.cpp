@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/VirtualDeviceRegistry.h"
@@ -70,6 +71,8 @@ class SocketLink final : public DfuLink {
         return UsbStall(op);
       case wire::kGone:
         return UsbGone(op);
+      case wire::kRefused:
+        return toolkit::ErrnoError(EACCES, op);
       default:
         return UsbError{toolkit::ErrorKind::OsFailure, 0,
                         "outcome " + std::to_string(head[0]) + " from the device", op};

@@ -169,22 +169,45 @@ class Walker {
     return d;
   }
 
+  // The protocol of the configuration's first DFU interface; 0 when it has none.
+  static std::uint8_t DfuProtocol(std::span<const std::uint8_t> config) {
+    std::uint8_t protocol = 0;
+    ScanDescriptors(config, [&](std::span<const std::uint8_t> d) {
+      if (d[1] == dfu::kInterfaceDescriptor && d.size() >= 9 && d[5] == dfu::kInterfaceClass &&
+          d[6] == dfu::kInterfaceSubClass) {
+        protocol = d[7];
+        return false;
+      }
+      return true;
+    });
+    return protocol;
+  }
+
   void Examine(const PortData& data) {
+    const bool dfuMode = DfuProtocol(*data.config) == dfu::kDfuModeProtocol;
+    if (dfuMode && !data.connection.deviceName.empty()) {
+      result_.dfuModeDevices.push_back(
+          {data.connection.deviceName, data.connection.idVendor, data.connection.idProduct});
+    }
     ScanDescriptors(*data.config, [&](std::span<const std::uint8_t> d) {
       if (d[1] != dfu::kConfigDescriptor || d.size() != kConfigHeader || d[6] == 0) return true;
       for (const StringNode& node : data.strings) {
-        if (node.index == d[6]) Consider(node, data.connection);
+        if (node.index == d[6]) Consider(node, data.connection, dfuMode);
       }
       return true;
     });
   }
 
-  void Consider(const StringNode& node, const UsbConnection& connection) {
+  void Consider(const StringNode& node, const UsbConnection& connection, bool dfuMode) {
     std::string text;
     dfu::ParseString(node.descriptor, text);
     text = AsciiUpper(CutUtf8(std::move(text), kMaxConfigText));
     if (text.find("FW:") == std::string::npos || text.find("PSR:") == std::string::npos) return;
-    result_ = {std::move(text), connection.deviceName, connection.idVendor, connection.idProduct};
+    result_.configText = std::move(text);
+    result_.deviceName = connection.deviceName;
+    result_.idVendor = connection.idVendor;
+    result_.idProduct = connection.idProduct;
+    result_.dfuMode = dfuMode;
   }
 
   UsbHost& host_;
@@ -223,6 +246,19 @@ UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts) {
     });
   }
   return result;
+}
+
+UsbDetection WithHeadsetLoader(UsbDetection walked, std::span<const dfu::DeviceIds> extra) {
+  if (walked.Found()) return walked;
+  for (auto it = walked.dfuModeDevices.rbegin(); it != walked.dfuModeDevices.rend(); ++it) {
+    if (!dfu::IsHeadsetInDfuMode(it->idVendor, it->idProduct, extra)) continue;
+    walked.deviceName = it->deviceName;
+    walked.idVendor = it->idVendor;
+    walked.idProduct = it->idProduct;
+    walked.dfuMode = true;
+    break;
+  }
+  return walked;
 }
 
 std::vector<std::uint8_t> StringDescriptorOf(const std::string& text) {

@@ -1,7 +1,9 @@
 // The USB tree walk that finds which firmware a device says it runs: host controllers in order,
 // each hub's ports by number, depth first, a downstream hub's own configuration after its ports.
 // Every device's configuration strings are read; the last one, in walk order, that holds both
-// "FW:" and "PSR:" is the result, with the identity of the device that sent it.
+// "FW:" and "PSR:" is the result, with the identity of the device that sent it. Devices whose DFU
+// interface is in DFU mode are listed as well, so that a headset's boot loader, which may name
+// itself rather than the firmware, is found by its ids (WithHeadsetLoader).
 //
 // The walk asks a UsbHost, which stands for the platform's host-controller and hub requests:
 // Linux sysfs (MakeSysfsUsbHost), the virtual devices of the registry (MakeVirtualUsbHost), the
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "upgrade/WinUsbRules.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace usbioctl {
 class UsbIo;
@@ -85,16 +88,33 @@ class UsbHost {
   virtual std::optional<std::string> DownstreamHub(const std::string& hub, int port) = 0;
 };
 
+// A device the walk saw with a DFU interface in DFU mode.
+struct DfuModeDevice {
+  std::string deviceName;
+  std::uint16_t idVendor = 0;
+  std::uint16_t idProduct = 0;
+};
+
 // What detection needs: the configuration string (upper case, empty when no device sent one
-// with both markers) and the device that sent it.
+// with both markers) and the device that sent it, or the headset's boot loader found by its ids.
 struct UsbDetection {
   std::string configText;
   std::string deviceName;
   std::uint16_t idVendor = 0;
   std::uint16_t idProduct = 0;
+  // The device found waits in DFU mode (its DFU interface has protocol 2): an upgrade was cut
+  // short, and the next one starts there.
+  bool dfuMode = false;
+  // Every device in DFU mode, in walk order, whatever its strings.
+  std::vector<DfuModeDevice> dfuModeDevices;
 
-  bool Found() const { return !configText.empty(); }
+  bool Found() const { return !configText.empty() || (dfuMode && !deviceName.empty()); }
 };
+
+// The walk's result with the headset's boot loader taken when no device named its firmware: the
+// last device in DFU mode whose ids are a headset's DFU-mode ids, in the quirk table or in
+// `extra`. No other maker's device is ever taken, whatever its mode.
+UsbDetection WithHeadsetLoader(UsbDetection walked, std::span<const dfu::DeviceIds> extra = {});
 
 // Host controllers beyond this many, counted over all hosts in order, are not examined; the root
 // hubs of the controllers counted are, wherever their host lists them.

@@ -81,7 +81,7 @@ std::vector<double> Window(const std::string& path, int runs) {
   platform::FixedPortEnumerator ports({{path, sim::kDefaultDescription}});
   platform::ManualDeviceNotifier notifier;
   app::TMajorForm form(
-      {clock, ui, dispatcher, ports, notifier, "bench", "/nonexistent", nullptr, {}});
+      {clock, ui, dispatcher, ports, notifier, "bench", "/nonexistent", nullptr, {}, {}});
   if (!form.OpenComPort(path)) std::abort();
   std::vector<double> times;
   for (int r = 0; r < runs; ++r) {

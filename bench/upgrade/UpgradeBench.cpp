@@ -237,8 +237,16 @@ std::optional<Figures> RunOnce(const Options& o) {
   BenchEngine engine(transport);
   std::optional<Figures> figures;
   {
-    app::TMajorForm form({clock, ui, dispatcher, ports, notifier, "qmr7-tool", appData, &engine,
-                          [] { return std::string(); }});
+    app::TMajorForm form({clock,
+                          ui,
+                          dispatcher,
+                          ports,
+                          notifier,
+                          "qmr7-tool",
+                          appData,
+                          &engine,
+                          [] { return std::string(); },
+                          {}});
     form.OpenComPortButton->click();
     if (!RunUntil([&] { return form.PendingCommand == app::kIdleCommand; },
                   std::chrono::seconds(10)) ||

@@ -252,7 +252,7 @@ TEST_F(DeviceTest, APortThatOpensOnlyByItsDevicePathOpensAtTheSecondTryWithoutAW
   ports.ports = {{path.substr(5), "USB Serial Device (QM-R7)"}};
   form = std::make_unique<TMajorForm>(MajorFormServices{clock, ui, dispatcher, ports, notifier,
                                                         "/usr/bin/qmr7-tool", appDataFolder, engine,
-                                                        scanUsbTree});
+                                                        scanUsbTree, headsetInDfuMode});
   form->show();
   clock.Advance(100);
   ui.boxes.clear();

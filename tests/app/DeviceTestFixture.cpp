@@ -31,9 +31,9 @@ void DeviceTest::StartHeadset(const std::string& faults, sim::Settings settings)
 }
 
 void DeviceTest::StartWindow() {
-  form = std::make_unique<TMajorForm>(MajorFormServices{clock, ui, dispatcher, systemPorts,
-                                                        notifier, "/usr/bin/qmr7-tool",
-                                                        appDataFolder, engine, scanUsbTree});
+  form = std::make_unique<TMajorForm>(
+      MajorFormServices{clock, ui, dispatcher, systemPorts, notifier, "/usr/bin/qmr7-tool",
+                        appDataFolder, engine, scanUsbTree, headsetInDfuMode});
   form->show();
   // Past the first-show prompt, so the boxes a test sees are its own.
   clock.Advance(100);

@@ -21,8 +21,9 @@ void MainformTest::TearDown() {
 }
 
 std::unique_ptr<TMajorForm> MainformTest::MakeForm(const std::string& programPath) {
-  return std::make_unique<TMajorForm>(MajorFormServices{
-      clock, ui, dispatcher, ports, notifier, programPath, appDataFolder, engine, scanUsbTree});
+  return std::make_unique<TMajorForm>(MajorFormServices{clock, ui, dispatcher, ports, notifier,
+                                                        programPath, appDataFolder, engine,
+                                                        scanUsbTree, headsetInDfuMode});
 }
 
 std::string MainformTest::SettingsFile(const std::string& baseName) const {

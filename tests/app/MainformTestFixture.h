@@ -44,6 +44,8 @@ class MainformTest : public ::testing::Test {
   // The engine and USB walk the window gets; none: the system's engine, and no walk.
   UpgradeEngine* engine = nullptr;
   std::function<std::string()> scanUsbTree;
+  // The look for a headset waiting in DFU mode; none: never one.
+  std::function<bool(std::span<const dfu::DeviceIds>)> headsetInDfuMode;
 };
 
 }  // namespace app::testing

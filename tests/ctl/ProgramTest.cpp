@@ -55,6 +55,8 @@ class ProgramTest : public ::testing::Test {
       ::waitpid(sim_, nullptr, 0);
     }
     if (simOut_ >= 0) ::close(simOut_);
+    sim_ = -1;
+    simOut_ = -1;
   }
 
   // Private runtime (the registry) and home folders, and the language asked for.
@@ -222,23 +224,50 @@ TEST_F(ProgramTest, EveryCommandAgainstTheSimulator) {
       << r.err;
 }
 
+// The headset's boot loader repeating the firmware's configuration string, or naming itself.
 TEST_F(ProgramTest, UpgradeFailsWith7AndTheNextRunFinishesFromDfuMode) {
-  ASSERT_FALSE(StartSim({"--dfu", "status=7@4"}).empty());
+  struct Case {
+    const char* options;
+    const char* found;
+  };
+  for (const Case& c : {Case{"status=7@4", "(FW:QMR7_123.XPV PSR:QMR7_123.PSR)"},
+                        Case{"status=7@4,loader-strings", "(1209:7208)"}}) {
+    SCOPED_TRACE(c.options);
+    TearDown();
+    fs::remove_all(tmp_ / "runtime");
+    fs::remove_all(tmp_ / "home");
+    SetUp();
+    ASSERT_FALSE(StartSim({"--dfu", c.options}).empty());
+    const std::string firmware = dfu::testing::WriteFirmware(
+        tmp_ / "QMR7_125.dfu", dfu::testing::Header("FARPOINT QM-R7", 125), 20000);
+
+    Result r = Ctl({"upgrade", firmware});
+    EXPECT_EQ(r.exit, 7) << r.err;
+    EXPECT_NE(r.err.find("Result = fail_dfu_verify"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    r = Ctl({"upgrade", firmware});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.err.find(std::string("in DFU mode ") + c.found), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Firmware version:          V1.25\n"), std::string::npos) << r.out;
+
+    r = Ctl({"info"});
+    EXPECT_NE(r.out.find("Firmware version:  V1.25\n"), std::string::npos) << r.out;
+  }
+}
+
+// The system refuses the resets; the simulated user replugs the headset a second after each.
+TEST_F(ProgramTest, UpgradeThroughRefusedResetsAsksForAReplugEachTime) {
+  ASSERT_FALSE(StartSim({"--dfu", "reset-refused"}).empty());
   const std::string firmware = dfu::testing::WriteFirmware(
-      tmp_ / "QMR7_125.dfu", dfu::testing::Header("FARPOINT QM-R7", 125), 20000);
-
-  Result r = Ctl({"upgrade", firmware});
-  EXPECT_EQ(r.exit, 7) << r.err;
-  EXPECT_NE(r.err.find("Result = fail_dfu_verify"), std::string::npos) << r.err;
-  EXPECT_EQ(r.out, "");
-
-  r = Ctl({"upgrade", firmware});
+      tmp_ / "QMR7_126.dfu", dfu::testing::Header("FARPOINT QM-R7", 126), 20000);
+  const Result r = Ctl({"upgrade", firmware});
   EXPECT_EQ(r.exit, 0) << r.err;
-  EXPECT_NE(r.err.find("in DFU mode"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("Firmware version:          V1.25\n"), std::string::npos) << r.out;
-
-  r = Ctl({"info"});
-  EXPECT_NE(r.out.find("Firmware version:  V1.25\n"), std::string::npos) << r.out;
+  const std::string line = "Unplug the headset, plug it in again and wait";
+  const auto first = r.err.find(line);
+  ASSERT_NE(first, std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(line, first + 1), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Firmware version:          V1.26\n"), std::string::npos) << r.out;
 }
 
 TEST_F(ProgramTest, ExitCodesForWhatGoesWrong) {

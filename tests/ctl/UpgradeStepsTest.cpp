@@ -107,10 +107,19 @@ TEST_F(UpgradeStepsTest, CtrlCWhileTheHeadsetIsAwayWarnsOnceAndStopsAtTheSecondP
       "Ctrl-C again to stop anyway.\n";
   EXPECT_NE(err.find(warning), std::string::npos) << err;
   EXPECT_EQ(err.find(warning), err.rfind(warning)) << "warned once";
-  EXPECT_TRUE(
-      err.ends_with("qmr7ctl: Upgrade stopped. The headset is in DFU mode; run 'qmr7ctl "
-                    "upgrade FILE' again to finish.\n"))
-      << err;
+  // Stopped while looking for it on USB: nothing was written.
+  EXPECT_TRUE(err.ends_with("qmr7ctl: " + Get(Text::StoppedBeforeWrite) + "\n")) << err;
+}
+
+// What a stop leaves depends on how far the run got; the message says it as it is.
+TEST_F(UpgradeStepsTest, AStopSaysHowFarTheRunGot) {
+  EXPECT_EQ(StoppedText(Stage::Detecting, 0), Get(Text::StoppedBeforeWrite));
+  EXPECT_EQ(StoppedText(Stage::Reconfigure, 75), Get(Text::StoppedBeforeWrite));
+  EXPECT_EQ(StoppedText(Stage::Download, 37),
+            "Upgrade stopped during the download (37%). The headset is in DFU mode without a "
+            "complete firmware; run 'qmr7ctl upgrade FILE' again to finish.");
+  EXPECT_EQ(StoppedText(Stage::Manifest, 50), Get(Text::StoppedAfterWrite));
+  EXPECT_EQ(StoppedText(Stage::Reconnecting, 0), Get(Text::InterruptReconnect));
 }
 
 TEST_F(UpgradeStepsTest, NoHeadsetPortAndNothingOnUsbIsNoDevice) {

@@ -70,6 +70,7 @@ class UpgradeTest : public ::testing::Test {
     system_.createEngine = [this] {
       dfu::EngineEnvironment env;
       env.transports = {dfu::MakeSocketTransport(registry_.Directory())};
+      env.timing.replugLimit = replugLimit_;
       ++engines_;
       return dfu::RegisterEngine(std::make_unique<dfu::Engine>(std::move(env)));
     };
@@ -115,6 +116,8 @@ class UpgradeTest : public ::testing::Test {
   std::vector<std::chrono::milliseconds> sleeps_;
   bool pressWhileEngineRuns_ = false;  // Ctrl-C at every wait once an engine exists
   std::function<void()> atFirstWait_;  // runs at the first wait, the one before the USB search
+  // The engine's wait for a headset the user was asked to replug.
+  std::chrono::milliseconds replugLimit_{60000};
   int engines_ = 0;
   int presses_ = 0;
   std::string out_;
@@ -219,9 +222,11 @@ TEST_F(UpgradeTest, TheSecondCtrlCStopsTheEngineAndTheNextRunFinishes) {
   const std::string warning = "Press Ctrl-C again to stop anyway.\n";
   EXPECT_NE(err_.find(warning), std::string::npos) << err_;
   EXPECT_EQ(err_.find(warning), err_.rfind(warning)) << err_;
-  EXPECT_TRUE(
-      err_.ends_with("qmr7ctl: Upgrade stopped. The headset is in DFU mode; run 'qmr7ctl "
-                     "upgrade FILE' again to finish.\n"))
+  // Stopped in the reconfigure or the download, whichever the second press met: the message
+  // says which.
+  const std::string lastLine = err_.substr(err_.rfind('\n', err_.size() - 2) + 1);
+  EXPECT_TRUE(lastLine == "qmr7ctl: " + Get(Text::StoppedBeforeWrite) + "\n" ||
+              lastLine.starts_with("qmr7ctl: Upgrade stopped during the download ("))
       << err_;
   EXPECT_EQ(presses_, 2);
   EXPECT_EQ(headset_->State().info.firmwareVersion, 123);
@@ -231,6 +236,59 @@ TEST_F(UpgradeTest, TheSecondCtrlCStopsTheEngineAndTheNextRunFinishes) {
   ASSERT_EQ(Ctl({"upgrade", file}), 0) << err_;
   EXPECT_NE(err_.find("in DFU mode"), std::string::npos) << err_;
   EXPECT_EQ(headset_->State().info.firmwareVersion, 203);
+}
+
+TEST_F(UpgradeTest, ALoaderNamingItselfIsFoundByItsIdsAndTheUpgradeFinishes) {
+  dfu_.config.loaderStrings = true;
+  dfu_.config.dfuProduct = sim::kLoaderProduct;
+  dfu_.faults.statusAt = sim::DfuFaults::StatusAt{2, 7};  // once: the headset stays in DFU mode
+  const std::string file = Firmware(204);
+  ASSERT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::UpgradeFailed)) << err_;
+  ASSERT_EQ(headset_->GetPresence(), sim::Presence::Away);
+
+  ASSERT_EQ(Ctl({"upgrade", file}), 0) << err_;
+  EXPECT_TRUE(
+      err_.starts_with("No headset port answers, but the headset is on USB in DFU mode "
+                       "(1209:7208); finishing the upgrade.\n"))
+      << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 204);
+}
+
+TEST_F(UpgradeTest, ARefusedResetAsksForAReplugAndTheRunGoesOn) {
+  dfu_.faults.resetRefused = true;
+  dfu_.replugDelay = 0ms;
+  const std::string file = Firmware(205);
+  ASSERT_EQ(Ctl({"upgrade", file}), 0) << err_;
+  const std::string line = Get(Text::ReplugHeadset) + "\n";
+  // Once to enter DFU mode, once to leave it.
+  const auto first = err_.find(line);
+  ASSERT_NE(first, std::string::npos) << err_;
+  EXPECT_NE(err_.find(line, first + 1), std::string::npos) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 205);
+}
+
+TEST_F(UpgradeTest, AHeadsetNeverRepluggedEndsSayingNothingWasWritten) {
+  dfu_.faults.resetRefused = true;
+  dfu_.replugDelay.reset();
+  replugLimit_ = 300ms;
+  const std::string file = Firmware(206);
+  EXPECT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::UpgradeFailed));
+  EXPECT_TRUE(err_.ends_with("qmr7ctl: " + Get(Text::NotBackBeforeWrite) + "\n")) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 123);
+}
+
+TEST_F(UpgradeTest, DeviceIdsAreCheckedBeforeAnythingIsSent) {
+  const std::string file = Firmware(207);
+  for (const char* bad : {"1209", "1209:7207,", "1209:7207;1209:7208", "x:y"}) {
+    EXPECT_EQ(Ctl({"upgrade", "--device", bad, file}), static_cast<int>(Exit::Usage)) << bad;
+    EXPECT_NE(err_.find("is not VID:PID or VID:PID,VID:PID"), std::string::npos) << err_;
+  }
+  EXPECT_EQ(Ctl({"get", "--device", "1209:7207"}), static_cast<int>(Exit::Usage));
+  EXPECT_NE(err_.find("--device"), std::string::npos) << err_;
+  EXPECT_EQ(engines_, 0);
+  // Ids the table knows already change nothing.
+  ASSERT_EQ(Ctl({"upgrade", "--device=1209:7207,1209:7208", file}), 0) << err_;
+  EXPECT_EQ(headset_->State().info.firmwareVersion, 207);
 }
 
 }  // namespace

@@ -29,9 +29,16 @@ ToolWindow::ToolWindow(const platform::VirtualDeviceRegistry& registry, const st
   toolkit::SetExceptionHandler([this](const std::string& text) {
     ui_.ShowMessageBox(text, "exception", toolkit::mb::kOk | toolkit::mb::kIconError);
   });
-  form_ = std::make_unique<app::TMajorForm>(
-      app::MajorFormServices{clock_, ui_, dispatcher_, ports_, notifier_, "/usr/bin/qmr7-tool",
-                             appData, &engine_, app::ScanSystemUsbTree});
+  form_ = std::make_unique<app::TMajorForm>(app::MajorFormServices{clock_,
+                                                                   ui_,
+                                                                   dispatcher_,
+                                                                   ports_,
+                                                                   notifier_,
+                                                                   "/usr/bin/qmr7-tool",
+                                                                   appData,
+                                                                   &engine_,
+                                                                   app::ScanSystemUsbTree,
+                                                                   {}});
   form_->ComPort1->SetAfterRead(
       [this](toolkit::Component*, const void* buffer, int count, bool /*waited*/) {
         received_ += count;

@@ -120,9 +120,11 @@ TEST(CommandLineTest, OptionsAndFaultsAreParsed) {
 
 TEST(CommandLineTest, MistakesAreReported) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--fault"}, {"--fault", "loud"},   {"--fault", "split,"},
-      {"--state"}, {"--state="},          {"--verbose"},
-      {"extra"},   {"--fault=slow=fast"}, {"--description", "a\nb"},
+      {"--fault"},           {"--fault", "loud"},
+      {"--fault", "split,"}, {"--state"},
+      {"--state="},          {"--loud"},
+      {"--verbose=yes"},     {"extra"},
+      {"--fault=slow=fast"}, {"--description", "a\nb"},
   };
   for (const auto& args : cases) {
     CommandLine line;

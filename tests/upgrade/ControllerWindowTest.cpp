@@ -328,6 +328,35 @@ TEST_F(ControllerWindowTest, ProgressWithoutARunOrOfAnEndedOperationIsIgnored) {
   EXPECT_EQ(S(form->InfoLabel->text()), LoadText(kTextVerifying));
 }
 
+// Input waits while the headset is looked for, but the window paints itself at every step, so a
+// box closed just before does not stay on it; a look that only refreshes labels waits for nothing.
+TEST_F(ControllerWindowTest, TheWindowPaintsWhileItLooksAndOneLookDoesNotWait) {
+  form->show();
+  QCoreApplication::processEvents();
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      paints += event->type() == QEvent::Paint ? 1 : 0;
+      return false;
+    }
+  } counter;
+  form->installEventFilter(&counter);
+  scripted.name.reset();
+  int messageRounds = 0;
+  clock.SetMessageHook([&] { ++messageRounds; });
+  const std::size_t sleepsBefore = clock.Sleeps().size();
+  form->DetectUsbDevice(1000);
+  EXPECT_EQ(clock.Sleeps().size() - sleepsBefore, 10u);
+  EXPECT_GE(counter.paints, 10);
+  EXPECT_EQ(messageRounds, 0) << "no input is handled meanwhile";
+
+  scripted.polls = 0;
+  form->DetectUsbDevice(0);
+  EXPECT_EQ(scripted.polls, 1);
+  EXPECT_EQ(clock.Sleeps().size() - sleepsBefore, 10u);
+  form->removeEventFilter(&counter);
+}
+
 TEST_F(ControllerWindowTest, TheSamePercentageRedrawsTheBarOnce) {
   form->show();
   form->PageControl1->SetActivePageIndex(3);

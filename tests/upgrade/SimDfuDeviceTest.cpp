@@ -16,8 +16,9 @@ using dfu::State;
 TEST(DfuOptions, ParseIntoConfigAndFaults) {
   DfuDeviceConfig config;
   DfuFaults faults;
-  for (const char* option : {"status=7@12", "stall@3", "disconnect@0", "no-return", "not-tolerant",
-                             "will-detach", "transfer-size=256", "poll=40"}) {
+  for (const char* option :
+       {"status=7@12", "stall@3", "disconnect@0", "no-return", "not-tolerant", "will-detach",
+        "transfer-size=256", "poll=40", "loader-strings", "reset-refused"}) {
     EXPECT_EQ(AddDfuOption(option, config, faults), "") << option;
   }
   ASSERT_TRUE(faults.statusAt);
@@ -30,6 +31,9 @@ TEST(DfuOptions, ParseIntoConfigAndFaults) {
   EXPECT_TRUE(config.willDetach);
   EXPECT_EQ(config.transferSize, 256);
   EXPECT_EQ(config.pollTimeoutMs, 40u);
+  EXPECT_TRUE(config.loaderStrings);
+  EXPECT_EQ(config.dfuProduct, kLoaderProduct);
+  EXPECT_TRUE(faults.resetRefused);
 
   for (const char* bad : {"status=0@1", "status=16@1", "status=3", "stall", "stall@-1", "stall=2@1",
                           "transfer-size=0", "poll=x", "poll=16777216", "tolerant", ""}) {
@@ -113,6 +117,27 @@ TEST_F(DfuDeviceModel, AbortDropsAHalfDoneDownload) {
   ASSERT_EQ(Out(Request::Abort).kind, ControlReply::Kind::Ok);
   EXPECT_EQ(Status().state, static_cast<std::uint8_t>(State::DfuIdle));
   EXPECT_EQ(Out(Request::Dnload).kind, ControlReply::Kind::Stall);  // nothing left to end
+}
+
+// A boot loader that names itself does so in DFU mode only; the firmware names its files.
+TEST(DfuDeviceLoader, NamesItselfInDfuModeOnly) {
+  DfuDeviceConfig config;
+  DfuFaults faults;
+  ASSERT_EQ(AddDfuOption("loader-strings", config, faults), "");
+  DfuDevice device(Firmware{}, config);
+  const auto product = [&] {
+    const auto d = device.Control({dfu::kStandardIn, dfu::kGetDescriptor,
+                                   static_cast<std::uint16_t>(dfu::kDeviceDescriptor << 8), 0, 18},
+                                  {});
+    return static_cast<std::uint16_t>(d.data[10] | d.data[11] << 8);
+  };
+  EXPECT_EQ(device.ConfigurationString(), "FW:QMR7_123.xpv PSR:QMR7_123.psr");
+  EXPECT_EQ(product(), 0x7207);
+  device.Control({dfu::kClassOut, static_cast<std::uint8_t>(Request::Detach), 0, 0, 0}, {});
+  device.Replug();
+  ASSERT_EQ(device.Mode(), DfuMode::Dfu);
+  EXPECT_EQ(device.ConfigurationString(), "DFU loader");
+  EXPECT_EQ(product(), kLoaderProduct);
 }
 
 }  // namespace

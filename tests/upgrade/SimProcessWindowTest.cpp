@@ -20,7 +20,6 @@
 #include "upgrade/DfuEngineCore.h"
 #include "upgrade/testing/SimulatedTransport.h"
 
-
 namespace app::testing {
 namespace {
 
@@ -121,6 +120,7 @@ TEST_F(SimProcessWindowTest, UpgradesTheHeadsetAndReopensItsPort) {
                                                         "/usr/bin/qmr7-tool",
                                                         appDataFolder,
                                                         socketEngine_.get(),
+                                                        {},
                                                         {}});
   form->OpenComPortButton->click();
   ASSERT_TRUE(form->PortReady);

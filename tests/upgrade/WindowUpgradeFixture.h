@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -46,6 +47,10 @@ class TestTransport final : public dfu::DfuTransport {
   std::unique_ptr<dfu::DfuLink> Open(const std::string& name, dfu::UsbError& error) override;
 
   void SetAttached(bool attached) { inner_.SetAttached(attached); }
+  void SetRefuseResets(bool refuse) { inner_.SetRefuseResets(refuse); }
+  void SetReplugAfterRefusal(std::optional<std::chrono::microseconds> after) {
+    inner_.SetReplugAfterRefusal(after);
+  }
   sim::DfuDevice Device() const { return inner_.Device(); }
 
   std::atomic<bool> goneAfterDetach{false};

@@ -105,7 +105,7 @@ constexpr CommandInfo kCommands[] = {
      "the file itself, the product family, and the model of the connected headset.\n"
      "Exits with 6 when a check fails.\n"},
     {"upgrade", 1, 1, true, "one FILE",
-     "Usage: qmr7ctl upgrade [--port PORT] [--json] FILE\n"
+     "Usage: qmr7ctl upgrade [--port PORT] [--device VID:PID[,VID:PID]] [--json] FILE\n"
      "Upgrades the headset's firmware with FILE as the QM-R7 Tool Program does: the file\n"
      "is checked first (nothing is sent when a check fails), the headset is asked to enter\n"
      "upgrade mode and looked for on USB (up to 30 s), the engine reconfigures it, downloads\n"
@@ -113,6 +113,10 @@ constexpr CommandInfo kCommands[] = {
      "and the new firmware version read back.\n"
      "A headset found in DFU mode on USB when no port answers (an upgrade cut short) is\n"
      "upgraded from there.\n"
+     "--device names the headset's USB ids in hexadecimal when they are not the QM-R7's:\n"
+     "the run-time ids, then the ids in DFU mode (the same when left out).\n"
+     "When the system refuses to reset the headset's USB port, you are asked to unplug it\n"
+     "and plug it in again; the upgrade waits up to 60 s for it.\n"
      "On a terminal a progress bar shows; otherwise one line per phase. Ctrl-C while the\n"
      "headset is in DFU mode only warns; a second Ctrl-C stops and leaves it in DFU mode.\n"
      "Exits with 6 when the file is refused, 7 when the upgrade fails or is stopped.\n"},
@@ -130,6 +134,7 @@ struct Options {
   std::optional<std::string> port;
   bool json = false;
   bool force = false;
+  std::optional<dfu::DeviceIds> device;
   bool help = false;
   bool version = false;
   std::string command;
@@ -170,6 +175,16 @@ Options ParseArguments(const std::vector<std::string>& args) {
       }
       if (value.empty()) UsageError(Format(Text::OptionNeedsValue, {"--port"}));
       options.port = value;
+    } else if (arg == "--device" || arg.starts_with("--device=")) {
+      std::string value;
+      if (arg == "--device") {
+        if (i + 1 >= args.size()) UsageError(Format(Text::OptionNeedsValue, {"--device"}));
+        value = args[++i];
+      } else {
+        value = arg.substr(9);
+      }
+      options.device = dfu::ParseDeviceIds(value);
+      if (!options.device) UsageError(Format(Text::BadDeviceIds, {value}));
     } else {
       UsageError(Format(Text::UnknownOption, {arg}));
     }
@@ -535,6 +550,8 @@ void Command::Upgrade() {
   const std::string& file = o_.operands[0];
   const dfu::FirmwareCopy checked = CheckFirmwareFile(file);
   InterruptWatch watch(system, env_.err);
+  std::vector<dfu::DeviceIds> extraIds;
+  if (o_.device) extraIds.push_back(*o_.device);
 
   // The headset on its port, or, when none answers, in DFU mode after an upgrade cut short.
   std::optional<usbenum::UsbDetection> onUsb;
@@ -544,12 +561,12 @@ void Command::Upgrade() {
     Connect();
   } catch (const Failure& failure) {
     if (failure.Code() != Exit::NoDevice) throw;
-    onUsb = system.walkUsb();
+    onUsb = usbenum::WithHeadsetLoader(system.walkUsb(), extraIds);
     if (!onUsb->Found() || onUsb->deviceName.empty()) {
       ThrowIfWithoutWinUsb(system.checkDriver);
       throw;
     }
-    Say(Format(Text::FoundInDfuMode, {Printable(onUsb->configText)}));
+    Say(Format(Text::FoundInDfuMode, {Printable(UsbIdentity(*onUsb))}));
   }
   if (!onUsb) {
     if (!dfu::FileNameMatchesModel(file, info_.model)) {
@@ -566,19 +583,19 @@ void Command::Upgrade() {
     link_.reset();
     system.sleep(kBeforeDetection);
     Say(Get(Text::LookingOnUsb));
-    onUsb = FindOnUsb(system, watch);
+    onUsb = FindOnUsb(system, watch, extraIds);
     if (!onUsb) {
       ThrowIfWithoutWinUsb(system.checkDriver);
       throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
     }
-    Say(Format(Text::FoundOnUsb, {Printable(onUsb->configText)}));
+    Say(Format(Text::FoundOnUsb, {Printable(UsbIdentity(*onUsb))}));
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
   }
 
   {
     EngineRun run(system, watch, env_.err);
-    run.Run(onUsb->deviceName, checked.Path());
+    run.Run(onUsb->deviceName, checked.Path(), extraIds);
   }
   Say(Catalog(resources::kTextUpgradeComplete));
 
@@ -699,6 +716,9 @@ int Run(const std::vector<std::string>& args, Environment& env) {
     }
     if (options.force && commandName != "backup") {
       UsageError(Format(Text::OptionNotForCommand, {"--force", commandName}));
+    }
+    if (options.device && commandName != "upgrade") {
+      UsageError(Format(Text::OptionNotForCommand, {"--device", commandName}));
     }
     Command(std::move(options), env).Run();
     return 0;

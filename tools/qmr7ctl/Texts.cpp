@@ -145,6 +145,41 @@ constexpr std::array<Entry, static_cast<std::size_t>(Text::kCount)> kTexts = {{
     {Text::DriverProblemCode, "code %1", "コード %1"},
     {Text::DriverWithoutInterfaceClass, "WinUSB without a device interface GUID",
      "WinUSBにデバイスインターフェースGUIDがありません"},
+    {Text::BadDeviceIds, "'%1' is not VID:PID or VID:PID,VID:PID in hexadecimal.",
+     "「%1」は16進数の VID:PID または VID:PID,VID:PID ではありません。"},
+    {Text::ReplugHeadset,
+     "The system did not allow the headset's USB port to be reset. Unplug the headset, plug it in "
+     "again and wait; the upgrade waits up to 60 seconds for it.",
+     "システムがヘッドセットのUSBポートのリセットを許可しませんでした。ヘッドセットを抜いて差し直し"
+     "、お待ちください。最大60秒待ちます。"},
+    {Text::NotBackBeforeWrite,
+     "The headset did not come back in DFU mode. No firmware was written; the headset keeps its "
+     "firmware. Plug it in again and run 'qmr7ctl upgrade FILE' again.",
+     "ヘッドセットがDFUモードで戻りませんでした。ファームウエアは書き込まれておらず、ヘッドセットは"
+     "元のファームウエアのままです。差し直してから「qmr7ctl upgrade FILE」をもう一度実行してくださ"
+     "い。"},
+    {Text::NotBackAfterWrite,
+     "The new firmware was written and manifested, but the headset did not come back. Unplug it "
+     "and plug it in again; if it stays in DFU mode, run 'qmr7ctl upgrade FILE' again.",
+     "新しいファームウエアは書き込まれ適用されましたが、ヘッドセットが戻りませんでした。ヘッドセッ"
+     "トを抜いて差し直してください。DFUモードのままなら「qmr7ctl upgrade "
+     "FILE」をもう一度実行してください。"},
+    {Text::StoppedBeforeWrite,
+     "Upgrade stopped before any firmware was written. The headset keeps its firmware, or waits in "
+     "DFU mode; run 'qmr7ctl upgrade FILE' again to upgrade it.",
+     "ファームウエアを書き込む前にアップデートを中止しました。ヘッドセットは元のファームウエアのま"
+     "まか、DFUモードで待っています。「qmr7ctl upgrade FILE」をもう一度実行してください。"},
+    {Text::StoppedInDownload,
+     "Upgrade stopped during the download (%1%). The headset is in DFU mode without a complete "
+     "firmware; run 'qmr7ctl upgrade FILE' again to finish.",
+     "ダウンロード中（%1%）にアップデートを中止しました。ヘッドセットはファームウエアが不完全なまま"
+     "DFUモードです。完了するには「qmr7ctl upgrade FILE」をもう一度実行してください。"},
+    {Text::StoppedAfterWrite,
+     "Upgrade stopped after the new firmware was written, while the headset returned to it. Unplug "
+     "it and plug it in again; if it stays in DFU mode, run 'qmr7ctl upgrade FILE' again.",
+     "新しいファームウエアを書き込んだ後、ヘッドセットの再起動中にアップデートを中止しました。ヘッ"
+     "ドセットを抜いて差し直してください。DFUモードのままなら「qmr7ctl upgrade "
+     "FILE」をもう一度実行してください。"},
 }};
 
 constexpr bool InIdOrder() {

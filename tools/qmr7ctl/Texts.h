@@ -102,6 +102,13 @@ enum class Text {
   DriverNamed,
   DriverProblemCode,
   DriverWithoutInterfaceClass,
+  BadDeviceIds,
+  ReplugHeadset,
+  NotBackBeforeWrite,
+  NotBackAfterWrite,
+  StoppedBeforeWrite,
+  StoppedInDownload,
+  StoppedAfterWrite,
   kCount
 };
 

@@ -20,6 +20,7 @@ struct Reports {
   int percent = -1;
   std::uint32_t progressOperation = 0;
   bool arrived = false;
+  bool replug = false;  // asked for in the running operation
   std::uint32_t result = 0;
   std::uint32_t operation = 0;
   std::uint32_t subOperation = 0;
@@ -37,6 +38,8 @@ void DFUENGINE_CALL OnReport(std::uint32_t kind, const DFUEngineReport* report) 
   if (kind == DFUENGINE_REPORT_PROGRESS) {
     r.percent = static_cast<int>(std::min<std::uint32_t>(report->percent, 100));
     r.progressOperation = report->operation;
+  } else if (kind == DFUENGINE_REPORT_REPLUG) {
+    r.replug = true;
   } else if (kind == DFUENGINE_REPORT_RESULT) {
     r.result = report->result;
     r.operation = report->operation;
@@ -120,7 +123,29 @@ std::string ProgressBarLine(Stage stage, int percent, std::chrono::seconds elaps
   return line;
 }
 
-void InterruptWatch::Check(Stage stage) {
+std::string UsbIdentity(const usbenum::UsbDetection& found) {
+  if (!found.configText.empty()) return found.configText;
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04x:%04x", found.idVendor, found.idProduct);
+  return ids;
+}
+
+std::string StoppedText(Stage stage, int percent) {
+  switch (stage) {
+    case Stage::Detecting:
+    case Stage::Reconfigure:
+      return Get(Text::StoppedBeforeWrite);
+    case Stage::Download:
+      return Format(Text::StoppedInDownload, {std::to_string(std::clamp(percent, 0, 100))});
+    case Stage::Manifest:
+      return Get(Text::StoppedAfterWrite);
+    case Stage::Reconnecting:
+      break;
+  }
+  return Get(Text::InterruptReconnect);
+}
+
+void InterruptWatch::Check(Stage stage, int percent) {
   if (!system_.interrupts) return;
   const int total = system_.interrupts();
   // Presses before the firmware was in place were answered then; they do not end the wait.
@@ -133,15 +158,18 @@ void InterruptWatch::Check(Stage stage) {
     warned_ = 1;
     err_ << "\n" << response.message << "\n";
   } else if (response.kind == InterruptResponse::Kind::Stop) {
-    throw Failure(response.exit, response.message);
+    // Said as it is: how far the run got decides what stopping left.
+    throw Failure(response.exit,
+                  stage == Stage::Reconnecting ? response.message : StoppedText(stage, percent));
   }
 }
 
-std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch) {
+std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch,
+                                               std::span<const dfu::DeviceIds> extraIds) {
   const Clock::time_point start = system.now();
   for (;;) {
     watch.Check(Stage::Detecting);
-    usbenum::UsbDetection found = system.walkUsb();
+    usbenum::UsbDetection found = usbenum::WithHeadsetLoader(system.walkUsb(), extraIds);
     if (found.Found() && !found.deviceName.empty()) return found;
     if (system.now() - start >= kDetectionLimit) return std::nullopt;
     system.sleep(kPollStep);
@@ -156,10 +184,15 @@ EngineRun::~EngineRun() {
   if (handle_ != 0) DFUEngine_Destroy(handle_);
 }
 
-void EngineRun::Run(const std::string& deviceName, const std::string& path) {
+void EngineRun::Run(const std::string& deviceName, const std::string& path,
+                    std::span<const dfu::DeviceIds> extraIds) {
   handle_ = system_.createEngine();
   if (handle_ == 0) throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
   DFUEngine_SetCallback(handle_, &OnReport);
+  for (const dfu::DeviceIds& ids : extraIds) {
+    DFUEngine_AddDeviceIds(handle_, static_cast<std::uint32_t>(ids.vendor) << 16 | ids.product,
+                           static_cast<std::uint32_t>(ids.dfuVendor) << 16 | ids.dfuProduct);
+  }
   // The engine may send requests only to the device the walk found.
   DFUEngine_SetUSBDeviceFilter(handle_, deviceName.c_str());
   char names[DFUENGINE_NAMES_SIZE] = {};
@@ -181,23 +214,36 @@ void EngineRun::Operation(Stage stage, const std::function<bool()>& start) {
     std::lock_guard lock(reports.mutex);
     reports.percent = -1;
     reports.arrived = false;
+    reports.replug = false;
     reports.result = reports.operation = reports.subOperation = 0;
   }
   const Clock::time_point phaseStart = system_.now();
   if (!system_.terminal) err_ << PhaseText(stage) << "\n";
   if (!start()) throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
+  bool replugAsked = false;
   for (;;) {
-    watch_.Check(stage);
     int percent = 0;
-    bool arrived = false;
+    bool arrived = false, replug = false;
     std::uint32_t result = 0, operation = 0, subOperation = 0;
     {
       std::lock_guard lock(reports.mutex);
       percent = std::max(reports.percent, 0);
       arrived = reports.arrived;
+      replug = reports.replug;
       result = reports.result;
       operation = reports.operation;
       subOperation = reports.subOperation;
+    }
+    watch_.Check(stage, percent);
+    if (replug && !replugAsked) {
+      replugAsked = true;
+      err_ << (system_.terminal ? "\n" : "") << Get(Text::ReplugHeadset) << "\n";
+    }
+    if (arrived && result == dfu::result::kFailUsbNone && replugAsked) {
+      // The user was asked to replug, and the headset never came back.
+      if (system_.terminal) err_ << "\n";
+      throw Failure(Exit::UpgradeFailed, Get(stage == Stage::Manifest ? Text::NotBackAfterWrite
+                                                                      : Text::NotBackBeforeWrite));
     }
     if (arrived && result != 0) {
       if (system_.terminal) err_ << "\n";

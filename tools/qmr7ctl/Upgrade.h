@@ -9,20 +9,22 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/Session.h"
 #include "upgrade/DFUEngine.h"
+#include "upgrade/UpgradeWaits.h"
 #include "upgrade/UsbEnum.h"
 
 namespace qmr7ctl {
 
 // The window's waits.
-inline constexpr std::chrono::milliseconds kBeforeDetection{1000};
-inline constexpr std::chrono::milliseconds kPollStep{100};
-inline constexpr std::chrono::milliseconds kDetectionLimit{30000};
-inline constexpr std::chrono::milliseconds kReconnectLimit{15000};
+using dfu::kBeforeDetection;
+using dfu::kDetectionLimit;
+using dfu::kReconnectLimit;
+inline constexpr std::chrono::milliseconds kPollStep = dfu::kUpgradePollStep;
 
 struct UpgradeSystem {
   std::function<Clock::time_point()> now;
@@ -73,7 +75,8 @@ namespace qmr7ctl {
 class InterruptWatch {
  public:
   InterruptWatch(UpgradeSystem& system, std::ostream& err) : system_(system), err_(err) {}
-  void Check(Stage stage);
+  // `percent`: how far the stage got, for the message of a stop.
+  void Check(Stage stage, int percent = 0);
 
  private:
   UpgradeSystem& system_;
@@ -84,8 +87,16 @@ class InterruptWatch {
 };
 
 // Polls the USB walk as the window does: every 100 ms up to 30 s. Nothing when it finds no
-// headset.
-std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch);
+// headset. A boot loader with the ids of a known headset, or of `extraIds`, is the headset too.
+std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch,
+                                               std::span<const dfu::DeviceIds> extraIds = {});
+
+// How the headset found on USB is named to the user: its configuration string, or its ids when
+// its boot loader names itself.
+std::string UsbIdentity(const usbenum::UsbDetection& found);
+
+// What stopping in `stage` leaves, `percent` into it, in one message.
+std::string StoppedText(Stage stage, int percent);
 
 // One engine bound to the headset found on USB, taking it through reconfigure, download and
 // manifest with the file. Destroying it ends a running operation.
@@ -99,7 +110,8 @@ class EngineRun {
   // Throws Failure (UpgradeFailed) when the engine cannot bind the device or an operation
   // cannot start or fails, and when Ctrl-C stops the run; Failure (NoDevice) when the engine
   // lists no device and the drivers say the headset lacks WinUSB.
-  void Run(const std::string& deviceName, const std::string& path);
+  void Run(const std::string& deviceName, const std::string& path,
+           std::span<const dfu::DeviceIds> extraIds = {});
 
  private:
   void Operation(Stage stage, const std::function<bool()>& start);

@@ -1,5 +1,6 @@
 #include "upgrade/testing/SimulatedTransport.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace dfu::testing {
@@ -59,14 +60,36 @@ SimulatedTransport::SimulatedTransport(sim::DfuDevice device, const VirtualWaite
                                        std::string name)
     : device_(std::move(device)), clock_(clock), name_(std::move(name)) {}
 
+std::chrono::microseconds SimulatedTransport::NowLocked() const {
+  return clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0};
+}
+
+void SimulatedTransport::ReplugWhenDueLocked() {
+  if (!replugAt_ || NowLocked() < *replugAt_) return;
+  replugAt_.reset();
+  device_.Replug();
+}
+
+void SimulatedTransport::SetRefuseResets(bool refuse) {
+  std::lock_guard lock(mutex_);
+  refuseResets_ = refuse;
+}
+
+void SimulatedTransport::SetReplugAfterRefusal(std::optional<std::chrono::microseconds> after) {
+  std::lock_guard lock(mutex_);
+  replugAfter_ = after;
+}
+
 std::vector<std::string> SimulatedTransport::List() {
   std::lock_guard lock(mutex_);
+  ReplugWhenDueLocked();
   if (!attached_ || device_.Mode() == sim::DfuMode::Gone) return {};
   return {name_};
 }
 
 std::unique_ptr<DfuLink> SimulatedTransport::Open(const std::string& name, UsbError& error) {
   std::lock_guard lock(mutex_);
+  ReplugWhenDueLocked();
   if (name != name_ || !attached_ || device_.Mode() == sim::DfuMode::Gone) {
     error = UsbGone("open " + name);
     return nullptr;
@@ -104,6 +127,7 @@ UsbError SimulatedTransport::Transfer(unsigned generation, const Setup& setup,
   }
   if (hook) hook();
   std::lock_guard lock(mutex_);
+  ReplugWhenDueLocked();
   transferred = 0;
   if (!attached_ || generation != device_.Generation()) return UsbGone("control transfer");
   log_.push_back({setup, false, clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0}});
@@ -132,7 +156,11 @@ UsbError SimulatedTransport::Transfer(unsigned generation, const Setup& setup,
 UsbError SimulatedTransport::ResetDevice(unsigned generation) {
   std::lock_guard lock(mutex_);
   if (!attached_ || generation != device_.Generation()) return UsbGone("reset");
-  log_.push_back({Setup{}, true, clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0}});
+  log_.push_back({Setup{}, true, NowLocked()});
+  if (refuseResets_ || device_.RefusesReset()) {
+    if (replugAfter_) replugAt_ = clock_ != nullptr ? NowLocked() + *replugAfter_ : NowLocked();
+    return toolkit::ErrnoError(EACCES, "reset");
+  }
   device_.Reset();
   return {};
 }

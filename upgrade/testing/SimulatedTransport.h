@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sim/DfuDevice.h"
@@ -57,6 +58,13 @@ class SimulatedTransport final : public DfuTransport {
 
   // Plugged in (the default) or not.
   void SetAttached(bool attached);
+  // The system refuses every reset with its access error, whatever the device (as with
+  // `resetRefused` among the device's faults).
+  void SetRefuseResets(bool refuse);
+  // The user, asked to replug the device after a refused reset, does so `after` (on the watched
+  // clock; with none, at the next look at the device) once the reset was refused; nullopt (the
+  // default): never.
+  void SetReplugAfterRefusal(std::optional<std::chrono::microseconds> after);
   // Runs before every transfer on the engine's thread: a benchmark spends the transfer's cost.
   void SetTransferHook(std::function<void()> hook);
 
@@ -69,11 +77,17 @@ class SimulatedTransport final : public DfuTransport {
   UsbError ResetDevice(unsigned generation);
 
  private:
+  std::chrono::microseconds NowLocked() const;
+  void ReplugWhenDueLocked();
+
   mutable std::mutex mutex_;
   sim::DfuDevice device_;
   const VirtualWaiter* clock_;
   const std::string name_;
   bool attached_ = true;
+  bool refuseResets_ = false;
+  std::optional<std::chrono::microseconds> replugAfter_;
+  std::optional<std::chrono::microseconds> replugAt_;
   std::function<void()> hook_;
   std::vector<Logged> log_;
 };
