@@ -19,8 +19,10 @@
 #include "tools/qmr7ctl/Settings.h"
 #include "tools/qmr7ctl/Texts.h"
 #include "upgrade/DfuFile.h"
+#include "upgrade/DfuQuirks.h"
 #include "upgrade/FirmwareCopy.h"
 #include "upgrade/FirmwareRules.h"
+#include "upgrade/UdevRules.h"
 
 namespace qmr7ctl {
 namespace {
@@ -426,6 +428,17 @@ class Command {
     PrintSettings(settings);
   }
 
+  // The headset was known by its configuration string; ids the packaged rules do not name leave it
+  // to root, so the user is given the rule line that would match it.
+  void SayIfIdsUnlisted(const usbenum::UsbDetection& found) {
+    if (!DeviceAccessByUdevRules() || dfu::FindQuirk(found.idVendor, found.idProduct) != nullptr)
+      return;
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", found.idVendor, found.idProduct);
+    Say(Format(Text::UnlistedUsbIds, {ids}));
+    Say(dfu::UdevRuleLine(found.idVendor, found.idProduct));
+  }
+
   void Firmware();
   void Upgrade();
   dfu::FirmwareCopy CheckFirmwareFile(const std::string& file);
@@ -546,6 +559,7 @@ void Command::Upgrade() {
     onUsb = system.walkUsb();
     if (!onUsb->Found() || onUsb->deviceName.empty()) throw;
     Say(Format(Text::FoundInDfuMode, {Printable(onUsb->configText)}));
+    SayIfIdsUnlisted(*onUsb);
   }
   if (!onUsb) {
     if (!dfu::FileNameMatchesModel(file, info_.model)) {
@@ -565,6 +579,7 @@ void Command::Upgrade() {
     onUsb = FindOnUsb(system, watch);
     if (!onUsb) throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
     Say(Format(Text::FoundOnUsb, {Printable(onUsb->configText)}));
+    SayIfIdsUnlisted(*onUsb);
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
   }

@@ -132,6 +132,14 @@ constexpr std::array<Entry, static_cast<std::size_t>(Text::kCount)> kTexts = {{
      "ヘッドセットのポートを待つのをやめました。新しいファームウエアは書き込まれています。"},
     {Text::TimeLeft, "left", "残り"},
     {Text::LabelPreviousVersion, "Previous firmware version", "以前のファームウエアバージョン"},
+    {Text::UnlistedUsbIds,
+     "The headset shows USB ids %1, which the tool's udev rules do not name. To give it to the "
+     "user at the seat, add this line to /etc/udev/rules.d/70-qmr7.rules, run 'sudo udevadm "
+     "control --reload' and replug the headset:",
+     "ヘッドセットのUSB ID %1 "
+     "は本ツールのudevルールにありません。ログイン中のユーザーが使えるように"
+     "するには、次の行を /etc/udev/rules.d/70-qmr7.rules に加え、「sudo udevadm control "
+     "--reload」を実行してからヘッドセットを差し直してください:"},
 }};
 
 constexpr bool InIdOrder() {

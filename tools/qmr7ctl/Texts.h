@@ -96,6 +96,7 @@ enum class Text {
   InterruptReconnect,
   TimeLeft,
   LabelPreviousVersion,
+  UnlistedUsbIds,
   kCount
 };
 
