@@ -196,27 +196,6 @@ std::size_t DisplayWidth(std::string_view text) {
 }
 
 // "Label: value" lines with the values in one column.
-// Texts from the headset, the USB bus or a file reach the terminal: control characters (escape
-// sequences among them, and the C1 controls U+0080 to U+009F that some terminals obey) are shown as
-// '?'.
-std::string Printable(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == 0xC2 && i + 1 < text.size()) {
-      const auto next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9F) {
-        out += '?';
-        ++i;
-        continue;
-      }
-    }
-    out += c < 0x20 || c == 0x7F ? '?' : text[i];
-  }
-  return out;
-}
-
 class Report {
  public:
   void Add(const std::string& label, std::string value) {
@@ -278,7 +257,7 @@ class Command {
   void Print(const json::Value& value, const std::string& text) {
     env_.out << (o_.json ? json::Write(value) : text);
   }
-  void Say(const std::string& message) { env_.err << message << "\n"; }
+  void Say(const std::string& message) { env_.err << Printable(message) << "\n"; }
 
   // Opens the port and runs the window's read chain from its start: the identity first.
   DeviceSession& Connect() {
@@ -520,8 +499,8 @@ void Command::Firmware() {
     throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
   }
   if (!familyOk) throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
-  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
-  Say(Format(Text::FirmwarePasses, {Printable(info_.model)}));
+  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
+  Say(Format(Text::FirmwarePasses, {info_.model}));
 }
 
 // The window's checks of a firmware file that need no headset, on the file read once: the copy
@@ -558,12 +537,12 @@ void Command::Upgrade() {
     if (failure.Code() != Exit::NoDevice) throw;
     onUsb = system.walkUsb();
     if (!onUsb->Found() || onUsb->deviceName.empty()) throw;
-    Say(Format(Text::FoundInDfuMode, {Printable(onUsb->configText)}));
+    Say(Format(Text::FoundInDfuMode, {onUsb->configText}));
     SayIfIdsUnlisted(*onUsb);
   }
   if (!onUsb) {
     if (!dfu::FileNameMatchesModel(file, info_.model)) {
-      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
+      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
     }
     previousVersion = info_.firmwareVersion;
     for (const auto& port : ListPorts(env_.ports).ports) {
@@ -578,7 +557,7 @@ void Command::Upgrade() {
     Say(Get(Text::LookingOnUsb));
     onUsb = FindOnUsb(system, watch);
     if (!onUsb) throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
-    Say(Format(Text::FoundOnUsb, {Printable(onUsb->configText)}));
+    Say(Format(Text::FoundOnUsb, {onUsb->configText}));
     SayIfIdsUnlisted(*onUsb);
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
@@ -652,9 +631,9 @@ void Command::Upgrade() {
 }
 
 int Fail(Environment& env, const Failure& failure, const std::string& command) {
-  env.err << "qmr7ctl: " << failure.what() << "\n";
+  env.err << "qmr7ctl: " << Printable(failure.what()) << "\n";
   if (failure.Code() == Exit::Usage) {
-    env.err << Format(Text::TryHelp, {command.empty() ? "" : command + " "}) << "\n";
+    env.err << Printable(Format(Text::TryHelp, {command.empty() ? "" : command + " "})) << "\n";
   }
   return static_cast<int>(failure.Code());
 }

@@ -3,6 +3,8 @@
 #include <array>
 #include <vector>
 
+#include "toolkit/Utf.h"
+
 namespace qmr7ctl {
 namespace {
 
@@ -161,6 +163,24 @@ const Entry& Find(Text id) {
 void SetLanguage(resources::Language l) {
   language = l;
   resources::SetLanguage(l);
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t size = toolkit::Utf8CharSize(text, i);
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const bool c1 = size == 2 && lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    const bool malformed = size == 1 && lead >= 0x80;
+    if (lead < 0x20 || lead == 0x7F || c1 || malformed) {
+      out += '?';
+    } else {
+      out.append(text.substr(i, size));
+    }
+    i += size;
+  }
+  return out;
 }
 
 std::string Catalog(resources::TextId id) {
