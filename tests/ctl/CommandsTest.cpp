@@ -494,7 +494,7 @@ TEST_F(CtlTest, BackupWritesTheFileWholeAndRestoreSendsItBack) {
   EXPECT_EQ(err, "Settings saved to " + file + ".\n");
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // Refused without --force; replaced with it.
   headset = sim::Headset(sim::HeadsetState{});
@@ -514,6 +514,18 @@ TEST_F(CtlTest, BackupWritesTheFileWholeAndRestoreSendsItBack) {
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Path()))
     ++entries;
   EXPECT_EQ(entries, 1);
+}
+
+// A backup holds the user's speed dials and the headset's address: whatever the umask lets others
+// read, a new backup is its owner's alone.
+TEST_F(CtlTest, ABackupIsReadableByItsOwnerAlone) {
+  const mode_t before = ::umask(0);
+  const std::string file = tmp / "backup.json";
+  EXPECT_EQ(Ctl({"backup", file}), 0) << err;
+  ::umask(before);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(CtlTest, BackupCannotWriteSaysWhy) {
