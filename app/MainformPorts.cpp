@@ -85,6 +85,7 @@ void TMajorForm::PreselectUsbPort() {
 bool TMajorForm::OpenComPort(const std::string& name) {
   CloseComPort();
   PortReady = false;
+  ForgetPagesRead();
   ComPort1->SetBaudRate(comport::br115200);
   ComPort1->SetDataBits(comport::db8);
   ComPort1->SetParity(comport::paNone);
@@ -146,6 +147,7 @@ void TMajorForm::CloseComPortButtonClick() {
 
 void TMajorForm::CloseComPort() {
   PortReady = false;
+  ForgetPagesRead();
   try {
     ComPort1->Close();
   } catch (const comport::EComError&) {
@@ -221,10 +223,24 @@ void TMajorForm::UpdateControlStates() {
            A2DPAudioSettingMemo, GPSAudioSettingMemo}) {
     w->setEnabled(ready);
   }
+  UpdateSaveButtons();
   InfoLabel->hide();
   ElapsedLabel->hide();
   UpgradeProgressBar->hide();
   ExitButton->setEnabled(true);
+}
+
+void TMajorForm::ForgetPagesRead() {
+  speedDialsRead_ = false;
+  a2dpRead_ = false;
+  gpsRead_ = false;
+}
+
+void TMajorForm::UpdateSaveButtons() {
+  if (UpgradePhase != TUpgradePhase::Idle) return;
+  SaveSpeedDialSettingButton->setEnabled(PortReady && speedDialsRead_);
+  SaveA2dpAudioSettingButton->setEnabled(PortReady && a2dpRead_);
+  SaveGPSAudioSettingButton->setEnabled(PortReady && gpsRead_);
 }
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UpgradeEngine.h"
 #include "platform/IniFile.h"
 #include "tests/app/MainformTestFixture.h"
 #include "toolkit/qt/Text.h"
@@ -128,7 +129,7 @@ TEST_F(MainformTest, ACommandThatCannotBeWrittenIsReportedAndLeftBehind) {
       {"save of the A2DP page",
        [](TMajorForm& f) {
          f.A2DPAudioMixPercentageUpDown->SetPosition(55);
-         f.SaveA2dpAudioSettingButton->click();
+         f.SaveA2dpAudioSettingButtonClick();  // as pressed once the page was read
        },
        &TMajorForm::A2dpChanged},
   };

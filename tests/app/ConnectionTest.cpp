@@ -110,28 +110,42 @@ TEST_F(DeviceTest, AWrongIdentityStopsTheChain) {
   EXPECT_EQ(form->FWVerLabel->text(), "");
 }
 
+// A Save pressed while the read chain reads later pages, once its own page has been read, takes
+// the chain's place.
 TEST_F(DeviceTest, SaveDuringTheReadChainTakesItsPlace) {
-  StartHeadset();
+  StartHeadset("slow=100");
   StartWindow();
+  pacer.Close();  // each answer waits for the test
   OpenPort();
-  EXPECT_EQ(form->PendingCommand, 7);
-  clock.Advance(400);
-  form->A2DPAudioMixPercentageUpDown->SetPosition(55);
-  form->SaveA2dpAudioSettingButton->click();
-  EXPECT_EQ(form->PendingCommand, 24);
+  while (form->PendingCommand != cmd::ReadA2dpPercentage) {
+    const int pending = form->PendingCommand;
+    ASSERT_NE(pending, kIdleCommand);
+    ASSERT_TRUE(pacer.WaitForPause());
+    pacer.Release();
+    ASSERT_TRUE(PumpUntil([&] { return form->PendingCommand != pending; }));
+  }
+  pacer.Open();
+  form->SpeedDial2LabeledEdit->setText("55");
+  form->SaveSpeedDialSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, cmd::WriteSpeedDial1);
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(ui.boxes,
             (std::vector{Box(kTextSaveSuccessful, kTextCaptionNote, mb::kIconInformation)}));
-  EXPECT_EQ(headset->State().settings.a2dpPercentage, 55);
-  EXPECT_EQ(form->FWVerLabel->text(), "");  // the read chain went no further
+  EXPECT_EQ(headset->State().settings.speedDials[1], "55");
+  // The chain went no further: the later pages were never read.
+  EXPECT_FALSE(form->SaveA2dpAudioSettingButton->isEnabled());
+  EXPECT_FALSE(form->SaveGPSAudioSettingButton->isEnabled());
 }
 
 TEST_F(DeviceTest, TheResponseTimerKeepsCountingWhenASaveReplacesACommand) {
-  StartHeadset("silent");
+  StartHeadset("slow=100");
   StartWindow();
-  OpenPort();
-  clock.Advance(600);
+  OpenAndRead();
+  pacer.Close();  // the headset holds its answers from here on
   form->SaveA2dpAudioSettingButton->click();
+  clock.Advance(600);
+  form->SaveGPSAudioSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, cmd::WriteGpsAudio);
   clock.Advance(400);  // 1000 ms since the first send, not since the save
   EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
 }
