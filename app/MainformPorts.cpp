@@ -86,6 +86,9 @@ bool TMajorForm::OpenComPort(const std::string& name) {
   CloseComPort();
   PortReady = false;
   ForgetPagesRead();
+  // What an earlier session left unfinished (a line cut by a time-out) would glue itself to this
+  // session's first answer.
+  RxBuffer.Clear();
   ComPort1->SetBaudRate(comport::br115200);
   ComPort1->SetDataBits(comport::db8);
   ComPort1->SetParity(comport::paNone);

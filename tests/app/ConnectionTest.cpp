@@ -63,6 +63,19 @@ TEST_F(DeviceTest, OpeningReadsEverySettingIntoThePages) {
   ExpectShowsSomeSettings(*form);
 }
 
+// A line cut by a time-out does not survive a reopen: the next session's first answer is read
+// alone, not glued to it.
+TEST_F(DeviceTest, OpeningStartsWithAnEmptyLineBuffer) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  form->CloseComPortButton->click();
+  form->RxBuffer.Append("+FPSTS1=24,4");  // the start of an answer the time-out cut off
+  OpenAndRead();
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(S(form->FWVerLabel->text()), LoadText(kTextFirmwareVersion) + " V1.23");
+}
+
 TEST_F(DeviceTest, MisbehavingLinesAreReadAllTheSame) {
   for (const char* fault : {"split", "noise", "slow=400", "split,noise"}) {
     SCOPED_TRACE(fault);
