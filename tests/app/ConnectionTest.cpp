@@ -76,6 +76,45 @@ TEST_F(DeviceTest, OpeningStartsWithAnEmptyLineBuffer) {
   EXPECT_EQ(S(form->FWVerLabel->text()), LoadText(kTextFirmwareVersion) + " V1.23");
 }
 
+// The version's hundredths keep their leading zero.
+TEST_F(DeviceTest, VersionFiveShowsAsV005) {
+  headsetInfo.firmwareVersion = 5;
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  EXPECT_EQ(S(form->FWVerLabel->text()), LoadText(kTextFirmwareVersion) + " V0.05");
+}
+
+// A status line counts only after the OK of its command: one that comes first is ignored.
+TEST_F(DeviceTest, AStatusLineBeforeAnyOkIsIgnored) {
+  StartHeadset("silent");
+  StartWindow();
+  OpenPort();
+  ASSERT_EQ(form->PendingCommand, cmd::ReadIdentity);
+  form->RxBuffer.Append("+FPSTS1=7,89075089\r\n");
+  form->HandleReceivedLines();
+  EXPECT_EQ(form->PendingCommand, cmd::ReadIdentity);
+  EXPECT_FALSE(form->OkReceived);
+  form->RxBuffer.Append("OK\r\n+FPSTS1=7,89075089\r\n");
+  form->HandleReceivedLines();
+  EXPECT_EQ(form->PendingCommand, cmd::ReadFirmwareVersion);
+}
+
+// Start with no firmware file chosen: the file is refused and nothing reaches the headset.
+TEST_F(DeviceTest, StartWithNoFileSaysSoAndSendsNothing) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  ASSERT_EQ(form->FirmwareFilePath, "");
+  form->StartDFUUpgradeButton->click();
+  EXPECT_EQ(ui.boxes,
+            (std::vector{Box(kTextBadFirmwareFile, kTextCaptionError, mb::kOk | mb::kIconError)}));
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+  EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+  EXPECT_TRUE(form->PortReady);
+  EXPECT_EQ(headset->GetPresence(), sim::Presence::Attached);
+}
+
 TEST_F(DeviceTest, MisbehavingLinesAreReadAllTheSame) {
   for (const char* fault : {"split", "noise", "slow=400", "split,noise"}) {
     SCOPED_TRACE(fault);
