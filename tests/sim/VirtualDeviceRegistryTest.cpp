@@ -283,8 +283,7 @@ TEST_F(RegistryTest, OnlyProofOfAGoneOwnerDeletesItsEntries) {
   const std::string id = std::to_string(unseen);
   EXPECT_EQ(left, (std::vector<std::string>{".dfu-" + id + "-00000004.sock", id + "-00000001.reg",
                                             id + "-00000005.reg"}));
-  testsupport::RecordHostile("Virtual-device registry",
-                             "an entry whose owner runs in another pid namespace",
+  testsupport::RecordHostile("Registry", "an entry whose owner runs in another pid namespace",
                              "kept and listed while its device is there; deleted once it is gone");
 }
 
