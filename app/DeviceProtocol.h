@@ -37,7 +37,7 @@ bool IsOkLine(std::string_view line);
 std::optional<StatusLine> ParseStatusLine(std::string_view line);
 
 // Received bytes not yet consumed, oldest first, in a fixed 1024-byte store. A partial line waits
-// for its line feed, also across closing and reopening the port. Nothing ever overflows:
+// for its line feed; the window empties the store when it opens the port. Nothing ever overflows:
 // - a line that outgrows the store is dropped, and reading resynchronises after its line feed;
 // - when the store is full of whole lines nobody took (the port was not ready), the oldest go.
 class LineBuffer {

@@ -356,6 +356,10 @@ class TMajorForm final : public QDialog {
   // The port to reopen after a run: the one of the description last opened, or, when none was
   // opened (the run began in DFU mode), the only port that was not listed before the run.
   std::optional<int> ReturnedPort() const;
+  // A page's Save is enabled once its values have come from the headset on this connection:
+  // before, it would send the empty or default edits over the headset's own values.
+  void UpdateSaveButtons();
+  void ForgetPagesRead();
 
   // Operations whose end report the UI thread has taken, and (on the engine's thread) whose end
   // report came: a progress report queued before an end but handled after it is stale.
@@ -364,6 +368,9 @@ class TMajorForm final : public QDialog {
   // Tells queued progress whether the window still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   bool closed_ = false;  // FormClose has run
+  bool speedDialsRead_ = false;
+  bool a2dpRead_ = false;
+  bool gpsRead_ = false;
   // The firmware file as the last check read it: the engine judges this copy, not the file.
   dfu::FirmwareCopy firmwareCopy_;
   // The copy an upgrade request checked, which its run downloads, whatever becomes of the file.

@@ -160,7 +160,9 @@ void TMajorForm::BuildControls() {
 
   // Behaviour the layout gives beyond place and text.
   SelectComPortLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
-  DFUFileNameLabel->setWordWrap(true);
+  // No word wrap: the breaks FitLabelText puts in are the only ones. Qt's own wrapping measures a
+  // line a little wider than the fitting did and would move a line on, pushing the file's name,
+  // the last line, out of the label.
   A2DPAudioMixPercentageLabeledEdit->setReadOnly(true);
   GPSAudioMixPercentageLabeledEdit->setReadOnly(true);
   GPSAudioSharingLabeledEdit->setReadOnly(true);

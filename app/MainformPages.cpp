@@ -85,6 +85,9 @@ void TMajorForm::RestoreDefaultButtonClick() {
     return;
   }
   RestorePending = true;
+  // The pages show the old values until the chain after the reset has read the new ones.
+  ForgetPagesRead();
+  UpdateSaveButtons();
   PendingCommand = cmd::RestoreDefaults;
   SendDeviceCommand();
 }

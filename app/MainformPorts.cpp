@@ -85,6 +85,10 @@ void TMajorForm::PreselectUsbPort() {
 bool TMajorForm::OpenComPort(const std::string& name) {
   CloseComPort();
   PortReady = false;
+  ForgetPagesRead();
+  // What an earlier session left unfinished (a line cut by a time-out) would glue itself to this
+  // session's first answer.
+  RxBuffer.Clear();
   ComPort1->SetBaudRate(comport::br115200);
   ComPort1->SetDataBits(comport::db8);
   ComPort1->SetParity(comport::paNone);
@@ -146,6 +150,7 @@ void TMajorForm::CloseComPortButtonClick() {
 
 void TMajorForm::CloseComPort() {
   PortReady = false;
+  ForgetPagesRead();
   try {
     ComPort1->Close();
   } catch (const comport::EComError&) {
@@ -223,6 +228,7 @@ void TMajorForm::UpdateControlStates() {
            A2DPAudioSettingMemo, GPSAudioSettingMemo}) {
     w->setEnabled(ready);
   }
+  UpdateSaveButtons();
   // With no port, a headset waiting in DFU mode takes an upgrade of the file chosen.
   if (!ready && UsbDeviceInDfuMode) {
     OpenDfuFileButton->setEnabled(true);
@@ -232,6 +238,19 @@ void TMajorForm::UpdateControlStates() {
   ElapsedLabel->hide();
   UpgradeProgressBar->hide();
   ExitButton->setEnabled(true);
+}
+
+void TMajorForm::ForgetPagesRead() {
+  speedDialsRead_ = false;
+  a2dpRead_ = false;
+  gpsRead_ = false;
+}
+
+void TMajorForm::UpdateSaveButtons() {
+  if (UpgradePhase != TUpgradePhase::Idle) return;
+  SaveSpeedDialSettingButton->setEnabled(PortReady && speedDialsRead_);
+  SaveA2dpAudioSettingButton->setEnabled(PortReady && a2dpRead_);
+  SaveGPSAudioSettingButton->setEnabled(PortReady && gpsRead_);
 }
 
 }  // namespace app

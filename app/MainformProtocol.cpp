@@ -172,10 +172,14 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
     case cmd::ReadSpeedDial3:
       SpeedDial3LabeledEdit->setText(Q(status->text));
       LastSpeedDial3 = status->text;
+      speedDialsRead_ = true;
+      UpdateSaveButtons();
       break;
     case cmd::ReadA2dpPercentage:
       A2DPAudioMixPercentageUpDown->SetPosition(status->first);
       LastA2dpPercentage = status->first;
+      a2dpRead_ = true;
+      UpdateSaveButtons();
       break;
     case cmd::ReadGpsAudio:
       GPSAudioMixPercentageUpDown->SetPosition(status->first);
@@ -183,6 +187,8 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
       UpdateSharingText();
       LastGpsPercentage = status->first;
       LastGpsSharing = status->second;
+      gpsRead_ = true;
+      UpdateSaveButtons();
       break;
     default:
       break;

@@ -19,10 +19,14 @@
 
 namespace app {
 
+void NameTheApplication() {
+  // The window's own title holds the version too; the entry's name is text 20001 alone.
+  QGuiApplication::setDesktopFileName(QStringLiteral(QMR7_APP_ID));
+}
+
 int RunTool(int& argc, char** argv, const std::function<void(TMajorForm&)>& beforeShow) {
   toolkit::qt::QtApplication application(argc, argv);
-  // Desktops name the tool's windows from its desktop entry, in the user's language.
-  QGuiApplication::setDesktopFileName(QStringLiteral("qmr7-tool"));
+  NameTheApplication();
   resources::SetLanguage(platform::SystemUiLanguage(QLocale::system().name().toStdString()));
   // A Japanese question with English buttons would mix the two languages.
   if (resources::ActiveLanguage() == resources::Language::Japanese &&

@@ -184,6 +184,7 @@ class SerialDevice {
   // Returns and clears the error flags, and counts the queues asked for (the others read 0).
   virtual toolkit::Error ClearErrors(TComStat& stat, std::uint32_t queues) = 0;
   virtual toolkit::Error Purge(std::uint32_t flags) = 0;
+  // Waits until every byte written has gone out: pending write requests first, then the queue.
   virtual toolkit::Error Drain() = 0;
   virtual toolkit::Error TransmitChar(char c) = 0;
   virtual toolkit::Error SetBreak(bool on) = 0;

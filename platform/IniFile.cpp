@@ -1,5 +1,6 @@
 #include "platform/IniFile.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -54,24 +55,63 @@ std::optional<KeyValue> ParseKeyValue(std::string_view line) {
   return KeyValue{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
 }
 
+// The file's text; nothing for a file that does not exist; `unreadable` set for one that exists
+// but cannot be read.
+struct Contents {
+  std::optional<std::string> text;
+  toolkit::Error unreadable;
+};
+
+toolkit::Error ReadFailure(const std::string& path, int code, std::string text) {
+  return toolkit::Error{toolkit::ErrorKind::OsFailure, code, std::move(text), "read " + path};
+}
+
 // Only a regular file is opened, and read up to the limit: a named pipe or a device in the file's
 // place would otherwise hold the window's start-up, and an endless file its memory. (A pipe put in
 // its place between the check and the open could still hold it; that takes a hostile process of
 // the user's own, which could stop the tool anyway.)
-std::optional<std::string> Slurp(const std::string& path) {
+Contents Slurp(const std::string& path) {
   std::error_code ec;
   const auto file = FsPath(path);
-  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+  const auto status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return {};
+  if (ec)
+    return {std::nullopt, ReadFailure(path, ec.value(), toolkit::TrimSystemText(ec.message()))};
+  if (status.type() != std::filesystem::file_type::regular)
+    return {std::nullopt, ReadFailure(path, 0, "not a regular file")};
+  const std::string tooLarge = "larger than " + std::to_string(IniFile::kMaxFileSize) + " bytes";
+  const auto size = std::filesystem::file_size(file, ec);
+  if (!ec && size > IniFile::kMaxFileSize) return {std::nullopt, ReadFailure(path, 0, tooLarge)};
+  errno = 0;
   std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
+  // The C library's open sets errno on both systems; the stream keeps no reason of its own.
+  if (const int code = errno; !in) {
+    return {std::nullopt,
+            ReadFailure(path, code, code != 0 ? toolkit::ErrnoText(code) : "cannot be opened")};
+  }
   std::string text;
   char buffer[4096];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > IniFile::kMaxFileSize) return std::nullopt;
+    if (text.size() > IniFile::kMaxFileSize) return {std::nullopt, ReadFailure(path, 0, tooLarge)};
   }
-  if (in.bad()) return std::nullopt;
-  return text;
+  if (in.bad()) return {std::nullopt, ReadFailure(path, 0, "a read failed")};
+  return {std::move(text), {}};
+}
+
+// The file a symbolic link at `path` leads to, link after link, so that a write replaces the
+// target and keeps the link; `path` itself when it is no link. A loop ends at the link it reached.
+std::string ThroughLinks(const std::string& path) {
+  constexpr int kMaxLinks = 40;
+  std::filesystem::path at = FsPath(path);
+  std::error_code ec;
+  for (int i = 0; i < kMaxLinks && std::filesystem::is_symlink(at, ec); ++i) {
+    const std::filesystem::path target = std::filesystem::read_symlink(at, ec);
+    if (ec) break;
+    at = target.is_absolute() ? target : at.parent_path() / target;
+  }
+  const std::u8string utf8 = at.u8string();
+  return std::string(utf8.begin(), utf8.end());
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -106,7 +146,7 @@ bool IniFile::CanHold(std::string_view value) {
 }
 
 std::optional<std::string> IniFile::Read(std::string_view section, std::string_view key) const {
-  const auto text = Slurp(path_);
+  const auto text = Slurp(path_).text;
   if (!text) return std::nullopt;
   bool inSection = false;
   for (std::string_view line : SplitLines(*text)) {
@@ -139,7 +179,11 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
     throw toolkit::Exception("Unable to write to " + path_ + ": the value of " + std::string(key) +
                              " holds a line break");
   }
-  const std::string old = Slurp(path_).value_or(std::string());
+  // A file that is there but cannot be read is the user's to mend: replacing it would lose
+  // every line of it.
+  Contents contents = Slurp(path_);
+  if (contents.unreadable) throw IniFileError(path_, std::move(contents.unreadable));
+  const std::string old = std::move(contents.text).value_or(std::string());
   const std::vector<std::string_view> lines = SplitLines(old);
   const bool lastEnded = old.empty() || old.back() == '\n';
   // Lines this write adds end as the file's first line does; every other line keeps its bytes,
@@ -192,7 +236,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
     if (!sectionFound) out += "[" + std::string(section) + "]" + eol;
     out += newLine + eol;
   }
-  if (toolkit::Error e = toolkit::WriteFileAtomically(path_, out)) {
+  if (toolkit::Error e = toolkit::WriteFileAtomically(ThroughLinks(path_), out)) {
     throw IniFileError(path_, std::move(e));
   }
 }

@@ -3,12 +3,14 @@
 // do it: section and key names match without regard to letter case, and a write changes only its
 // own line, keeping every other section, key, comment and blank line as it was.
 //
-// A file that is not a regular file (a named pipe, a device), or that is larger than kMaxFileSize,
-// is never read: it reads as missing, and a write replaces it whole.
+// A file that is there but cannot be read (not a regular file, as a named pipe or a device; no
+// permission; a read error; larger than kMaxFileSize) reads as missing and is never written: a
+// write throws IniFileError and leaves it as it is, with every line the user had in it.
 //
 // A write replaces the file atomically (toolkit/AtomicFile.h), so a crash or a full disk leaves
-// either the old file or the new one. A failed write throws IniFileError, whose message is
-// "Unable to write to <path>" and whose cause is the failing step with the system's code.
+// either the old file or the new one; a file that is a symbolic link has its target replaced, and
+// stays a link. A failed write throws IniFileError, whose message is "Unable to write to <path>"
+// and whose cause is the failing step with the system's code.
 #pragma once
 
 #include <cstddef>

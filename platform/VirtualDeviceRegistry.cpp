@@ -5,9 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,14 +48,13 @@ bool ParseNumber(std::string_view text, T& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// The pid at the start of a registration or temporary file name, 0 when there is none.
-pid_t PidOfName(std::string_view name) {
-  if (!name.empty() && name.front() == '.') name.remove_prefix(1);
-  const auto dash = name.find('-');
-  pid_t pid = 0;
-  if (dash == std::string_view::npos || !ParseNumber(name.substr(0, dash), pid)) return 0;
-  return pid;
-}
+// Renames bring registrations in; deletions and renames away take them out; a file written in
+// place (not by this library) shows up on its close. The folder's own removal or move ends the
+// watch.
+constexpr std::uint32_t kFolderEvents =
+    IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::string_view kSocketPrefix = ".dfu-";
+constexpr std::string_view kSocketSuffix = ".sock";
 
 // Reads at most kMaxFileSize bytes of an open file, and closes it.
 bool ReadAndClose(int fd, std::string& text) {
@@ -112,6 +114,73 @@ int OpenPidFd(pid_t pid) {
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
+// What can be told of an owner from this process. A pid that names no process here may still run
+// in another pid namespace (a container, a sandbox), so only an exit seen or another start time is
+// proof that the owner has gone.
+enum class Owner { Alive, Gone, NotSeen };
+
+Owner OwnerState(pid_t pid, unsigned long long started) {
+  if (pid <= 0) return Owner::Gone;
+  // A pidfd tells an exited process (zombie included) from a running one without races.
+  const int pidFd = OpenPidFd(pid);
+  if (pidFd >= 0) {
+    pollfd p{pidFd, POLLIN, 0};
+    const bool exited = ::poll(&p, 1, 0) > 0;
+    ::close(pidFd);
+    if (exited) return Owner::Gone;
+  } else if (errno == ESRCH || (::kill(pid, 0) != 0 && errno == ESRCH)) {
+    return Owner::NotSeen;
+  }
+  if (started == 0) return Owner::Alive;
+  const unsigned long long now = VirtualDeviceRegistry::ProcessStartTime(pid);
+  return now == 0 || now == started ? Owner::Alive : Owner::Gone;
+}
+
+// Whether no one listens on the Unix socket at `path` (connect refused, or no socket there).
+bool SocketAbandoned(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const bool refused =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      (errno == ECONNREFUSED || errno == ENOENT);
+  ::close(fd);
+  return refused;
+}
+
+// Whether the device a registration names is there no more: its tty or socket removed, or a
+// socket no one listens on.
+bool DeviceGone(const VirtualDevice& device) {
+  struct stat st {};
+  if (::lstat(device.path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return S_ISSOCK(st.st_mode) && SocketAbandoned(device.path);
+}
+
+// A temporary file of a registration write that nobody holds locked: its writer has gone (the
+// writer locks it from its creation to its rename, in whatever namespace it runs).
+bool TempFileAbandoned(int dirFd, const std::string& name) {
+  const int fd =
+      ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsPrivate(st) &&
+                         ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return abandoned;
+}
+
+// The pid in a socket's name `.dfu-<pid>-<hex>.sock`, 0 when there is none.
+pid_t PidOfSocketName(std::string_view name) {
+  name.remove_prefix(kSocketPrefix.size());
+  const auto dash = name.find('-');
+  pid_t pid = 0;
+  if (dash == std::string_view::npos || !ParseNumber(name.substr(0, dash), pid)) return 0;
+  return pid;
+}
+
 }  // namespace
 
 RegistryError::RegistryError(const std::string& operation, int errorCode)
@@ -121,8 +190,14 @@ RegistryError::RegistryError(const std::string& operation, const std::string& re
     : std::runtime_error(operation + ": " + reason), errorCode_(0) {}
 
 std::string VirtualDeviceRegistry::DefaultDirectory() {
+  // Only this user's own runtime folder: under `sudo -E` root would otherwise leave a folder of
+  // its own in the user's, which the user's simulator could no longer use.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/qmr7";
+  struct stat st {};
+  if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == ::geteuid()) {
+    return std::string(runtime) + "/qmr7";
+  }
   const char* tmp = std::getenv("TMPDIR");
   const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
   return base + "/qmr7-" + std::to_string(::geteuid());
@@ -199,10 +274,16 @@ std::vector<VirtualDevice> VirtualDeviceRegistry::List(const std::string& kind) 
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.front() == '.') {
-      // A temporary file left by a writer that died before its rename.
-      const pid_t pid = PidOfName(name);
-      if (EndsWith(name, ".tmp") && pid > 0 && !IsProcessAlive(pid, 0)) {
+      // A temporary file left by a writer that died before its rename, or the socket of a
+      // simulator that was killed.
+      if (EndsWith(name, ".tmp") && TempFileAbandoned(dirFd, name)) {
         ::unlinkat(dirFd, name.c_str(), 0);
+      } else if (name.starts_with(kSocketPrefix) && EndsWith(name, kSocketSuffix)) {
+        const pid_t pid = PidOfSocketName(name);
+        if (pid > 0 && OwnerState(pid, 0) != Owner::Alive &&
+            SocketAbandoned(directory_ + "/" + name)) {
+          ::unlinkat(dirFd, name.c_str(), 0);
+        }
       }
       continue;
     }
@@ -211,7 +292,10 @@ std::vector<VirtualDevice> VirtualDeviceRegistry::List(const std::string& kind) 
     VirtualDevice device;
     // Entries that are not trusted registrations are passed over and left as they are.
     if (!ReadRegistration(dirFd, name, text) || !Parse(text, device)) continue;
-    if (!IsProcessAlive(device.pid, device.started)) {
+    // Deleted on proof alone: an owner this process cannot see may run in another namespace,
+    // and then its device is still there.
+    const Owner owner = OwnerState(device.pid, device.started);
+    if (owner == Owner::Gone || (owner == Owner::NotSeen && DeviceGone(device))) {
       ::unlinkat(dirFd, name.c_str(), 0);
       continue;
     }
@@ -284,22 +368,7 @@ unsigned long long VirtualDeviceRegistry::ProcessStartTime(pid_t pid) {
 }
 
 bool VirtualDeviceRegistry::IsProcessAlive(pid_t pid, unsigned long long started) {
-  if (pid <= 0) return false;
-  // A pidfd tells an exited process (zombie included) from a running one without races.
-  const int pidFd = OpenPidFd(pid);
-  if (pidFd >= 0) {
-    pollfd p{pidFd, POLLIN, 0};
-    const bool exited = ::poll(&p, 1, 0) > 0;
-    ::close(pidFd);
-    if (exited) return false;
-  } else if (errno == ESRCH) {
-    return false;
-  } else if (::kill(pid, 0) != 0 && errno == ESRCH) {
-    return false;
-  }
-  if (started == 0) return true;
-  const unsigned long long now = ProcessStartTime(pid);
-  return now == 0 || now == started;
+  return OwnerState(pid, started) == Owner::Alive;
 }
 
 ScopedRegistration::ScopedRegistration(ScopedRegistration&& other) noexcept
@@ -336,14 +405,12 @@ VirtualDeviceWatcher::VirtualDeviceWatcher(VirtualDeviceRegistry registry)
   registry_.EnsureDirectory();
   inotifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (inotifyFd_ < 0) throw RegistryError("inotify", errno);
-  // Renames bring registrations in; deletions and renames away take them out; a file written in
-  // place (not by this library) shows up on its close.
-  const std::uint32_t mask = IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CLOSE_WRITE;
   epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.fd = inotifyFd_;
-  if (::inotify_add_watch(inotifyFd_, registry_.Directory().c_str(), mask) < 0 || epollFd_ < 0 ||
+  folderWatch_ = ::inotify_add_watch(inotifyFd_, registry_.Directory().c_str(), kFolderEvents);
+  if (folderWatch_ < 0 || epollFd_ < 0 ||
       ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, inotifyFd_, &event) != 0) {
     const int error = errno;
     if (epollFd_ >= 0) ::close(epollFd_);
@@ -387,11 +454,44 @@ void VirtualDeviceWatcher::WatchOwners() {
   }
 }
 
-std::vector<VirtualDeviceEvent> VirtualDeviceWatcher::ReadEvents() {
-  // The folder is read again in full, so lost or merged inotify events cannot matter.
-  alignas(inotify_event) char buffer[4096];
-  while (::read(inotifyFd_, buffer, sizeof buffer) > 0) {
+void VirtualDeviceWatcher::WatchFolder() {
+  if (folderWatch_ >= 0) ::inotify_rm_watch(inotifyFd_, folderWatch_);
+  folderWatch_ = -1;
+  try {
+    registry_.EnsureDirectory();
+    folderWatch_ = ::inotify_add_watch(inotifyFd_, registry_.Directory().c_str(), kFolderEvents);
+  } catch (const RegistryError&) {
+    // Not now: the parent's watch brings the next try.
   }
+  if (folderWatch_ >= 0) {
+    if (parentWatch_ >= 0) ::inotify_rm_watch(inotifyFd_, parentWatch_);
+    parentWatch_ = -1;
+  } else if (parentWatch_ < 0) {
+    const std::string& folder = registry_.Directory();
+    const auto slash = folder.rfind('/');
+    const std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
+    parentWatch_ = ::inotify_add_watch(inotifyFd_, parent.c_str(),
+                                       IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_ONLYDIR);
+  }
+}
+
+std::vector<VirtualDeviceEvent> VirtualDeviceWatcher::ReadEvents() {
+  // The folder is read again in full, so lost or merged inotify events cannot matter; only the
+  // end of the folder's own watch is looked for.
+  alignas(inotify_event) char buffer[4096];
+  bool folderLost = folderWatch_ < 0;
+  for (ssize_t n; (n = ::read(inotifyFd_, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      if (event.wd == folderWatch_ &&
+          (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
+        folderLost = true;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+    }
+  }
+  if (folderLost) WatchFolder();
   std::vector<VirtualDevice> now = registry_.List();
   std::vector<VirtualDeviceEvent> events;
   const auto byId = [](const VirtualDevice& a, const VirtualDevice& b) { return a.id < b.id; };

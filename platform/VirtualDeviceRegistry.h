@@ -135,7 +135,9 @@ struct VirtualDeviceEvent {
 
 // Watches the folder and turns changes into arrivals and removals. A device whose owner dies
 // without unregistering is reported removed too (the owner's exit is watched, not only the folder).
-// The devices present when watching starts are the starting set, not arrivals.
+// The devices present when watching starts are the starting set, not arrivals. A folder removed
+// or moved away (a cleaner of temporary files) is made again and watched again; while it cannot
+// be, its parent folder is watched for its return.
 class VirtualDeviceWatcher {
  public:
   explicit VirtualDeviceWatcher(VirtualDeviceRegistry registry);  // throws RegistryError
@@ -155,10 +157,14 @@ class VirtualDeviceWatcher {
 
  private:
   void WatchOwners();
+  // Watches the folder again after it went, making it when missing.
+  void WatchFolder();
 
   VirtualDeviceRegistry registry_;
   int epollFd_ = -1;
   int inotifyFd_ = -1;
+  int folderWatch_ = -1;
+  int parentWatch_ = -1;           // while the folder cannot be watched
   std::map<pid_t, int> ownerFds_;  // pidfd per owner, readable when the owner exits
   std::vector<VirtualDevice> devices_;
 };

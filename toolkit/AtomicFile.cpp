@@ -157,6 +157,25 @@ class TempFile {
   bool renamed_ = false;
 };
 
+// The process's umask, read without changing it (umask() would, for every thread at once); when
+// it cannot be read, the most private one.
+mode_t CurrentUmask() {
+  constexpr mode_t kPrivate = 077;
+  std::FILE* status = std::fopen("/proc/self/status", "re");
+  if (status == nullptr) return kPrivate;
+  mode_t mask = kPrivate;
+  char line[256];
+  unsigned value = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "Umask: %o", &value) == 1) {
+      mask = static_cast<mode_t>(value) & 0777;
+      break;
+    }
+  }
+  std::fclose(status);
+  return mask;
+}
+
 int SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
@@ -185,8 +204,9 @@ Error WriteFileAtomically(const std::string& path, std::string_view contents, un
   if (temp.OpenError() != 0) return ErrnoError(temp.OpenError(), "create " + temp.Path());
 
   struct stat st {};
-  const mode_t mode =
-      ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(newFileMode);
+  const mode_t mode = ::stat(path.c_str(), &st) == 0
+                          ? (st.st_mode & 07777)
+                          : (static_cast<mode_t>(newFileMode) & ~CurrentUmask());
   if (::fchmod(temp.Fd(), mode) != 0) return ErrnoError(errno, "set the mode of " + temp.Path());
   if (const int e = WriteAll(temp.Fd(), contents)) return ErrnoError(e, "write " + temp.Path());
   if (::fsync(temp.Fd()) != 0) return ErrnoError(errno, "flush " + temp.Path());

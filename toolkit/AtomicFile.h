@@ -4,8 +4,10 @@
 // The content goes to a temporary file in the same folder, named `.<file name>.<random>.tmp` (a
 // leading dot, so that folder listings can skip writes in progress), is flushed to the disk, and
 // is renamed over the file; then the folder is flushed so the rename itself survives a crash. An
-// existing file keeps its permission bits; a new one gets `newFileMode` (POSIX permission bits;
-// Windows has none, and there the rename itself is written through to the disk before it returns).
+// existing file keeps its permission bits; a new one gets `newFileMode` less the process's umask,
+// as a file that open() creates would (POSIX permission bits; Windows has none, and there the
+// rename itself is written through to the disk before it returns). A file only its owner may read
+// asks for 0600.
 // On any failure the temporary file is removed, the old file stays as it was, and the error names
 // the failing step with the system's code.
 //
@@ -33,6 +35,6 @@ enum class Existing { Replace, Keep };
 // at `path` (or one that appears there meanwhile) is never replaced: the write fails with EEXIST,
 // on Windows too, so that callers test one code.
 Error WriteFileAtomically(const std::string& path, std::string_view contents,
-                          unsigned newFileMode = 0644, Existing existing = Existing::Replace);
+                          unsigned newFileMode = 0666, Existing existing = Existing::Replace);
 
 }  // namespace toolkit

@@ -48,21 +48,27 @@ void ScanDescriptors(std::span<const std::uint8_t> config, Visit visit) {
   }
 }
 
-// The string indices a device names, in the order they are read: its device descriptor's, then
-// each configuration's and interface's in descriptor order, up to a descriptor of a wrong length.
+// The string indices a device names, each once, in the order they are read: its device
+// descriptor's, then each configuration's and interface's in descriptor order, up to a descriptor
+// of a wrong length or the cap on descriptors.
 std::vector<std::uint8_t> StringIndices(const UsbConnection& c,
                                         std::span<const std::uint8_t> config) {
   std::vector<std::uint8_t> indices;
-  for (const std::uint8_t i : {c.iManufacturer, c.iProduct, c.iSerialNumber}) {
-    if (i != 0) indices.push_back(i);
-  }
+  const auto add = [&](std::uint8_t i) {
+    if (i != 0 && std::find(indices.begin(), indices.end(), i) == indices.end())
+      indices.push_back(i);
+  };
+  for (const std::uint8_t i : {c.iManufacturer, c.iProduct, c.iSerialNumber})
+    add(i);
+  int seen = 0;
   ScanDescriptors(config, [&](std::span<const std::uint8_t> d) {
+    if (++seen > kMaxDescriptorsPerDevice) return false;
     if (d[1] == dfu::kConfigDescriptor) {
       if (d.size() != kConfigHeader) return false;
-      if (d[6] != 0) indices.push_back(d[6]);
+      add(d[6]);
     } else if (d[1] == dfu::kInterfaceDescriptor) {
       if (d.size() != 9 && d.size() != 11) return false;
-      if (d[8] != 0) indices.push_back(d[8]);
+      add(d[8]);
     }
     return true;
   });
@@ -150,9 +156,11 @@ class Walker {
     std::vector<StringNode> nodes;
     const auto languages = ReadString(hub, port, 0, 0);
     if (!languages) return nodes;
+    int requests = 1;
     const std::size_t count = (*languages)[0] < 4 ? 0 : ((*languages)[0] - 2) / 2;
     for (const std::uint8_t index : indices) {
       for (std::size_t l = 0; l < count; ++l) {
+        if (requests++ >= kMaxStringRequestsPerDevice) return nodes;
         const std::uint16_t language = Le16(&(*languages)[2 + 2 * l]);
         if (auto d = ReadString(hub, port, index, language)) {
           nodes.push_back({index, language, std::move(*d)});

@@ -121,6 +121,11 @@ UsbDetection WithHeadsetLoader(UsbDetection walked, std::span<const dfu::DeviceI
 inline constexpr int kMaxHostControllers = 10;
 // The longest configuration text kept, in bytes.
 inline constexpr std::size_t kMaxConfigText = 255;
+// A device's share of a walk, whatever its descriptors claim, so that one hostile device cannot
+// stall detection: the descriptors of its configuration looked at for string indices, and the
+// string requests sent to it (its language list among them; each index is asked once).
+inline constexpr int kMaxDescriptorsPerDevice = 256;
+inline constexpr int kMaxStringRequestsPerDevice = 64;
 
 // Walks the controllers of `hosts`, in order (real buses before virtual devices).
 UsbDetection WalkUsbTree(std::span<UsbHost* const> hosts);

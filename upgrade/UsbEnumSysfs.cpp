@@ -26,13 +26,19 @@ std::uint16_t Le16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
+// The kernel's descriptors of a device: its device descriptor and configurations of at most
+// 65535 bytes each; an attribute larger than this is no device's.
+constexpr std::size_t kMaxAttribute = std::size_t{256} << 10;
+
 std::optional<std::string> ReadAttribute(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::string text;
   char buffer[4096];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxAttribute) return std::nullopt;
+  }
   if (in.bad()) return std::nullopt;
   return text;
 }
@@ -69,6 +75,8 @@ class SysfsUsbHost final : public UsbHost {
       : devices_(fs::path(std::move(sysRoot)) / "bus" / "usb" / "devices") {}
 
   std::vector<std::string> RootHubs() override {
+    // A walk starts here: what the last one read may have changed since.
+    devicesRead_.clear();
     std::map<int, std::string> buses;
     std::error_code ec;
     for (fs::directory_iterator it(devices_, ec), end; !ec && it != end; it.increment(ec)) {
@@ -101,7 +109,7 @@ class SysfsUsbHost final : public UsbHost {
     const std::string child = Child(hub, port);
     std::error_code ec;
     if (!fs::exists(devices_ / child, ec)) return c;  // nothing on that port
-    const auto d = Descriptors(child);
+    const auto& d = Descriptors(child);
     if (!d || d->size() < kDeviceDescriptorSize || (*d)[1] != dfu::kDeviceDescriptor) {
       c.status = ConnectionStatus::DeviceFailedEnumeration;
       return c;
@@ -124,14 +132,14 @@ class SysfsUsbHost final : public UsbHost {
     const std::string child = Child(hub, port);
     std::vector<std::uint8_t> reply;
     if (type == dfu::kConfigDescriptor && index == 0) {
-      const auto d = Descriptors(child);
+      const auto& d = Descriptors(child);
       if (!d || d->size() <= kDeviceDescriptorSize) return std::nullopt;
       reply = FirstConfiguration(*d);
     } else if (type == dfu::kStringDescriptor && index == 0 && language == 0) {
       if (Strings(child).empty()) return std::nullopt;
       reply = {4, dfu::kStringDescriptor, kKernelLanguage & 0xFF, kKernelLanguage >> 8};
     } else if (type == dfu::kStringDescriptor && language == kKernelLanguage) {
-      const auto strings = Strings(child);
+      const auto& strings = Strings(child);
       const auto it = strings.find(index);
       if (it == strings.end()) return std::nullopt;
       reply = StringDescriptorOf(it->second);
@@ -155,10 +163,24 @@ class SysfsUsbHost final : public UsbHost {
     return hub + "." + std::to_string(port);
   }
 
-  std::optional<std::vector<std::uint8_t>> Descriptors(const std::string& device) const {
-    const auto text = ReadAttribute(devices_ / device / "descriptors");
-    if (!text) return std::nullopt;
-    return std::vector<std::uint8_t>(text->begin(), text->end());
+  // A device's files as this walk first read them: each is read once per walk, however often
+  // the walk asks (once per string index and language).
+  struct DeviceFiles {
+    std::optional<std::vector<std::uint8_t>> descriptors;
+    std::optional<std::map<std::uint8_t, std::string>> strings;
+  };
+
+  DeviceFiles& Read(const std::string& device) {
+    const auto [it, added] = devicesRead_.try_emplace(device);
+    if (added) {
+      if (const auto text = ReadAttribute(devices_ / device / "descriptors"))
+        it->second.descriptors.emplace(text->begin(), text->end());
+    }
+    return it->second;
+  }
+
+  const std::optional<std::vector<std::uint8_t>>& Descriptors(const std::string& device) {
+    return Read(device).descriptors;
   }
 
   // The first configuration's bytes, as many as the kernel kept of its wTotalLength.
@@ -170,9 +192,15 @@ class SysfsUsbHost final : public UsbHost {
   }
 
   // The strings the kernel keeps, by the index the descriptors give them.
-  std::map<std::uint8_t, std::string> Strings(const std::string& device) const {
+  const std::map<std::uint8_t, std::string>& Strings(const std::string& device) {
+    DeviceFiles& files = Read(device);
+    if (!files.strings) files.strings = ReadStrings(device, files.descriptors);
+    return *files.strings;
+  }
+
+  std::map<std::uint8_t, std::string> ReadStrings(
+      const std::string& device, const std::optional<std::vector<std::uint8_t>>& d) const {
     std::map<std::uint8_t, std::string> strings;
-    const auto d = Descriptors(device);
     if (!d || d->size() < kDeviceDescriptorSize) return strings;
     const fs::path dir = devices_ / device;
     const auto add = [&](std::uint8_t index, const char* attribute) {
@@ -200,6 +228,7 @@ class SysfsUsbHost final : public UsbHost {
   }
 
   fs::path devices_;
+  std::map<std::string, DeviceFiles> devicesRead_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UpgradeEngine.h"
 #include "platform/IniFile.h"
 #include "tests/app/MainformTestFixture.h"
 #include "toolkit/qt/Text.h"
@@ -108,6 +109,33 @@ TEST_F(MainformTest, ClosingStopsTheUpgradeTimersAndEndsTheDeviceNotification) {
   EXPECT_FALSE(notifier.Registered());
 }
 
+// The engine's handle goes back to the engine once, at the close; a handle of 0 (the engine could
+// not be made) is never handed to it.
+TEST_F(MainformTest, TheEngineIsDestroyedOnceAndNeverWithHandleZero) {
+  class CountingEngine final : public UpgradeEngine {
+   public:
+    explicit CountingEngine(DFUEngineHandle handle) : handle_(handle) {}
+    DFUEngineHandle Create() override { return handle_; }
+    void Destroy(DFUEngineHandle handle) override { destroyed.push_back(handle); }
+    std::vector<DFUEngineHandle> destroyed;
+
+   private:
+    DFUEngineHandle handle_;
+  };
+  for (const DFUEngineHandle handle : {DFUEngineHandle{0}, DFUEngineHandle{77}}) {
+    CountingEngine counting(handle);
+    engine = &counting;
+    auto form = MakeForm();
+    form->show();
+    EXPECT_TRUE(form->close());
+    form.reset();
+    const std::vector<DFUEngineHandle> expected =
+        handle == 0 ? std::vector<DFUEngineHandle>{} : std::vector<DFUEngineHandle>{handle};
+    EXPECT_EQ(counting.destroyed, expected) << handle;
+    engine = nullptr;
+  }
+}
+
 // A line that cannot be written (the device failed before the window heard of it) is answered by
 // nothing: it must not stay pending, or every close would be refused as "communicating".
 TEST_F(MainformTest, ACommandThatCannotBeWrittenIsReportedAndLeftBehind) {
@@ -128,7 +156,7 @@ TEST_F(MainformTest, ACommandThatCannotBeWrittenIsReportedAndLeftBehind) {
       {"save of the A2DP page",
        [](TMajorForm& f) {
          f.A2DPAudioMixPercentageUpDown->SetPosition(55);
-         f.SaveA2dpAudioSettingButton->click();
+         f.SaveA2dpAudioSettingButtonClick();  // as pressed once the page was read
        },
        &TMajorForm::A2dpChanged},
   };

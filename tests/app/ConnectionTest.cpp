@@ -63,6 +63,58 @@ TEST_F(DeviceTest, OpeningReadsEverySettingIntoThePages) {
   ExpectShowsSomeSettings(*form);
 }
 
+// A line cut by a time-out does not survive a reopen: the next session's first answer is read
+// alone, not glued to it.
+TEST_F(DeviceTest, OpeningStartsWithAnEmptyLineBuffer) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  form->CloseComPortButton->click();
+  form->RxBuffer.Append("+FPSTS1=24,4");  // the start of an answer the time-out cut off
+  OpenAndRead();
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(S(form->FWVerLabel->text()), LoadText(kTextFirmwareVersion) + " V1.23");
+}
+
+// The version's hundredths keep their leading zero.
+TEST_F(DeviceTest, VersionFiveShowsAsV005) {
+  headsetInfo.firmwareVersion = 5;
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  EXPECT_EQ(S(form->FWVerLabel->text()), LoadText(kTextFirmwareVersion) + " V0.05");
+}
+
+// A status line counts only after the OK of its command: one that comes first is ignored.
+TEST_F(DeviceTest, AStatusLineBeforeAnyOkIsIgnored) {
+  StartHeadset("silent");
+  StartWindow();
+  OpenPort();
+  ASSERT_EQ(form->PendingCommand, cmd::ReadIdentity);
+  form->RxBuffer.Append("+FPSTS1=7,89075089\r\n");
+  form->HandleReceivedLines();
+  EXPECT_EQ(form->PendingCommand, cmd::ReadIdentity);
+  EXPECT_FALSE(form->OkReceived);
+  form->RxBuffer.Append("OK\r\n+FPSTS1=7,89075089\r\n");
+  form->HandleReceivedLines();
+  EXPECT_EQ(form->PendingCommand, cmd::ReadFirmwareVersion);
+}
+
+// Start with no firmware file chosen: the file is refused and nothing reaches the headset.
+TEST_F(DeviceTest, StartWithNoFileSaysSoAndSendsNothing) {
+  StartHeadset();
+  StartWindow();
+  OpenAndRead();
+  ASSERT_EQ(form->FirmwareFilePath, "");
+  form->StartDFUUpgradeButton->click();
+  EXPECT_EQ(ui.boxes,
+            (std::vector{Box(kTextBadFirmwareFile, kTextCaptionError, mb::kOk | mb::kIconError)}));
+  EXPECT_EQ(form->PendingCommand, kIdleCommand);
+  EXPECT_FALSE(form->UartRespTimeoutTimer->Enabled());
+  EXPECT_TRUE(form->PortReady);
+  EXPECT_EQ(headset->GetPresence(), sim::Presence::Attached);
+}
+
 TEST_F(DeviceTest, MisbehavingLinesAreReadAllTheSame) {
   for (const char* fault : {"split", "noise", "slow=400", "split,noise"}) {
     SCOPED_TRACE(fault);
@@ -110,28 +162,42 @@ TEST_F(DeviceTest, AWrongIdentityStopsTheChain) {
   EXPECT_EQ(form->FWVerLabel->text(), "");
 }
 
+// A Save pressed while the read chain reads later pages, once its own page has been read, takes
+// the chain's place.
 TEST_F(DeviceTest, SaveDuringTheReadChainTakesItsPlace) {
-  StartHeadset();
+  StartHeadset("slow=100");
   StartWindow();
+  pacer.Close();  // each answer waits for the test
   OpenPort();
-  EXPECT_EQ(form->PendingCommand, 7);
-  clock.Advance(400);
-  form->A2DPAudioMixPercentageUpDown->SetPosition(55);
-  form->SaveA2dpAudioSettingButton->click();
-  EXPECT_EQ(form->PendingCommand, 24);
+  while (form->PendingCommand != cmd::ReadA2dpPercentage) {
+    const int pending = form->PendingCommand;
+    ASSERT_NE(pending, kIdleCommand);
+    ASSERT_TRUE(pacer.WaitForPause());
+    pacer.Release();
+    ASSERT_TRUE(PumpUntil([&] { return form->PendingCommand != pending; }));
+  }
+  pacer.Open();
+  form->SpeedDial2LabeledEdit->setText("55");
+  form->SaveSpeedDialSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, cmd::WriteSpeedDial1);
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(ui.boxes,
             (std::vector{Box(kTextSaveSuccessful, kTextCaptionNote, mb::kIconInformation)}));
-  EXPECT_EQ(headset->State().settings.a2dpPercentage, 55);
-  EXPECT_EQ(form->FWVerLabel->text(), "");  // the read chain went no further
+  EXPECT_EQ(headset->State().settings.speedDials[1], "55");
+  // The chain went no further: the later pages were never read.
+  EXPECT_FALSE(form->SaveA2dpAudioSettingButton->isEnabled());
+  EXPECT_FALSE(form->SaveGPSAudioSettingButton->isEnabled());
 }
 
 TEST_F(DeviceTest, TheResponseTimerKeepsCountingWhenASaveReplacesACommand) {
-  StartHeadset("silent");
+  StartHeadset("slow=100");
   StartWindow();
-  OpenPort();
-  clock.Advance(600);
+  OpenAndRead();
+  pacer.Close();  // the headset holds its answers from here on
   form->SaveA2dpAudioSettingButton->click();
+  clock.Advance(600);
+  form->SaveGPSAudioSettingButton->click();
+  EXPECT_EQ(form->PendingCommand, cmd::WriteGpsAudio);
   clock.Advance(400);  // 1000 ms since the first send, not since the save
   EXPECT_EQ(ui.boxes, (std::vector{Box(kTextDeviceTimeout, kTextCaptionError, mb::kIconWarning)}));
 }

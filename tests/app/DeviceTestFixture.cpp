@@ -27,6 +27,7 @@ void DeviceTest::StartHeadset(const std::string& faults, sim::Settings settings)
   options.upgradeMode = upgradeMode;
   sim::HeadsetState state;
   state.settings = std::move(settings);
+  state.info = headsetInfo;
   headset = std::make_unique<sim::VirtualHeadset>(state, options);
 }
 

@@ -41,6 +41,8 @@ class DeviceTest : public MainformTest {
   sim::testing::GatedPacer pacer;
   // What the headset does in upgrade mode (after command 20); unset: stays away for a while.
   std::function<void(const sim::UpgradeContext&)> upgradeMode;
+  // What the headset StartHeadset starts says it is.
+  sim::DeviceInfo headsetInfo;
   std::unique_ptr<sim::VirtualHeadset> headset;
   std::unique_ptr<TMajorForm> form;
 };

@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <array>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -161,6 +163,64 @@ TEST_F(PagesTest, RestoreAsksThenResetsTheDeviceAndReadsItBack) {
   EXPECT_EQ(headset->State().settings, sim::Settings{});
   EXPECT_EQ(form->A2DPAudioMixPercentageLabeledEdit->text(), "20");
   EXPECT_FALSE(form->A2dpChanged || form->SpeedDialChanged || form->GpsChanged);
+}
+
+// Each page's Save waits for the page's values from the headset: until the read chain has read
+// them, the button is disabled, and pressing it sends nothing over the headset's own values.
+TEST_F(DeviceTest, APagesSaveWaitsForItsValuesFromTheHeadset) {
+  sim::Settings settings;
+  settings.speedDials = {"0312", "44", "5551234"};
+  settings.a2dpPercentage = 45;
+  settings.gpsPercentage = 70;
+  settings.gpsSharing = 1;
+  StartHeadset("slow=100", settings);
+  StartWindow();
+  pacer.Close();  // each answer waits for the test
+  OpenPort();
+  ASSERT_TRUE(form->PortReady);
+  const auto saves = [&] {
+    return std::array<bool, 3>{form->SaveSpeedDialSettingButton->isEnabled(),
+                               form->SaveA2dpAudioSettingButton->isEnabled(),
+                               form->SaveGPSAudioSettingButton->isEnabled()};
+  };
+  using Saves = std::array<bool, 3>;
+  const std::map<int, Saves> expected = {
+      {cmd::ReadIdentity, {false, false, false}},
+      {cmd::ReadFirmwareVersion, {false, false, false}},
+      {cmd::ReadModelName, {false, false, false}},
+      {cmd::ReadDeviceAddress, {false, false, false}},
+      {cmd::ReadSpeedDial1, {false, false, false}},
+      {cmd::ReadSpeedDial2, {false, false, false}},
+      {cmd::ReadSpeedDial3, {false, false, false}},
+      {cmd::ReadA2dpPercentage, {true, false, false}},
+      {cmd::ReadGpsAudio, {true, true, false}},
+      {kIdleCommand, {true, true, true}},
+  };
+  std::map<int, Saves> seen;
+  for (int step = 0; step < 20; ++step) {
+    const int pending = form->PendingCommand;
+    seen[pending] = saves();
+    if (pending == kIdleCommand) break;
+    for (QPushButton* save : {form->SaveSpeedDialSettingButton, form->SaveA2dpAudioSettingButton,
+                              form->SaveGPSAudioSettingButton}) {
+      if (!save->isEnabled()) save->click();
+    }
+    ASSERT_TRUE(pacer.WaitForPause()) << pending;
+    pacer.Release();
+    ASSERT_TRUE(PumpUntil([&] { return form->PendingCommand != pending; })) << pending;
+  }
+  pacer.Open();
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(headset->State().settings, settings);
+  EXPECT_EQ(form->SpeedDial3LabeledEdit->text(), "5551234");
+  EXPECT_TRUE(ui.boxes.empty());
+
+  // A restore reads everything again: until then the pages show the old values.
+  ui.answers = {mb::kIdYes};
+  form->RestoreDefaultButton->click();
+  EXPECT_EQ(saves(), (Saves{false, false, false}));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(saves(), (Saves{true, true, true}));
 }
 
 TEST_F(PagesTest, LeavingAChangedPageAsksAndYesUndoesTheEdits) {

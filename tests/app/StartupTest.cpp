@@ -1,7 +1,11 @@
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/Program.h"
 #include "platform/Folders.h"
 #include "tests/app/MainformTestFixture.h"
 #include "toolkit/qt/Text.h"
@@ -43,6 +47,28 @@ TEST_F(MainformTest, CaptionTitleAndFontFollowTheLanguage) {
     // Every control takes the window's font.
     EXPECT_EQ(form->SpeedDial1LabeledEdit->EditLabel()->font(), form->font());
     EXPECT_EQ(form->ExitButton->font(), form->font());
+  }
+}
+
+// What task bars, docks and window lists show is the desktop entry the application names: its
+// Name is text 20001 alone, in each language, where the window's title carries the version too.
+TEST_F(MainformTest, TheDesktopEntryTheApplicationNamesIsTitledWithText20001) {
+  NameTheApplication();
+  EXPECT_EQ(S(QGuiApplication::desktopFileName()), QMR7_APP_ID);
+  // The entry the package installs under that id.
+  std::map<std::string, std::string> entry;
+  std::istringstream lines(testsupport::ReadFile(QMR7_DESKTOP_ENTRY));
+  for (std::string line; std::getline(lines, line);) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) entry[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  const std::pair<Language, const char*> names[] = {{Language::English, "Name"},
+                                                    {Language::Japanese, "Name[ja]"}};
+  for (const auto& [language, key] : names) {
+    SetLanguage(language);
+    EXPECT_EQ(entry[key], LoadText(kTextAppTitle)) << key;
+    auto form = MakeForm();
+    EXPECT_EQ(S(form->windowIconText()), LoadText(kTextAppTitle));
   }
 }
 

@@ -1,9 +1,11 @@
 // No clipped text in either language: every control's text, set in the control's font, fits the
 // room the control gives it. Controls whose text changes show their longest texts here.
 #include <QAbstractTextDocumentLayout>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTabBar>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,70 @@ TEST_F(MainformTest, EveryTextFitsItsControlInBothLanguages) {
                 memo->viewport()->height())
           << S(memo->objectName());
     }
+  }
+}
+
+// A firmware file path of one of the label's languages: folders of 1 to 24 characters, then the
+// file's name.
+std::string GeneratedPath(std::mt19937& random, Language language) {
+  static const std::vector<std::string> kLatin = [] {
+    std::vector<std::string> chars;
+    for (const char c :
+         std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-."))
+      chars.emplace_back(1, c);
+    return chars;
+  }();
+  static const std::vector<std::string> kJapanese = {
+      "フ", "ァ", "ー", "ム", "ウ", "エ", "ア", "更", "新", "用", "の", "ダ", "ウ", "ン", "ロ",
+      "ド", "資", "料", "設", "定", "一", "覧", "ヘ", "ッ", "セ", "ト", "a",  "7",  "_"};
+  const auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  std::string path = "/home/user";
+  const int folders = pick(2, 9);
+  for (int f = 0; f < folders; ++f) {
+    path += "/";
+    const int length = pick(1, 24);
+    for (int c = 0; c < length; ++c) {
+      const bool japanese = language == Language::Japanese && pick(0, 2) != 0;
+      const auto& chars = japanese ? kJapanese : kLatin;
+      path += chars[static_cast<std::size_t>(pick(0, static_cast<int>(chars.size()) - 1))];
+    }
+  }
+  return path + "/QMR7_FW_V" + std::to_string(pick(100, 9999)) + ".dfu";
+}
+
+// The fitted breaks of the firmware file's path are the only breaks Qt makes when it lays the
+// label out, with the label's own flags: no line moves on, and the last one, the file's name,
+// stays inside the label.
+TEST_F(MainformTest, AFittedPathIsLaidOutOnItsFittedLinesInBothLanguages) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    SetLanguage(language);
+    SCOPED_TRACE(language == Language::English ? "English" : "Japanese");
+    auto form = MakeForm();
+    form->show();
+    QLabel* label = form->DFUFileNameLabel;
+    const QFontMetrics metrics(label->font());
+    const QRect room = label->contentsRect();
+    const int flags =
+        static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    std::mt19937 random(20001);
+    int checked = 0;
+    int moved = 0;
+    std::string firstMoved;
+    for (int n = 0; n < 400; ++n) {
+      const std::string path = GeneratedPath(random, language);
+      form->FitLabelText(label, path);
+      const QString shown = label->text();
+      const QRect unbroken =
+          metrics.boundingRect(QRect(0, 0, 1 << 16, 1 << 16), flags & ~Qt::TextWordWrap, shown);
+      if (unbroken.height() > room.height()) continue;  // more lines than the label holds
+      ++checked;
+      const QRect laid = metrics.boundingRect(room, flags, shown);
+      if (laid.height() != unbroken.height() && moved++ == 0) firstMoved = S(shown);
+    }
+    EXPECT_EQ(moved, 0) << "of " << checked << "; the first:\n" << firstMoved;
+    EXPECT_GT(checked, 200);
   }
 }
 

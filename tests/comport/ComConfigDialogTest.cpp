@@ -1,6 +1,8 @@
 // The configuration dialogs with a scripted dialog, over a defaults file in a temporary folder and
 // a pseudo-terminal as the port.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "ScriptedComDialogs.h"
 #include "comport/ComConfigDialog.h"
 #include "comport/backend/posix/PortDefaultsFile.h"
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 
 namespace comport::testing {
@@ -220,6 +223,51 @@ TEST_F(ConfigDialogTest, DefaultsThatCannotBeReadOrWrittenRaiseTheSystemsError) 
   dialogs_.answers.push_back([](TDcb&) { return true; });
   EXPECT_EQ(ErrorCodeOf([&] { port_->DefaultConfigDialog(); }), ENAMETOOLONG);
   EXPECT_EQ(dialogs_.shown.size(), 1U);
+}
+
+// What may stand where the defaults file should be: the dialogs fail at once with the reason, and
+// nothing is read into memory or replaced.
+TEST_F(ConfigDialogTest, HostileDefaultsFilesFailAtOnce) {
+  struct Case {
+    const char* input;
+    int code;
+    void (*make)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"a named pipe no one writes to", EINVAL,
+       [](const std::string& path) { ::mkfifo(path.c_str(), 0600); }},
+      {"a symlink to /dev/zero (endless zeros)", EINVAL,
+       [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); }},
+      {"a file of 1 MiB + 1 byte", EFBIG,
+       [](const std::string& path) {
+         testsupport::WriteFile(path, std::string((std::size_t{1} << 20) + 1, '#'));
+       }},
+  };
+  std::filesystem::create_directories(dir_ / "config/comport");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::filesystem::remove(defaultsFile_);
+    c.make(defaultsFile_);
+    struct stat before {};
+    ASSERT_EQ(::lstat(defaultsFile_.c_str(), &before), 0);
+    const std::string name = pty_.SlaveName();
+    const std::string file = defaultsFile_;
+    const auto code = testsupport::WithinBound([name, file] {
+      TCommConfig config;
+      config.dwSize = kCommConfigSize;
+      return GetDefaultCommConfig(name, config, file).code;
+    });
+    ASSERT_TRUE(code) << "reading blocked";
+    EXPECT_EQ(*code, c.code);
+    EXPECT_EQ(ErrorCodeOf([&] { port_->DefaultConfigDialog(); }), c.code);
+    struct stat after {};
+    ASSERT_EQ(::lstat(defaultsFile_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    testsupport::RecordHostile("Port defaults file", c.input,
+                               "the port dialogs fail at once with the reason; the file is left as "
+                               "it was");
+  }
+  EXPECT_TRUE(dialogs_.shown.empty());
 }
 
 TEST_F(ConfigDialogTest, APortThatIsNotThereRaisesBeforeAnyDialog) {

@@ -1,7 +1,9 @@
 // Reading and writing on a real pseudo-terminal.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "PtyFixture.h"
 
@@ -103,6 +105,26 @@ TEST_F(IoTest, AWriteThatDoesNotWaitSendsACopyOfTheCallersData) {
   EXPECT_EQ(pty_.Read(sent.size()), sent);
   port_->WaitForWriteCompletion();
   EXPECT_FALSE(port_->WritePending());
+}
+
+// Flush returns once every byte has gone out: a write the request helper still holds is waited
+// for first, not only the kernel's queue.
+TEST_F(IoTest, FlushWaitsForAWriteStillPending) {
+  const std::string data(1 << 20, 'f');
+  port_->Write(data.data(), static_cast<int>(data.size()), false);
+  ASSERT_TRUE(port_->WritePending());
+  std::atomic<bool> flushing{false};
+  std::atomic<bool> pendingAfterFlush{true};
+  std::thread flusher([&] {
+    flushing = true;
+    port_->Flush();
+    pendingAfterFlush = port_->WritePending();
+  });
+  while (!flushing)
+    std::this_thread::yield();
+  EXPECT_EQ(pty_.Read(data.size()), data);
+  flusher.join();
+  EXPECT_FALSE(pendingAfterFlush);
 }
 
 TEST_F(IoTest, ASecondWriteWaitsForTheFirstAndTheBytesKeepTheirOrder) {

@@ -6,6 +6,7 @@
 #include "resources/Version.h"
 #include "tests/ctl/CtlFixture.h"
 #include "tests/upgrade/FirmwareFiles.h"
+#include "toolkit/Utf.h"
 #include "tools/qmr7ctl/Commands.h"
 #include "tools/qmr7ctl/Settings.h"
 
@@ -337,6 +338,62 @@ TEST_F(CtlTest, DeviceTextsCannotSteerTheTerminal) {
             "(QMR7?]0;owned??[2J?2J).\n");
 }
 
+// Only what a terminal shows as text: no control, no C1 control, no byte that starts no character.
+::testing::AssertionResult SafeForATerminal(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\n') || c == 0x7F)
+      return ::testing::AssertionFailure() << "control byte at " << i << ": " << text;
+    if (c < 0x80) continue;
+    const std::size_t size = toolkit::Utf8CharSize(text, i);
+    if (size == 1) return ::testing::AssertionFailure() << "stray byte at " << i << ": " << text;
+    if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return ::testing::AssertionFailure() << "C1 control at " << i << ": " << text;
+    i += size - 1;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Text from a backup file, the command line or the system reaches the terminal in a message:
+// escape sequences, 8-bit controls and stray bytes are shown as '?', everything else as it was.
+TEST_F(CtlTest, OutsideTextInAMessageCannotSteerTheTerminal) {
+  const std::string evil =
+      "\x1b]0;owned\x07\x1b[31m\x9b"
+      "2J\xc2\x9dX\xe3\x83\x86";  // ends with a good character
+  const std::string shown = "?]0;owned??[31m?2J?X\xe3\x83\x86";
+  // The same text in a backup file, as JSON writes it: escaped, since it holds controls.
+  const std::string escaped = "\\u001b]0;owned\\u0007\\u001b[31m\\u009b2J\\u009dX\xe3\x83\x86";
+  const std::string in = tmp / "in.json";
+  std::string settingName = kBackup;
+  settingName.replace(settingName.find("\"speed-dial-2\""), 14, "\"" + escaped + "\"");
+  std::string memberName = kBackup;
+  memberName.replace(memberName.find("\"device\""), 8, "\"" + escaped + "\"");
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;  // written to tmp/in.json first when not empty
+  };
+  const Case cases[] = {
+      {{"restore", in}, settingName},
+      {{"restore", in}, memberName},
+      {{evil}, ""},
+      {{"get", "--" + evil}, ""},
+      {{"set", evil + "=1"}, ""},
+      {{"get", "--port", "/dev/" + evil}, ""},
+      {{"restore", tmp / evil}, ""},
+      {{"firmware", tmp / (evil + ".dfu")}, ""},
+  };
+  connect = [](const std::string& port) -> std::unique_ptr<DeviceLink> {
+    throw Failure(Exit::NoDevice, Format(Text::CannotOpenPort, {port, "No such file"}));
+  };
+  for (const auto& c : cases) {
+    if (!c.file.empty()) WriteFile(in, c.file);
+    EXPECT_NE(Ctl(c.args), 0) << c.args[0];
+    EXPECT_TRUE(SafeForATerminal(err)) << c.args[0];
+    EXPECT_TRUE(SafeForATerminal(out)) << c.args[0];
+    EXPECT_NE((err + out).find(shown), std::string::npos) << c.args[0] << "\n" << err << out;
+  }
+}
+
 TEST_F(CtlTest, GetShowsEverySetting) {
   headset = sim::Headset(sim::HeadsetState{BackupSettings(), {}});
   EXPECT_EQ(Ctl({"get"}), 0) << err;
@@ -437,7 +494,7 @@ TEST_F(CtlTest, BackupWritesTheFileWholeAndRestoreSendsItBack) {
   EXPECT_EQ(err, "Settings saved to " + file + ".\n");
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // Refused without --force; replaced with it.
   headset = sim::Headset(sim::HeadsetState{});
@@ -457,6 +514,18 @@ TEST_F(CtlTest, BackupWritesTheFileWholeAndRestoreSendsItBack) {
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Path()))
     ++entries;
   EXPECT_EQ(entries, 1);
+}
+
+// A backup holds the user's speed dials and the headset's address: whatever the umask lets others
+// read, a new backup is its owner's alone.
+TEST_F(CtlTest, ABackupIsReadableByItsOwnerAlone) {
+  const mode_t before = ::umask(0);
+  const std::string file = tmp / "backup.json";
+  EXPECT_EQ(Ctl({"backup", file}), 0) << err;
+  ::umask(before);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(CtlTest, BackupCannotWriteSaysWhy) {

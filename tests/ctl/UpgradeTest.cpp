@@ -163,6 +163,27 @@ TEST_F(UpgradeTest, TheWholeRunEndsWithTheNewVersionReadBack) {
   EXPECT_EQ(sleeps_.front(), 1000ms);
 }
 
+// A headset known by its configuration string but showing ids the packaged udev rules do not name:
+// the user is told, and given the one line that would grant it.
+TEST_F(UpgradeTest, AHeadsetWithUnlistedIdsGetsItsRuleLine) {
+  system_.walkUsb = [this] {
+    usbenum::UsbDetection found = usbenum::WalkSystemUsb(registry_.Directory());
+    if (found.Found()) found.idProduct = 0x00aa;
+    return found;
+  };
+  ASSERT_EQ(Ctl({"upgrade", "--port", headset_->SlavePath(), Firmware(200)}), 0) << err_;
+  EXPECT_NE(err_.find("Found the headset on USB (FW:QMR7_123.XPV PSR:QMR7_123.PSR).\n"
+                      "The headset shows USB ids 1209:00aa, which the tool's udev rules do not "
+                      "name."),
+            std::string::npos)
+      << err_;
+  EXPECT_NE(err_.find("\nSUBSYSTEM==\"usb|tty\", ATTRS{idVendor}==\"1209\", "
+                      "ATTRS{idProduct}==\"00aa\", TAG+=\"uaccess\", "
+                      "ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"),
+            std::string::npos)
+      << err_;
+}
+
 TEST_F(UpgradeTest, TheJsonDocument) {
   const std::string file = Firmware(201);
   ASSERT_EQ(Ctl({"--json", "upgrade", file}), 0) << err_;

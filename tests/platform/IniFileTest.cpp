@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -202,8 +203,8 @@ TEST(IniFileTest, AFailedWriteCarriesTheSystemsReason) {
 }
 
 // What may stand where the settings file should be. Nothing of it is read into memory or holds the
-// reader up: it reads as a missing file, and the write at close puts a settings file in its place.
-TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnce) {
+// reader up: it reads as a missing file, and the write at close leaves it as it was and says so.
+TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnceAndAreNeverReplaced) {
   struct Case {
     const char* input;
     void (*make)(const std::string& path);
@@ -218,26 +219,101 @@ TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnce) {
        }},
       {"a symlink to /dev/zero (endless zeros)",
        [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); }},
-      {"a settings file of 1 MiB + 1 byte holding the key",
+      {"a settings file of 1 MiB + 1 byte holding the key and a section of the user's",
        [](const std::string& path) {
-         WriteFile(path, "[Setting]\nDFU_FileName=/a\n" + std::string(IniFile::kMaxFileSize, ';'));
+         WriteFile(path, "[Setting]\nDFU_FileName=/a\n[Mine]\n" +
+                             std::string(IniFile::kMaxFileSize, ';'));
        }},
+      {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
     TempDir dir;
     const std::string path = dir / "t.INI";
     c.make(path);
+    struct stat before {};
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
     const auto value =
         testsupport::WithinBound([path] { return IniFile(path).Read("Setting", "DFU_FileName"); });
     ASSERT_TRUE(value) << "reading blocked";
     EXPECT_EQ(*value, std::nullopt);
-    IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
-    EXPECT_EQ(IniFile(path).Read("Setting", "DFU_FileName"), "/new");
+    const auto written = testsupport::WithinBound([path] {
+      try {
+        IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+      } catch (const IniFileError& e) {
+        return e.Message() + ": " + toolkit::Describe(e.Cause());
+      }
+      return std::string("written");
+    });
+    ASSERT_TRUE(written) << "writing blocked";
+    EXPECT_EQ(written->rfind("Unable to write to " + path + ": read " + path + ": ", 0), 0u)
+        << *written;
+    struct stat after {};
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mode, before.st_mode);
     testsupport::RecordHostile("Settings file", c.input,
-                               "reads as missing; the write at close replaces it with a settings "
-                               "file");
+                               "reads as missing at once; the write at close leaves it as it was "
+                               "and reports that it could not write");
   }
+}
+
+// A settings file the user may not read (here: another user's, 0600) is left whole at close;
+// replacing it would lose every other line in it.
+TEST(IniFileTest, AFileThatCannotBeReadIsLeftWhole) {
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  const std::string path = dir / "t.INI";
+  const std::string text = "[Setting]\nDFU_FileName=/a\n[Mine]\nkept=yes\n";
+  WriteFile(path, text);
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  // As root every file can be read: the reader runs as nobody in a child process.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() != 0) {
+      if (::chmod(path.c_str(), 0) != 0) ::_exit(11);
+    } else if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      ::_exit(10);
+    }
+    if (IniFile(path).Read("Setting", "DFU_FileName")) ::_exit(12);
+    try {
+      IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+      ::_exit(13);
+    } catch (const IniFileError& e) {
+      ::_exit(e.Cause().code == EACCES ? 0 : 14);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::chmod(path.c_str(), 0600);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(path), text);
+  testsupport::RecordHostile("Settings file", "a settings file the user may not read",
+                             "reads as missing; the write at close leaves it whole and reports "
+                             "that it could not write");
+}
+
+// A settings file kept elsewhere and linked into place: the write replaces the target, and the
+// link stays a link; a link to a file not yet made makes it.
+TEST(IniFileTest, ASymbolicLinkIsWrittenThrough) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "dotfiles");
+  const std::string target = dir / "dotfiles/qmr7.INI";
+  WriteFile(target, "[Setting]\nDFU_FileName=/a\n[Mine]\nkept=yes\n");
+  const std::string link = dir / "t.INI";
+  ASSERT_EQ(::symlink("dotfiles/qmr7.INI", link.c_str()), 0);
+  IniFile(link).WriteString("Setting", "DFU_FileName", "/new");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(target), "[Setting]\nDFU_FileName=/new\n[Mine]\nkept=yes\n");
+
+  const std::string dangling = dir / "u.INI";
+  ASSERT_EQ(::symlink((dir / "dotfiles/later.INI").c_str(), dangling.c_str()), 0);
+  IniFile(dangling).WriteString("Setting", "DFU_FileName", "/b");
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(ReadFile(dir / "dotfiles/later.INI"), "[Setting]\nDFU_FileName=/b\n");
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -73,15 +77,45 @@ class ChildProcess {
   int release_ = -1;
 };
 
+// A Unix socket bound at `path`, listening until the object's end or Close(); the file stays.
+class BoundSocket {
+ public:
+  explicit BoundSocket(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+    EXPECT_EQ(::listen(fd_, 1), 0);
+  }
+  ~BoundSocket() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// A pid no process of this namespace has: a child's, after it was reaped.
+pid_t PidOfNoProcess() {
+  ChildProcess child;
+  const pid_t pid = child.Pid();
+  child.Reap();
+  return pid;
+}
+
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { registry_.emplace(root_ + "/qmr7"); }
 
   // A registration file as another program would leave it.
-  void WriteRegistration(const std::string& id, pid_t pid, unsigned long long started = 0) {
+  void WriteRegistration(const std::string& id, pid_t pid, unsigned long long started = 0,
+                         const std::string& path = "/dev/pts/99") {
     registry_->EnsureDirectory();
     std::ofstream(Dir() + "/" + id + ".reg")
-        << "qmr7-virtual-device 1\nkind=serial\npath=/dev/pts/99\ndescription=Fake\npid=" << pid
+        << "qmr7-virtual-device 1\nkind=serial\npath=" << path << "\ndescription=Fake\npid=" << pid
         << "\n"
         << (started != 0 ? "started=" + std::to_string(started) + "\n" : "");
   }
@@ -221,6 +255,53 @@ TEST_F(RegistryTest, RegistrationsOfGoneOwnersAreIgnoredAndCleaned) {
   EXPECT_EQ(left, std::vector<std::string>{std::to_string(alive.Pid()) + "-00000004.reg"});
 }
 
+// An owner this process cannot see may run in another pid namespace: its registration goes only
+// when its device is gone too. A killed simulator's socket, which no one listens on any more, goes;
+// one still listened on stays.
+TEST_F(RegistryTest, OnlyProofOfAGoneOwnerDeletesItsEntries) {
+  registry_->EnsureDirectory();
+  const pid_t unseen = PidOfNoProcess();
+  const std::string pty = root_ + "/pty";
+  std::ofstream(pty) << "";
+  WriteRegistration(std::to_string(unseen) + "-00000001", unseen, 0, pty);
+  WriteRegistration(std::to_string(unseen) + "-00000002", unseen, 0, root_ + "/gone-pty");
+  const std::string killed = Dir() + "/.dfu-" + std::to_string(unseen) + "-00000003.sock";
+  BoundSocket(killed).Close();
+  const std::string listening = Dir() + "/.dfu-" + std::to_string(unseen) + "-00000004.sock";
+  BoundSocket listener(listening);
+  WriteRegistration(std::to_string(unseen) + "-00000005", unseen, 0, listening);
+
+  const auto devices = registry_->List();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].path, pty);
+  EXPECT_EQ(devices[1].path, listening);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(Dir())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  const std::string id = std::to_string(unseen);
+  EXPECT_EQ(left, (std::vector<std::string>{".dfu-" + id + "-00000004.sock", id + "-00000001.reg",
+                                            id + "-00000005.reg"}));
+  testsupport::RecordHostile("Registry", "an entry whose owner runs in another pid namespace",
+                             "kept and listed while its device is there; deleted once it is gone");
+}
+
+// A cleaner of temporary files removes the folder: the watcher makes it again and still hears the
+// devices registered in it.
+TEST_F(RegistryTest, TheWatcherOutlivesItsFolderBeingRemoved) {
+  VirtualDeviceWatcher watcher(*registry_);
+  fs::remove_all(Dir());
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  EXPECT_TRUE(watcher.ReadEvents().empty());
+  const std::string id = registry_->Register(SerialDevice("/dev/pts/3"));
+  ASSERT_TRUE(WaitReadable(watcher.Fd()));
+  const auto events = watcher.ReadEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, VirtualDeviceEvent::Kind::Arrived);
+  EXPECT_EQ(events[0].device.id, id);
+}
+
 TEST_F(RegistryTest, AFolderOpenToOthersIsMadePrivateAndASymlinkIsRefused) {
   ASSERT_EQ(::mkdir(Dir().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(Dir().c_str(), 0755), 0);
@@ -350,8 +431,20 @@ TEST(RegistryDirectoryTest, DefaultFolderFollowsTheRuntimeDirectoryElseTheTempor
   const auto tmp = saved("TMPDIR");
   const std::string uid = std::to_string(::geteuid());
 
-  ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
-  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/run/user/77/qmr7");
+  testsupport::TempDir runtimeDir;
+  ::setenv("XDG_RUNTIME_DIR", runtimeDir.Path().c_str(), 1);
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), runtimeDir / "qmr7");
+  // Another user's runtime folder (root's under `sudo -E`, keeping the user's environment) is
+  // never used: the folder made there would shut the user's own programs out.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(runtimeDir.Path().c_str(), 12345, 12345), 0);
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/tmp/qmr7-" + uid);
+    ASSERT_EQ(::chown(runtimeDir.Path().c_str(), 0, 0), 0);
+  }
+  ::setenv("XDG_RUNTIME_DIR", "/nonexistent/run/user/77", 1);  // missing: not used
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/tmp/qmr7-" + uid);
   ::unsetenv("XDG_RUNTIME_DIR");
   ::unsetenv("TMPDIR");
   EXPECT_EQ(VirtualDeviceRegistry::DefaultDirectory(), "/tmp/qmr7-" + uid);

@@ -62,6 +62,34 @@ TEST(AtomicFileTest, KeepsTheModeOfTheFileItReplacesAndGivesANewFileTheOneAskedF
   EXPECT_EQ(ReadFile(fresh), "z");
 }
 
+// A new file gets the mode asked for less the umask, as open() would give it; a replaced file
+// keeps its own whatever the umask.
+TEST(AtomicFileTest, ANewFileHonoursTheUmask) {
+  struct Case {
+    mode_t umask;
+    unsigned asked;
+    mode_t expected;
+  };
+  constexpr Case kCases[] = {
+      {022, 0666, 0644}, {077, 0666, 0600}, {027, 0666, 0640},
+      {0, 0666, 0666},   {022, 0600, 0600}, {0, 0600, 0600},
+  };
+  TempDir dir;
+  const mode_t before = ::umask(022);
+  for (const Case& c : kCases) {
+    ::umask(c.umask);
+    const std::string path = dir / "new";
+    ::unlink(path.c_str());
+    EXPECT_FALSE(WriteFileAtomically(path, "x", c.asked));
+    EXPECT_EQ(ModeOf(path), c.expected) << std::oct << c.umask << " " << c.asked;
+    ::umask(077);
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    EXPECT_FALSE(WriteFileAtomically(path, "y", c.asked));
+    EXPECT_EQ(ModeOf(path), 0664u);
+  }
+  ::umask(before);
+}
+
 // Tests run as root here, which passes permission checks; a parent that is a regular file fails
 // for everyone.
 TEST(AtomicFileTest, AFailureNamesTheStepAndTheSystemsCode) {

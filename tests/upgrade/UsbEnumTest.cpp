@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
 #include "upgrade/testing/FixtureUsbHost.h"
 
@@ -140,6 +142,44 @@ TEST(UsbWalkTest, EveryLanguageIsReadAndTheLastMatchWins) {
   d.strings[{4, 0x0411}] = StringDescriptorOf("FW:japanese PSR:japanese");
   host.hubs["root0"].ports[1] = d;
   EXPECT_EQ(Walk(host).configText, "FW:JAPANESE PSR:JAPANESE");
+}
+
+// A device that names every string index from hundreds of interface descriptors, in 126
+// languages: it gets its capped share of requests, each index asked once, and the headset behind
+// it is still found.
+TEST(UsbWalkTest, AHostileDeviceGetsItsCappedShareOfRequests) {
+  FixtureUsbHost host = OneController(2);
+  FixtureDevice hostile = DeviceWithConfigString("no markers");
+  std::vector<std::uint8_t> interfaces;
+  for (int i = 0; i < 6000; ++i) {
+    for (const std::uint8_t b :
+         {9, int{dfu::kInterfaceDescriptor}, 0, 0, 0, 0xFF, 0, 0, 1 + i % 255})
+      interfaces.push_back(static_cast<std::uint8_t>(b));
+  }
+  hostile.config = ConfigDescriptor(4, 7, interfaces);
+  std::vector<std::uint16_t> languages;
+  for (std::uint16_t l = 0; l < 126; ++l)
+    languages.push_back(static_cast<std::uint16_t>(kEnglish + l));
+  hostile.strings[{0, 0}] = LanguageList(languages);
+  host.hubs["root0"].ports[1] = hostile;
+  host.hubs["root0"].ports[2] = DeviceWithConfigString("FW:a PSR:b", "usb:headset");
+
+  EXPECT_EQ(Walk(host).deviceName, "usb:headset");
+  int strings = 0;
+  int repeated = 0;
+  std::set<std::pair<int, int>> asked;
+  for (const auto& r : host.requests) {
+    if (r.port != 1 || r.type != dfu::kStringDescriptor) continue;
+    ++strings;
+    if (!asked.insert({r.index, r.language}).second) ++repeated;
+  }
+  EXPECT_EQ(repeated, 0);
+  EXPECT_LE(strings, kMaxStringRequestsPerDevice);
+  EXPECT_GT(strings, 1);
+  testsupport::RecordHostile("USB device",
+                             "a device naming every string index in 6,000 interface descriptors, "
+                             "in 126 languages",
+                             "at most 64 string requests to it; the headset behind it is found");
 }
 
 // A device whose answers break one rule: the walk passes it over and finds nothing.

@@ -20,8 +20,10 @@
 #include "tools/qmr7ctl/Texts.h"
 #include "tools/qmr7ctl/UsbDriver.h"
 #include "upgrade/DfuFile.h"
+#include "upgrade/DfuQuirks.h"
 #include "upgrade/FirmwareCopy.h"
 #include "upgrade/FirmwareRules.h"
+#include "upgrade/UdevRules.h"
 
 namespace qmr7ctl {
 namespace {
@@ -210,27 +212,6 @@ std::size_t DisplayWidth(std::string_view text) {
 }
 
 // "Label: value" lines with the values in one column.
-// Texts from the headset, the USB bus or a file reach the terminal: control characters (escape
-// sequences among them, and the C1 controls U+0080 to U+009F that some terminals obey) are shown as
-// '?'.
-std::string Printable(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == 0xC2 && i + 1 < text.size()) {
-      const auto next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9F) {
-        out += '?';
-        ++i;
-        continue;
-      }
-    }
-    out += c < 0x20 || c == 0x7F ? '?' : text[i];
-  }
-  return out;
-}
-
 class Report {
  public:
   void Add(const std::string& label, std::string value) {
@@ -292,7 +273,7 @@ class Command {
   void Print(const json::Value& value, const std::string& text) {
     env_.out << (o_.json ? json::Write(value) : text);
   }
-  void Say(const std::string& message) { env_.err << message << "\n"; }
+  void Say(const std::string& message) { env_.err << Printable(message) << "\n"; }
 
   // Opens the port and runs the window's read chain from its start: the identity first.
   DeviceSession& Connect() {
@@ -442,6 +423,17 @@ class Command {
     PrintSettings(settings);
   }
 
+  // The headset was known by its configuration string; ids the packaged rules do not name leave it
+  // to root, so the user is given the rule line that would match it.
+  void SayIfIdsUnlisted(const usbenum::UsbDetection& found) {
+    if (!DeviceAccessByUdevRules() || dfu::FindQuirk(found.idVendor, found.idProduct) != nullptr)
+      return;
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", found.idVendor, found.idProduct);
+    Say(Format(Text::UnlistedUsbIds, {ids}));
+    Say(dfu::UdevRuleLine(found.idVendor, found.idProduct));
+  }
+
   void Firmware();
   void Upgrade();
   dfu::FirmwareCopy CheckFirmwareFile(const std::string& file);
@@ -523,8 +515,8 @@ void Command::Firmware() {
     throw Failure(Exit::FileInvalid, Format(Text::BadFirmwareFile, {dfu::FileFaultText(fault)}));
   }
   if (!familyOk) throw Failure(Exit::FileInvalid, Get(Text::WrongProductFamily));
-  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
-  Say(Format(Text::FirmwarePasses, {Printable(info_.model)}));
+  if (!passes) throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
+  Say(Format(Text::FirmwarePasses, {info_.model}));
 }
 
 // The window's checks of a firmware file that need no headset, on the file read once: the copy
@@ -566,11 +558,12 @@ void Command::Upgrade() {
       ThrowIfWithoutWinUsb(system.checkDriver);
       throw;
     }
-    Say(Format(Text::FoundInDfuMode, {Printable(UsbIdentity(*onUsb))}));
+    Say(Format(Text::FoundInDfuMode, {UsbIdentity(*onUsb)}));
+    SayIfIdsUnlisted(*onUsb);
   }
   if (!onUsb) {
     if (!dfu::FileNameMatchesModel(file, info_.model)) {
-      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {Printable(info_.model)}));
+      throw Failure(Exit::FileInvalid, Format(Text::WrongModel, {info_.model}));
     }
     previousVersion = info_.firmwareVersion;
     for (const auto& port : ListPorts(env_.ports).ports) {
@@ -588,7 +581,8 @@ void Command::Upgrade() {
       ThrowIfWithoutWinUsb(system.checkDriver);
       throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
     }
-    Say(Format(Text::FoundOnUsb, {Printable(UsbIdentity(*onUsb))}));
+    Say(Format(Text::FoundOnUsb, {UsbIdentity(*onUsb)}));
+    SayIfIdsUnlisted(*onUsb);
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
   }
@@ -661,9 +655,9 @@ void Command::Upgrade() {
 }
 
 int Fail(Environment& env, const Failure& failure, const std::string& command) {
-  env.err << "qmr7ctl: " << failure.what() << "\n";
+  env.err << "qmr7ctl: " << Printable(failure.what()) << "\n";
   if (failure.Code() == Exit::Usage) {
-    env.err << Format(Text::TryHelp, {command.empty() ? "" : command + " "}) << "\n";
+    env.err << Printable(Format(Text::TryHelp, {command.empty() ? "" : command + " "})) << "\n";
   }
   return static_cast<int>(failure.Code());
 }

@@ -19,4 +19,8 @@ PortTable ListPorts(platform::PortEnumerator& enumerator);
 // the candidates when there is no port, no USB port, or more than one.
 std::string ChoosePort(const PortTable& table);
 
+// Whether the system gives the user at the seat a device through udev rules (Linux), so that a
+// headset whose USB ids the packaged rules do not name needs a rule line of its own.
+bool DeviceAccessByUdevRules();
+
 }  // namespace qmr7ctl

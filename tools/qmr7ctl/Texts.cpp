@@ -3,6 +3,8 @@
 #include <array>
 #include <vector>
 
+#include "toolkit/Utf.h"
+
 namespace qmr7ctl {
 namespace {
 
@@ -180,6 +182,14 @@ constexpr std::array<Entry, static_cast<std::size_t>(Text::kCount)> kTexts = {{
      "新しいファームウエアを書き込んだ後、ヘッドセットの再起動中にアップデートを中止しました。ヘッ"
      "ドセットを抜いて差し直してください。DFUモードのままなら「qmr7ctl upgrade "
      "FILE」をもう一度実行してください。"},
+    {Text::UnlistedUsbIds,
+     "The headset shows USB ids %1, which the tool's udev rules do not name. To give it to the "
+     "user at the seat, add this line to /etc/udev/rules.d/70-qmr7.rules, run 'sudo udevadm "
+     "control --reload' and replug the headset:",
+     "ヘッドセットのUSB ID %1 "
+     "は本ツールのudevルールにありません。ログイン中のユーザーが使えるように"
+     "するには、次の行を /etc/udev/rules.d/70-qmr7.rules に加え、「sudo udevadm control "
+     "--reload」を実行してからヘッドセットを差し直してください:"},
 }};
 
 constexpr bool InIdOrder() {
@@ -201,6 +211,24 @@ const Entry& Find(Text id) {
 void SetLanguage(resources::Language l) {
   language = l;
   resources::SetLanguage(l);
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t size = toolkit::Utf8CharSize(text, i);
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const bool c1 = size == 2 && lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    const bool malformed = size == 1 && lead >= 0x80;
+    if (lead < 0x20 || lead == 0x7F || c1 || malformed) {
+      out += '?';
+    } else {
+      out.append(text.substr(i, size));
+    }
+    i += size;
+  }
+  return out;
 }
 
 std::string Catalog(resources::TextId id) {

@@ -109,6 +109,7 @@ enum class Text {
   StoppedBeforeWrite,
   StoppedInDownload,
   StoppedAfterWrite,
+  UnlistedUsbIds,
   kCount
 };
 
@@ -117,6 +118,12 @@ resources::Language Language();
 
 std::string Get(Text id);
 std::string Format(Text id, std::initializer_list<std::string_view> args);
+
+// Text that came from outside (files, devices, arguments, the system) as a terminal may be given
+// it: every control character, C0, DEL and the C1 controls U+0080 to U+009F, and every byte that
+// starts no UTF-8 character (a lone 0x9B is CSI to a terminal that reads 8-bit controls) becomes
+// '?'. Line ends too: a message is one line. Everything qmr7ctl prints as text goes through it.
+std::string Printable(std::string_view text);
 
 // A text of the window's catalogue in the chosen language, on one line.
 std::string Catalog(resources::TextId id);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::cout.flush();
     return std::cout.good() ? code : static_cast<int>(qmr7ctl::Exit::Failure);
   } catch (const std::exception& e) {
-    std::cerr << "qmr7ctl: " << e.what() << "\n";
+    std::cerr << "qmr7ctl: " << qmr7ctl::Printable(e.what()) << "\n";
     return static_cast<int>(qmr7ctl::Exit::Failure);
   }
 }

@@ -1,9 +1,7 @@
 // The defaults file.
 #include "comport/backend/posix/PortDefaultsFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -14,6 +12,7 @@
 
 #include "platform/Folders.h"
 #include "toolkit/AtomicFile.h"
+#include "toolkit/SmallFile.h"
 
 namespace comport {
 namespace {
@@ -98,26 +97,18 @@ std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
-// The whole file; `text` empty and success when it does not exist.
+// A file of one line per port; one this large is not a defaults file.
+constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
+
+// The whole file; `text` empty and success when it does not exist. Whatever else stands there (a
+// named pipe, a link to an endless device) fails at once.
 toolkit::Error ReadFile(const std::string& path, std::string& text) {
   text.clear();
   if (path.empty()) return {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? toolkit::Error{} : Fail(errno, "read " + path);
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int code = errno;
-      ::close(fd);
-      return Fail(code, "read " + path);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return {};
+  const toolkit::Error e = toolkit::ReadSmallFile(path, kMaxFileSize, text);
+  if (e.code == ENOENT) return {};
+  // The component reports a code with the system's own text for it.
+  return e ? Fail(e.code, e.op) : e;
 }
 
 // A port name is what a line's first word can hold, and names a device that is there.

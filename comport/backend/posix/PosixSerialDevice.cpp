@@ -254,6 +254,8 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   Error Drain() override {
+    // Bytes the helper still holds have not reached the kernel's queue: they go first.
+    requests_.AwaitWriteEnd();
     // TCSBRK with a non-zero argument waits for the output to be sent and sends no break.
     while (::ioctl(fd_, TCSBRK, 1) != 0) {
       if (errno != EINTR) return Fail(errno, "drain the output");

@@ -193,6 +193,11 @@ int Requests::WaitWrite(std::size_t& transferred) {
   return WaitFor(write_, transferred);
 }
 
+void Requests::AwaitWriteEnd() {
+  std::unique_lock lock(mutex_);
+  ended_.wait(lock, [&] { return !write_.pending; });
+}
+
 void Requests::Abort(bool read, bool write) {
   std::lock_guard lock(mutex_);
   if (read) Finish(read_, true, ECANCELED);

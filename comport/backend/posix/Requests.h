@@ -34,6 +34,8 @@ class Requests {
   bool WritePending();
   int WaitRead(std::size_t& transferred);
   int WaitWrite(std::size_t& transferred);
+  // Waits until no write is pending, leaving its result for WaitWrite.
+  void AwaitWriteEnd();
 
   // Ends the pending read, write or both with ECANCELED.
   void Abort(bool read, bool write);
