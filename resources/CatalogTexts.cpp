@@ -100,30 +100,31 @@ constexpr std::array<CatalogEntry, kCatalogSize> kCatalog = {{
     // and a USB reset the system refuses, which the user's hands must then do.
     {30216,
      "The device waits in DFU mode: choose its firmware file and start the upgrade to finish it.",
-     "デバイスはDFUモードで待機中です。ファームウエアファイルを選択してアップグレードを開始してくだ"
-     "さい。"},
+     "デバイスはDFUモードで待機中です。ファームウエアファイルを選択してアップデートを開始し、完了さ"
+     "せ"
+     "てください。"},
     {30217, "Please unplug the device and plug it in again; the upgrade waits up to 60 seconds.",
-     "デバイスを抜いて差し直してください。アップグレードは最大60秒待ちます。"},
+     "デバイスを抜いて差し直してください。アップデートは最大60秒待ちます。"},
     {30218,
      "The device did not come back in DFU mode. \n No firmware was written; the device keeps its "
      "firmware. Please plug it in again and start the upgrade again.",
      "デバイスがDFUモードで戻りませんでした。ファームウエアは書き込まれていません。デバイスを差し直"
      "し"
-     "て、もう一度アップグレードを開始してください。"},
+     "て、もう一度アップデートを開始してください。"},
     {30219,
      "The new firmware was written and manifested, but the device did not come back. \n Please "
      "unplug it and plug it in again; if it stays in DFU mode, start the upgrade again.",
      "新しいファームウエアは書き込まれ適用されましたが、デバイスが戻りませんでした。デバイスを抜い"
      "て"
-     "差し直してください。DFUモードのままなら、もう一度アップグレードを開始してください。"},
+     "差し直してください。DFUモードのままなら、もう一度アップデートを開始してください。"},
     // Not among the original texts: the headset is on USB, but Windows gives its DFU interface no
     // usable WinUSB driver (upgrade/WinUsbRules.h); %s is its USB ids.
     {30220,
-     "The QM-R7 headset is connected over USB (USB ID %s), but Windows has no working WinUSB "
+     "The device is connected over USB (USB ID %s), but Windows has no working WinUSB "
      "driver for its DFU interface, which the firmware upgrade needs. \n\n Please install the "
-     "WinUSB driver for the headset as README describes under \"Windows: the USB driver\", and "
+     "WinUSB driver for the device as README describes under \"Windows: the USB driver\", and "
      "try again.",
-     "QM-R7ヘッドセットはUSBで接続されています（USB ID "
+     "デバイスはUSBで接続されています（USB ID "
      "%s）が、ファームウエアのアップデートに必要なW"
      "inUSBドライバーがDFUインターフェースで動作していません。READMEの「Windows: the USB "
      "driver」の手順でWinUSBドライバーをインストールしてから、もう一度やり直してください。"},
