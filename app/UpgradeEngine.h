@@ -10,8 +10,8 @@
 #include <string>
 
 #include "upgrade/DFUEngine.h"
-#include "upgrade/WinUsbRules.h"
 #include "upgrade/DfuQuirks.h"
+#include "upgrade/WinUsbRules.h"
 
 namespace app {
 

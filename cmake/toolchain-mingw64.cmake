@@ -1,6 +1,8 @@
 # Cross-building for 64-bit Windows with mingw-w64 (Debian: mingw-w64). The -posix compilers carry
-# std::thread and std::mutex; everything links statically, so no mingw runtime DLL has to be found
-# when the programs run (under wine here, or on Windows).
+# std::thread and std::mutex. Programs link the compiler's runtime statically, so qmr7ctl.exe and
+# mkdfu.exe run without any mingw DLL; the Qt DLLs the window loads link it as DLLs, which the ZIP
+# carries beside them. The window's own code then has a second copy of the C++ runtime: no C++
+# exception or standard-library object crosses between it and Qt (Qt's API takes neither).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/WinUsbRules.h"
 #include "upgrade/DfuQuirks.h"
+#include "upgrade/WinUsbRules.h"
 
 namespace usbioctl {
 class UsbIo;

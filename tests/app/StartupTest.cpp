@@ -225,9 +225,8 @@ TEST_F(MainformTest, TheRememberedFirmwareFileIsReadFromTheSettingsFile) {
     std::filesystem::create_directories(appDataFolder + "/FPBFU");
     if (!c.contents.empty()) testsupport::WriteFile(appDataFolder + "/FPBFU/" + c.file, c.contents);
     auto form = MakeForm(c.program);
-    EXPECT_EQ(form->SettingsFilePath,
-              appDataFolder + kSep + "FPBFU" + kSep + platform::ProgramBaseName(c.program) +
-                  ".INI");
+    EXPECT_EQ(form->SettingsFilePath, appDataFolder + kSep + "FPBFU" + kSep +
+                                          platform::ProgramBaseName(c.program) + ".INI");
     EXPECT_EQ(form->FirmwareFilePath, c.expected);
     EXPECT_EQ(S(form->DFUFileNameLabel->text()).find(c.expected.substr(0, 10)), 0u);
   }
