@@ -114,13 +114,24 @@ int OpenPidFd(pid_t pid) {
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
+// The inode of this process's pid namespace, 0 when it cannot be read.
+unsigned long long OwnPidNamespace() {
+  struct stat st {};
+  return ::stat("/proc/self/ns/pid", &st) == 0 ? static_cast<unsigned long long>(st.st_ino) : 0;
+}
+
 // What can be told of an owner from this process. A pid that names no process here may still run
-// in another pid namespace (a container, a sandbox), so only an exit seen or another start time is
-// proof that the owner has gone.
+// in another pid namespace (a container, a sandbox), so only an exit seen, another start time, or
+// a missing pid of the reader's own namespace is proof that the owner has gone.
 enum class Owner { Alive, Gone, NotSeen };
 
-Owner OwnerState(pid_t pid, unsigned long long started) {
+Owner OwnerState(pid_t pid, unsigned long long started, unsigned long long pidNamespace = 0) {
   if (pid <= 0) return Owner::Gone;
+  // The pid of another namespace names some other process here, if any: it says nothing.
+  const unsigned long long ownNamespace = pidNamespace != 0 ? OwnPidNamespace() : 0;
+  if (pidNamespace != 0 && ownNamespace != 0 && pidNamespace != ownNamespace) {
+    return Owner::NotSeen;
+  }
   // A pidfd tells an exited process (zombie included) from a running one without races.
   const int pidFd = OpenPidFd(pid);
   if (pidFd >= 0) {
@@ -129,7 +140,7 @@ Owner OwnerState(pid_t pid, unsigned long long started) {
     ::close(pidFd);
     if (exited) return Owner::Gone;
   } else if (errno == ESRCH || (::kill(pid, 0) != 0 && errno == ESRCH)) {
-    return Owner::NotSeen;
+    return pidNamespace != 0 && pidNamespace == ownNamespace ? Owner::Gone : Owner::NotSeen;
   }
   if (started == 0) return Owner::Alive;
   const unsigned long long now = VirtualDeviceRegistry::ProcessStartTime(pid);
@@ -239,6 +250,7 @@ std::string VirtualDeviceRegistry::Register(const VirtualDevice& device) const {
   VirtualDevice entry = device;
   entry.pid = ::getpid();
   entry.started = ProcessStartTime(entry.pid);
+  entry.pidNamespace = OwnPidNamespace();
   std::random_device random;
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
@@ -294,7 +306,7 @@ std::vector<VirtualDevice> VirtualDeviceRegistry::List(const std::string& kind) 
     if (!ReadRegistration(dirFd, name, text) || !Parse(text, device)) continue;
     // Deleted on proof alone: an owner this process cannot see may run in another namespace,
     // and then its device is still there.
-    const Owner owner = OwnerState(device.pid, device.started);
+    const Owner owner = OwnerState(device.pid, device.started, device.pidNamespace);
     if (owner == Owner::Gone || (owner == Owner::NotSeen && DeviceGone(device))) {
       ::unlinkat(dirFd, name.c_str(), 0);
       continue;
@@ -331,6 +343,8 @@ bool VirtualDeviceRegistry::Parse(const std::string& text, VirtualDevice& device
       hasPid = true;
     } else if (key == "started") {
       if (!ParseNumber(std::string_view(value), device.started)) return false;
+    } else if (key == "pidns") {
+      if (!ParseNumber(std::string_view(value), device.pidNamespace)) return false;
     } else {
       device.extra[key] = std::move(value);
     }
@@ -345,6 +359,7 @@ std::string VirtualDeviceRegistry::Format(const VirtualDevice& device) {
   text += "\ndescription=" + device.description;
   text += "\npid=" + std::to_string(device.pid);
   if (device.started != 0) text += "\nstarted=" + std::to_string(device.started);
+  if (device.pidNamespace != 0) text += "\npidns=" + std::to_string(device.pidNamespace);
   for (const auto& [key, value] : device.extra)
     text += "\n" + key + "=" + value;
   text += "\n";

@@ -17,6 +17,7 @@
 //   description=USB Serial Device (QM-R7 virtual headset)
 //   pid=4242
 //   started=1234567
+//   pidns=4026531836
 //
 // The first line names the format and its version; a reader skips a file with another first line.
 // Then `key=value` lines in any order, the value running to the end of the line, no escapes (values
@@ -25,11 +26,17 @@
 // Unix socket at `path`, see upgrade/DfuWire.h; further kinds add their own keys). `started` is the
 // owner's start time (field 22 of /proc/<pid>/stat) and guards against a recycled pid. Readers keep
 // keys they do not know, so a new kind can add fields without a new version; a change that old
-// readers would misread needs version 2.
+// readers would misread needs version 2. `pidns` (optional, added later; old readers keep it as an
+// unknown key) is the inode of the owner's /proc/self/ns/pid: it says in which pid namespace `pid`
+// and `started` mean anything.
 //
 // A registration is live while its owner process is. Files whose owner is gone (crashed, killed)
-// are ignored and deleted by whoever lists the folder. Files are written to a temporary name and
-// renamed into place, so a reader never sees half a registration.
+// are ignored and deleted by whoever lists the folder. Only proof deletes: an exit seen, another
+// start time, a pid that names no process in the reader's own namespace (when `pidns` says the
+// owner ran there), or a device that is gone. An owner of another namespace (its pid means
+// nothing here), or of an entry without `pidns` whose pid the reader cannot see, is kept while
+// its device is there. Files are written to a temporary name and renamed into place, so a reader
+// never sees half a registration.
 //
 // Errors: operations that must succeed (creating the folder, writing a registration, starting a
 // watch) throw RegistryError; reading tolerates what it cannot parse and skips it.
@@ -65,6 +72,7 @@ struct VirtualDevice {
   std::string description;
   pid_t pid = 0;
   unsigned long long started = 0;            // 0: not recorded
+  unsigned long long pidNamespace = 0;       // 0: not recorded
   std::map<std::string, std::string> extra;  // keys this version does not know
 
   friend bool operator==(const VirtualDevice&, const VirtualDevice&) = default;

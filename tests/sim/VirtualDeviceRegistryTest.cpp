@@ -98,6 +98,13 @@ class BoundSocket {
   int fd_ = -1;
 };
 
+// The inode of this process's pid namespace.
+unsigned long long OwnPidNamespace() {
+  struct stat st {};
+  EXPECT_EQ(::stat("/proc/self/ns/pid", &st), 0);
+  return st.st_ino;
+}
+
 // A pid no process of this namespace has: a child's, after it was reaped.
 pid_t PidOfNoProcess() {
   ChildProcess child;
@@ -112,12 +119,14 @@ class RegistryTest : public ::testing::Test {
 
   // A registration file as another program would leave it.
   void WriteRegistration(const std::string& id, pid_t pid, unsigned long long started = 0,
-                         const std::string& path = "/dev/pts/99") {
+                         const std::string& path = "/dev/pts/99",
+                         unsigned long long pidNamespace = 0) {
     registry_->EnsureDirectory();
     std::ofstream(Dir() + "/" + id + ".reg")
         << "qmr7-virtual-device 1\nkind=serial\npath=" << path << "\ndescription=Fake\npid=" << pid
         << "\n"
-        << (started != 0 ? "started=" + std::to_string(started) + "\n" : "");
+        << (started != 0 ? "started=" + std::to_string(started) + "\n" : "")
+        << (pidNamespace != 0 ? "pidns=" + std::to_string(pidNamespace) + "\n" : "");
   }
 
   const std::string& Dir() const { return registry_->Directory(); }
@@ -205,6 +214,9 @@ TEST(RegistryFormatTest, ParseAcceptsOnlyCompleteVersionOneRegistrations) {
       {"no path", "qmr7-virtual-device 1\nkind=serial\npid=1\n", false},
       {"pid not a number", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=12x\n", false},
       {"pid zero", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=0\n", false},
+      {"namespace", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=1\npidns=4026531836\n", true},
+      {"namespace not a number", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=1\npidns=x\n",
+       false},
       {"line without key", "qmr7-virtual-device 1\nkind=serial\npath=/p\npid=1\njunk\n", false},
       {"empty", "", false},
   };
@@ -218,6 +230,7 @@ TEST(RegistryFormatTest, FormatAndParseRoundTrip) {
   VirtualDevice device = SerialDevice("/dev/pts/9", "USB Serial Device (QM-R7 virtual headset)");
   device.pid = 4242;
   device.started = 987654321;
+  device.pidNamespace = 4026531836;
   device.extra["socket"] = "/run/user/1/dfu";
   VirtualDevice parsed;
   ASSERT_TRUE(VirtualDeviceRegistry::Parse(VirtualDeviceRegistry::Format(device), parsed));
@@ -285,6 +298,57 @@ TEST_F(RegistryTest, OnlyProofOfAGoneOwnerDeletesItsEntries) {
                                             id + "-00000005.reg"}));
   testsupport::RecordHostile("Registry", "an entry whose owner runs in another pid namespace",
                              "kept and listed while its device is there; deleted once it is gone");
+}
+
+// A killed simulator's pty is freed and the next terminal usually gets the same one, so a device
+// that is still there proves nothing. An entry written in the reader's own pid namespace whose pid
+// names no process has lost its owner; one of another namespace keeps today's rule, whatever its
+// pid names here.
+TEST_F(RegistryTest, AMissingOwnerOfTheReadersOwnNamespaceIsGoneThoughItsDeviceIsThere) {
+  const pid_t unseen = PidOfNoProcess();
+  const unsigned long long own = OwnPidNamespace();
+  ASSERT_NE(own, 0u);
+  const std::string pty = root_ + "/pty";
+  std::ofstream(pty) << "";
+  struct Case {
+    const char* id;
+    pid_t pid;
+    unsigned long long started;
+    unsigned long long pidNamespace;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"00000001", unseen, 0, own, false},
+      {"00000002", unseen, 0, own + 1, true},
+      {"00000003", unseen, 0, 0, true},  // written before the namespace was recorded
+      // Our pid with another start time: a recycled pid here, but another namespace's own process.
+      {"00000004", ::getpid(), 1, own + 1, true},
+      {"00000005", ::getpid(), 1, own, false},
+  };
+  for (const auto& c : cases) {
+    WriteRegistration(std::to_string(c.pid) + "-" + c.id, c.pid, c.started, pty, c.pidNamespace);
+  }
+
+  std::vector<std::string> listed;
+  for (const auto& device : registry_->List()) {
+    listed.push_back(device.id.substr(device.id.find('-') + 1));
+  }
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    if (c.kept) expected.push_back(c.id);
+    EXPECT_EQ(fs::exists(Dir() + "/" + std::to_string(c.pid) + "-" + c.id + ".reg"), c.kept)
+        << c.id;
+  }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, expected);
+}
+
+TEST_F(RegistryTest, ARegistrationRecordsItsOwnersNamespace) {
+  registry_->Register(SerialDevice("/dev/pts/7"));
+  const auto devices = registry_->List();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].pidNamespace, OwnPidNamespace());
+  EXPECT_TRUE(devices[0].extra.empty());
 }
 
 // A cleaner of temporary files removes the folder: the watcher makes it again and still hears the
