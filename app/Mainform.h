@@ -349,9 +349,10 @@ class TMajorForm final : public QDialog {
   void ReconnectComPort();
   void ShowConfiguration(QLabel* label);
   void ShowDfuModeLine();
-  // The user is asked to replug the headset (the system refused a reset); the request ends with
-  // the operation's next report.
-  void AskForReplug();
+  // The user is asked to replug the headset (the system refused a reset); the request lasts
+  // through the wait and ends with a report that shows the headset back, or with the result.
+  void AskForReplug(std::uint32_t operation);
+  bool WaitsForReplug(std::uint32_t percent, std::uint32_t operation) const;
   void EndReplugRequest();
   // The port to reopen after a run: the one of the description last opened, or, when none was
   // opened (the run began in DFU mode), the only port that was not listed before the run.
@@ -379,6 +380,7 @@ class TMajorForm final : public QDialog {
   bool startedInDfuMode_ = false;
   // The running operation asked the user to replug the headset.
   bool replugAsked_ = false;
+  std::uint32_t replugOperation_ = 0;  // the engine's operation that asked
   // Ports listed when the run began, to tell the headset's port when it comes back.
   std::vector<std::string> portsBeforeRun_;
 

@@ -195,6 +195,7 @@ void TMajorForm::WMDeviceChange(unsigned eventCode) {
       }
     }
     if (!PortOpenedByUser) RefreshComPortList();
+    LookForHeadsetInDfuMode();  // a headset waiting in DFU mode may be the one unplugged
   }
 }
 

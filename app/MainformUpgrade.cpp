@@ -197,16 +197,18 @@ void TMajorForm::OnEngineReport(std::uint32_t kind, const DFUEngineReport& repor
     ResultArrived.store(true, std::memory_order_release);
   } else if (kind == DFUENGINE_REPORT_REPLUG) {
     const std::uint64_t operation = operationsEnded_.load(std::memory_order_relaxed);
-    services_.dispatcher.Post([this, alive = std::weak_ptr<int>(alive_), operation] {
-      if (alive.expired()) return;
-      if (operation != operationsTaken_ || UpgradePhase == TUpgradePhase::Idle) return;
-      AskForReplug();
-    });
+    services_.dispatcher.Post(
+        [this, alive = std::weak_ptr<int>(alive_), operation, code = report.operation] {
+          if (alive.expired()) return;
+          if (operation != operationsTaken_ || UpgradePhase == TUpgradePhase::Idle) return;
+          AskForReplug(code);
+        });
   }
 }
 
-void TMajorForm::AskForReplug() {
+void TMajorForm::AskForReplug(std::uint32_t operation) {
   replugAsked_ = true;
+  replugOperation_ = operation;
   // On the page, blinking, so the wait for the headset goes on while the user reads it.
   HintText = LoadText(kTextReplugHeadset);
   BlinkHintTextTimer->SetInterval(kHintShownMs);
@@ -221,8 +223,16 @@ void TMajorForm::EndReplugRequest() {
   HintLabel->hide();
 }
 
+// The steps of the wait for a replugged headset: the one that asked, and the wait after it.
+bool TMajorForm::WaitsForReplug(std::uint32_t percent, std::uint32_t operation) const {
+  if (percent >= 100) return false;  // back
+  if (operation == replugOperation_) return true;
+  return replugOperation_ == dfu::operation::kReconfigureStartRuntime &&
+         operation == dfu::operation::kReconfigureStartDfu;
+}
+
 void TMajorForm::ShowProgress(std::uint32_t percent, std::uint32_t operation) {
-  EndReplugRequest();
+  if (!WaitsForReplug(percent, operation)) EndReplugRequest();
   InfoLabel->setText(Q(UpgradeProgressText(UpgradePhase, percent, operation)));
   const int position = static_cast<int>(std::min<std::uint32_t>(percent, 100));
   // The bar repaints itself at once when its position changes, and only then.

@@ -17,7 +17,7 @@ std::uint32_t SystemUpgradeEngine::GetUSBDeviceNames(DFUEngineHandle handle, cha
 }
 
 dfu::winusb::HeadsetDriverCheck SystemUpgradeEngine::CheckHeadsetDriver() {
-  return usbenum::CheckSystemHeadsetDriver();
+  return usbenum::CheckSystemHeadsetDriver(extraIds_);
 }
 
 void SystemUpgradeEngine::AddDeviceIds(DFUEngineHandle handle, const dfu::DeviceIds& ids) {

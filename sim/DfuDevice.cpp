@@ -58,10 +58,14 @@ std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaul
     faults.disconnectAt = block;
   } else if (text == "no-return") {
     faults.noReturn = true;
+  } else if (text == "no-start") {
+    faults.noStart = true;
   } else if (text == "not-tolerant") {
     config.manifestationTolerant = false;
   } else if (text == "will-detach") {
     config.willDetach = true;
+  } else if (text == "strict-detach") {
+    config.strictDetach = true;
   } else if (text == "sync-while-writing") {
     config.syncWhileWriting = true;
   } else if (text == "poll-always") {
@@ -200,7 +204,7 @@ ControlReply DfuDevice::Class(const dfu::Setup& setup, std::span<const std::uint
   switch (request) {
     case Request::Detach:
       // A device that detaches itself leaves DFU mode when told, as a reset would make it.
-      if (!config_.willDetach) return Stall();
+      if (!config_.willDetach || config_.strictDetach) return Stall();
       Reset();
       return {};
     case Request::Dnload:
@@ -312,6 +316,10 @@ void DfuDevice::Reset() {
   if (manifested_ && faults_.noReturn) {
     leftForGood_ = true;
     Reenumerate(DfuMode::Gone);
+    return;
+  }
+  if (manifested_ && faults_.noStart) {
+    Reenumerate(DfuMode::Dfu);
     return;
   }
   if (manifested_) {

@@ -46,6 +46,8 @@ struct DfuDeviceConfig {
   std::uint16_t detachTimeoutMs = 1000;
   bool manifestationTolerant = true;
   bool willDetach = false;
+  // DFU_DETACH only in appIDLE, as DFU 1.1 has it: refused in DFU mode even with will-detach.
+  bool strictDetach = false;
   // Ways a device may report a block being written, all within DFU 1.1: dfuDNLOAD-SYNC, the
   // state it was asked in, instead of dfuDNBUSY; the poll time-out in every status, also in
   // dfuDNLOAD-IDLE.
@@ -70,15 +72,16 @@ struct DfuFaults {
   std::optional<int> stallAt;        // the block's DNLOAD is stalled
   std::optional<int> disconnectAt;   // the device disappears at the block's DNLOAD
   bool noReturn = false;             // gone for good at the reset after manifestation
+  bool noStart = false;  // the new firmware does not start: back in DFU mode after manifestation
   // The system refuses every reset with its access error (as WinUSB without rights, or libusb
   // without them); the user must replug the device instead.
   bool resetRefused = false;
 };
 
 // Adds one DFU fault or setting given as on the command line ("status=3@10", "stall@4",
-// "disconnect@7", "no-return", "not-tolerant", "will-detach", "sync-while-writing", "poll-always",
-// "loader-strings", "reset-refused", "transfer-size=512", "poll=20").
-// Returns an error text, empty when accepted.
+// "disconnect@7", "no-return", "no-start", "not-tolerant", "will-detach", "strict-detach",
+// "sync-while-writing", "poll-always", "loader-strings", "reset-refused", "transfer-size=512",
+// "poll=20"). Returns an error text, empty when accepted.
 std::string AddDfuOption(std::string_view text, DfuDeviceConfig& config, DfuFaults& faults);
 
 struct Firmware {

@@ -648,6 +648,39 @@ bool Engine::ResetDevice(Operation& op) {
   return false;
 }
 
+// Whether a link opened before still reaches its device: not unplugged or re-enumerated since.
+bool Engine::StillAnswers(std::unique_ptr<Device>& link) {
+  StatusReply status;
+  ReplyFault fault = ReplyFault::None;
+  std::swap(device_, link);
+  const UsbError e = RequestStatus(status, fault);
+  std::swap(device_, link);
+  return !e;
+}
+
+// Whether the device left after DFU_DETACH, at once or within its detach time-out.
+bool Engine::DetachedItself(Operation& op) {
+  const std::uint16_t timeoutMs = device_->dfu.functional.detachTimeoutMs;
+  try {
+    Detach(op, timeoutMs);
+  } catch (const Failure& failure) {
+    if (failure.result == result::kAborted) throw;
+    return false;
+  }
+  for (int look = 0; look < 2; ++look) {
+    if (look > 0 && !env_.waiter->Wait(milliseconds(timeoutMs))) {
+      op.Fail(result::kAborted, suboperation::kNone);
+    }
+    try {
+      QueryStatus(op);
+    } catch (const Failure& failure) {
+      if (failure.result == result::kAborted) throw;
+      return true;  // gone: it is re-enumerating
+    }
+  }
+  return false;
+}
+
 void Engine::Manifest(Operation& op) {
   op.Step(operation::kManifestStartRuntime, suboperation::kUsbWait, 0);
   const bool manifested = std::exchange(detachesAfterManifest_, false);
@@ -667,19 +700,16 @@ void Engine::Manifest(Operation& op) {
     }
     milliseconds limit = env_.timing.enumerationLimit;
     bool refused = false;
+    std::unique_ptr<Device> left;  // kept open to tell a replugged device from one never touched
     if (device_) {
-      if ((device_->dfu.functional.attributes & kWillDetach) != 0) {
-        // It leaves DFU mode by itself: after manifestation unasked, otherwise when told.
-        if (!manifested || attempt > 0) {
-          try {
-            Detach(op, device_->dfu.functional.detachTimeoutMs);
-          } catch (const Failure& failure) {
-            if (failure.result == result::kAborted) throw;
-          }
-        }
-      } else if (!ResetDevice(op)) {
+      // A device that detaches itself leaves DFU mode unasked after manifestation, otherwise when
+      // told; one that refuses (DFU_DETACH belongs to appIDLE) or stays needs the reset after all.
+      bool reset = (device_->dfu.functional.attributes & kWillDetach) == 0;
+      if (!reset && (!manifested || attempt > 0)) reset = !DetachedItself(op);
+      if (reset && !ResetDevice(op)) {
         refused = true;
         limit = env_.timing.replugLimit;
+        left = std::move(device_);
       }
       device_.reset();
       op.Progress(op.Code(), 50);
@@ -687,6 +717,8 @@ void Engine::Manifest(Operation& op) {
     // Leaves device_ holding the run-time device, the device still in DFU mode, or nothing.
     if (WaitForDevice(op, false, limit)) continue;
     if (refused) {
+      // Back in DFU mode after the replug: its firmware did not start, as after a reset.
+      if (device_ && left && !StillAnswers(left)) break;
       // Asked to replug, the user did not: asking again would not help.
       op.Step(operation::kManifestFail, suboperation::kUsbWait, 100);
       op.Fail(result::kFailUsbNone);

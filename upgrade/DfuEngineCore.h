@@ -120,6 +120,8 @@ class Engine {
   bool WaitForDevice(Operation& op, bool wantDfuMode, std::chrono::milliseconds limit);
   // False when the system refused the reset: the user has been asked to replug the device.
   bool ResetDevice(Operation& op);
+  bool DetachedItself(Operation& op);
+  bool StillAnswers(std::unique_ptr<Device>& link);
   void CheckStop(Operation& op) const;
   bool SameHeadset(std::uint16_t vendor, std::uint16_t product, const DeviceDescriptor& now) const;
   void ToIdle(Operation& op);

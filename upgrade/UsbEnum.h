@@ -139,7 +139,8 @@ UsbDetection WalkSystemUsb(const std::string& registryDirectory = {});
 // device it can use. Windows: the configuration manager's answers for every present USB device
 // node, judged by dfu::winusb::CheckHeadsetDriver. Linux: usbfs reaches a device whatever drives
 // its interfaces, so there is nothing to say: Usual.
-dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver();
+dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver(
+    std::span<const dfu::DeviceIds> extra = {});
 
 // Linux: the buses under `<sysRoot>/bus/usb/devices` in number order, each root hub counted with
 // the controller device it lies under; descriptors come from each device's `descriptors` attribute,

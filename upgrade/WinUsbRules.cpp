@@ -137,11 +137,12 @@ bool IsUsableDfuInterface(const DeviceNode& node) {
   return HasDfuCompatibleId(node.compatibleIds) && DriverStateOf(node) == DfuDriverState::Usable;
 }
 
-HeadsetDriverCheck CheckHeadsetDriver(std::span<const DeviceNode> nodes) {
+HeadsetDriverCheck CheckHeadsetDriver(std::span<const DeviceNode> nodes,
+                                      std::span<const dfu::DeviceIds> extra) {
   HeadsetDriverCheck check;
   for (const DeviceNode& node : nodes) {
     const auto ids = UsbIdsOf(node.instanceId);
-    if (!ids || dfu::FindQuirk(ids->vendor, ids->product) == nullptr) continue;
+    if (!ids || !dfu::HeadsetWithIds(ids->vendor, ids->product, extra)) continue;
     if (check.verdict == HeadsetOnUsb::Absent) check.verdict = HeadsetOnUsb::Usual;
     if (!HasDfuCompatibleId(node.compatibleIds)) continue;
     const DfuDriverState state = DriverStateOf(node);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "toolkit/Error.h"
+#include "upgrade/DfuQuirks.h"
 
 namespace dfu::winusb {
 
@@ -107,8 +108,10 @@ struct HeadsetDriverCheck {
 
 // Judges the present nodes. The nodes of a DFU interface are those with a DFU class compatible id:
 // the whole device when it has only that interface (DFU mode), a function of a composite device
-// otherwise. A whole composite device is the composite driver's and is not judged itself.
-HeadsetDriverCheck CheckHeadsetDriver(std::span<const DeviceNode> nodes);
+// otherwise. A whole composite device is the composite driver's and is not judged itself. The
+// headset is a device whose ids the quirk table or `extra` names, in either mode, as in the walk.
+HeadsetDriverCheck CheckHeadsetDriver(std::span<const DeviceNode> nodes,
+                                      std::span<const dfu::DeviceIds> extra = {});
 
 // --- System errors ---------------------------------------------------------------------------
 

@@ -82,6 +82,17 @@ TEST_F(DfuModeWindowTest, ACutShortUpgradeIsFinishedFromTheWindow) {
   EXPECT_FALSE(form->UsbDeviceInDfuMode);
 }
 
+TEST_F(DfuModeWindowTest, AHeadsetUnpluggedInDfuModeNoLongerWaits) {
+  FailOnce();
+  ASSERT_EQ(S(form->DfuModeLabel->text()), LoadText(kTextHeadsetInDfuMode));
+  simulated->transport->SetAttached(false);
+  notifier.Notify(platform::kDeviceRemoveComplete);
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(S(form->DfuModeLabel->text()), "");
+  EXPECT_FALSE(form->UsbDeviceInDfuMode);
+  EXPECT_FALSE(form->StartDFUUpgradeButton->isEnabled());
+}
+
 // Support can name a headset's ids in the settings file; a value that is no ids is ignored.
 TEST_F(DfuModeWindowTest, TheSettingsFileMayNameTheHeadsetsIds) {
   for (const auto& [value, expected] :
@@ -130,6 +141,42 @@ TEST_F(DfuModeWindowTest, ARefusedResetAsksForAReplugOnThePageAndTheRunGoesOn) {
   EXPECT_EQ(form->HintText, "");
   EXPECT_TRUE(form->HintLabel->isHidden());
   EXPECT_EQ(headset->State().info.firmwareVersion, 124);
+}
+
+// The engine reports the wait's progress right after asking: the request stays through the wait
+// and goes when the headset is back.
+TEST_F(DfuModeWindowTest, TheReplugRequestStaysThroughTheWait) {
+  using namespace dfu::operation;
+  struct Case {
+    TUpgradePhase phase;
+    std::uint32_t asking;
+    std::uint32_t waiting;
+    std::uint32_t waitingPercent;
+    std::uint32_t back;
+    std::uint32_t backPercent;
+  };
+  StartAll();
+  // As the engine reports, from its thread: the window takes each from its queue.
+  const auto Report = [&](std::uint32_t kind, std::uint32_t percent, std::uint32_t operation) {
+    form->OnEngineReport(kind, {sizeof(DFUEngineReport), percent, operation, 0, 0, 0, 0});
+    dispatcher.Pump();
+  };
+  for (const Case& c : {Case{TUpgradePhase::Reconfigure, kReconfigureStartRuntime,
+                             kReconfigureStartDfu, 50, kReconfigureChecking, 75},
+                        Case{TUpgradePhase::Manifest, kManifestStartRuntime, kManifestStartRuntime,
+                             50, kManifestStartRuntime, 100}}) {
+    SCOPED_TRACE(c.asking);
+    form->UpgradePhase = c.phase;
+    Report(DFUENGINE_REPORT_REPLUG, 0, c.asking);
+    Report(DFUENGINE_REPORT_PROGRESS, c.waitingPercent, c.waiting);
+    clock.Advance(5000);
+    dispatcher.Pump();
+    EXPECT_EQ(form->HintText, LoadText(kTextReplugHeadset));
+    Report(DFUENGINE_REPORT_PROGRESS, c.backPercent, c.back);
+    EXPECT_EQ(form->HintText, "");
+    EXPECT_TRUE(form->HintLabel->isHidden());
+  }
+  form->UpgradePhase = TUpgradePhase::Idle;
 }
 
 TEST_F(DfuModeWindowTest, AHeadsetNeverRepluggedIsReportedWithWhatTheRunLeft) {

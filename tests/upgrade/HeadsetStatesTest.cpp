@@ -194,9 +194,16 @@ sim::DfuDeviceConfig WillDetachTolerant() {
   return c;
 }
 
-sim::DfuFaults Refused() {
+sim::DfuDeviceConfig StrictWillDetachTolerant() {
+  sim::DfuDeviceConfig c = WillDetachTolerant();
+  c.strictDetach = true;
+  return c;
+}
+
+sim::DfuFaults Refused(bool noStart = false) {
   sim::DfuFaults f;
   f.resetRefused = true;
+  f.noStart = noStart;
   return f;
 }
 
@@ -226,6 +233,20 @@ std::vector<StateCase> StateCases() {
        0,
        0,
        true},
+      // DFU_DETACH refused in DFU mode, as DFU 1.1 allows: the reset brings it back after all.
+      {"StrictWillDetachAndTolerant",
+       sim::DfuDevice({}, StrictWillDetachTolerant()),
+       {},
+       0,
+       kManifestStartRuntime,
+       0,
+       1,
+       true},
+      {"StrictWillDetachResetRefused", sim::DfuDevice({}, StrictWillDetachTolerant(), Refused()),
+       seconds(5), 0, kManifestStartRuntime, 1, 1, true},
+      // Replugged, but back in DFU mode: there, so its firmware did not start, not "not back".
+      {"BackInDfuModeAfterARefusedManifestReset", InDfuMode(NotTolerant(), Refused(true)),
+       seconds(5), result::kFailDfuFirmware, kManifestFail, 1, 1, false},
       {"NeverBackAfterARefusedDetachReset",
        sim::DfuDevice({}, {}, Refused()),
        {},

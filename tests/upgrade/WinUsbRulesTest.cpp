@@ -286,6 +286,22 @@ TEST_P(HeadsetDriverTest, TellsNoHeadsetAMissingWinUsbAndTheUsualCaseApart) {
 INSTANTIATE_TEST_SUITE_P(Trees, HeadsetDriverTest, ::testing::ValuesIn(kTrees),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// Ids given for a headset the table does not know count as the walk counts them, in either mode;
+// another device stays another's.
+TEST(WinUsbDriver, TheIdsGivenAreTheHeadsets) {
+  const dfu::DeviceIds extra[] = {dfu::DeviceIds{0x1234, 0x0001, 0x1234, 0x0002}};
+  for (const auto& [id, headset] :
+       std::vector<std::pair<std::string, bool>>{{"USB\\VID_1234&PID_0001\\1", true},
+                                                 {"USB\\VID_1234&PID_0002\\1", true},
+                                                 {"USB\\VID_1234&PID_0003\\1", false}}) {
+    SCOPED_TRACE(id);
+    const DeviceNode nodes[] = {{id, kDfuModeIds, "", winusb::kProblemFailedInstall, {}}};
+    EXPECT_EQ(winusb::CheckHeadsetDriver(nodes).verdict, HeadsetOnUsb::Absent);
+    EXPECT_EQ(winusb::CheckHeadsetDriver(nodes, extra).verdict,
+              headset ? HeadsetOnUsb::WithoutWinUsb : HeadsetOnUsb::Absent);
+  }
+}
+
 TEST(WinUsbDriver, EveryIdOfTheQuirksTableIsTheHeadsets) {
   for (const Quirk& q : Quirks()) {
     for (const std::uint16_t product : {q.runtimeProduct, q.dfuProduct}) {

@@ -10,7 +10,7 @@ UsbDetection WalkSystemUsb(const std::string& registryDirectory) {
   return WalkUsbTree(hosts);
 }
 
-dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver() {
+dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver(std::span<const dfu::DeviceIds>) {
   dfu::winusb::HeadsetDriverCheck check;
   check.verdict = dfu::winusb::HeadsetOnUsb::Usual;
   return check;

@@ -12,8 +12,8 @@ UsbDetection WalkSystemUsb(const std::string& /*registryDirectory*/) {
   return WalkUsbTree(hosts);
 }
 
-dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver() {
-  return dfu::winusb::CheckHeadsetDriver(dfu::win32::PresentUsbNodes());
+dfu::winusb::HeadsetDriverCheck CheckSystemHeadsetDriver(std::span<const dfu::DeviceIds> extra) {
+  return dfu::winusb::CheckHeadsetDriver(dfu::win32::PresentUsbNodes(), extra);
 }
 
 }  // namespace usbenum
