@@ -328,18 +328,21 @@ TEST_F(ControllerWindowTest, ProgressWithoutARunOrOfAnEndedOperationIsIgnored) {
   EXPECT_EQ(S(form->InfoLabel->text()), LoadText(kTextVerifying));
 }
 
+// Counts the paint events of the object it filters.
+struct PaintCounter : QObject {
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint ? 1 : 0;
+    return false;
+  }
+};
+
 // Input waits while the headset is looked for, but the window paints itself at every step, so a
 // box closed just before does not stay on it; a look that only refreshes labels waits for nothing.
 TEST_F(ControllerWindowTest, TheWindowPaintsWhileItLooksAndOneLookDoesNotWait) {
   form->show();
   QCoreApplication::processEvents();
-  struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-      paints += event->type() == QEvent::Paint ? 1 : 0;
-      return false;
-    }
-  } counter;
+  PaintCounter counter;
   form->installEventFilter(&counter);
   scripted.name.reset();
   int messageRounds = 0;
@@ -363,13 +366,7 @@ TEST_F(ControllerWindowTest, TheSamePercentageRedrawsTheBarOnce) {
   form->UpgradePhase = TUpgradePhase::Reconfigure;
   form->UpgradeProgressBar->show();
   QCoreApplication::processEvents();
-  struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-      paints += event->type() == QEvent::Paint ? 1 : 0;
-      return false;
-    }
-  } counter;
+  PaintCounter counter;
   form->UpgradeProgressBar->installEventFilter(&counter);
   Report(DFUENGINE_REPORT_PROGRESS, 42);
   dispatcher.Pump();

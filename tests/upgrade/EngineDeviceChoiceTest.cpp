@@ -72,16 +72,7 @@ class EngineDeviceChoiceTest : public ::testing::Test {
 
   // Binds `name` and runs the three operations, stopping at the first failure.
   DFUEngineReport Upgrade(const std::string& name, const std::string& path) {
-    EXPECT_EQ(DFUEngine_CreateUSB(handle_, name.c_str()), 1);
-    DFUEngineReport r = Reconfigure(path);
-    if (r.result == 0) {
-      r = RunOperation(recorder_,
-                       [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; });
-    }
-    if (r.result == 0) {
-      r = RunOperation(recorder_, [&] { return DFUEngine_StartManifest(handle_) != 0; });
-    }
-    return r;
+    return RunUpgrade(recorder_, handle_, name.c_str(), path);
   }
 
   static std::string Codes(const DFUEngineReport& r) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "upgrade/DFUEngine.h"
@@ -78,6 +79,21 @@ DFUEngineReport RunOperation(ReportRecorder& recorder, Start start) {
     if (r.kind == DFUENGINE_REPORT_RESULT) last = r.report;
   }
   return last;
+}
+
+// Binds `name` and runs the three operations as the window does, stopping at the first failure.
+inline DFUEngineReport RunUpgrade(ReportRecorder& recorder, DFUEngineHandle handle,
+                                  const char* name, const std::string& path) {
+  EXPECT_EQ(DFUEngine_CreateUSB(handle, name), 1);
+  DFUEngineReport r = RunOperation(
+      recorder, [&] { return DFUEngine_StartReconfigure(handle, 0, 1, path.c_str()) != 0; });
+  if (r.result == 0) {
+    r = RunOperation(recorder, [&] { return DFUEngine_StartDownload(handle, path.c_str()) != 0; });
+  }
+  if (r.result == 0) {
+    r = RunOperation(recorder, [&] { return DFUEngine_StartManifest(handle) != 0; });
+  }
+  return r;
 }
 
 }  // namespace dfu::testing

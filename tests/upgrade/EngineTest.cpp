@@ -132,11 +132,7 @@ class EngineTest : public ::testing::Test {
 
   // Binds and runs the three operations as the window does, stopping at the first failure.
   DFUEngineReport Upgrade(const std::string& path) {
-    EXPECT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 1);
-    DFUEngineReport r = Reconfigure(path);
-    if (r.result == 0) r = Download(path);
-    if (r.result == 0) r = Manifest();
-    return r;
+    return RunUpgrade(recorder_, handle_, SimulatedTransport::kName, path);
   }
 
   testsupport::TempDir dir_;

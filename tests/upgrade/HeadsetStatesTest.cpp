@@ -283,17 +283,7 @@ class HeadsetStatesTest : public ::testing::TestWithParam<StateCase> {
   void TearDown() override { DFUEngine_Destroy(handle_); }
 
   DFUEngineReport Upgrade(const std::string& path) {
-    EXPECT_EQ(DFUEngine_CreateUSB(handle_, SimulatedTransport::kName), 1);
-    DFUEngineReport r = RunOperation(
-        recorder_, [&] { return DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()) != 0; });
-    if (r.result == 0) {
-      r = RunOperation(recorder_,
-                       [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; });
-    }
-    if (r.result == 0) {
-      r = RunOperation(recorder_, [&] { return DFUEngine_StartManifest(handle_) != 0; });
-    }
-    return r;
+    return RunUpgrade(recorder_, handle_, SimulatedTransport::kName, path);
   }
 
   testsupport::TempDir dir_;
