@@ -199,6 +199,12 @@ int LinkInPlace(const std::string& temp, const std::string& path) {
 
 Error WriteFileAtomically(const std::string& path, std::string_view contents, unsigned newFileMode,
                           Existing existing) {
+  // The rename would replace a file the user may not write (another user's in a shared folder,
+  // or one made read-only to keep it) as readily as any other: such a file is left alone.
+  if (existing == Existing::Replace && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 &&
+      errno == EACCES) {
+    return ErrnoError(EACCES, "replace " + path);
+  }
   RemoveAbandonedTempFiles(FolderOf(path), NameOf(path));
   TempFile temp(path);
   if (temp.OpenError() != 0) return ErrnoError(temp.OpenError(), "create " + temp.Path());

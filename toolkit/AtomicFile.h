@@ -8,6 +8,8 @@
 // as a file that open() creates would (POSIX permission bits; Windows has none, and there the
 // rename itself is written through to the disk before it returns). A file only its owner may read
 // asks for 0600.
+// An existing file the process may not write is never replaced, though the folder would let the
+// rename do it: the write fails with EACCES (Windows refuses to move over a read-only file).
 // On any failure the temporary file is removed, the old file stays as it was, and the error names
 // the failing step with the system's code.
 //

@@ -87,6 +87,21 @@ TEST_F(MainformTest, ClosingWritesTheFirmwareFileKeyEvenWhenEmptyAndKeepsTheRest
 
 // A Linux file name may hold a line break; the settings file cannot. Such a file is simply not
 // remembered, rather than remembered as another, cut name.
+// A settings file that cannot be written at the close (here a folder stands in its place; the
+// other ways a write fails are the settings file's own tests) is reported, and the window still
+// closes: refusing would leave the user no way out.
+TEST_F(MainformTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowCloses) {
+  std::filesystem::create_directories(SettingsFile());
+  reports.clear();
+  auto form = MakeForm();
+  form->show();
+  form->ExitButton->click();
+  EXPECT_FALSE(form->isVisible());
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].rfind("Unable to write to " + SettingsFile(), 0), 0u) << reports[0];
+  EXPECT_TRUE(std::filesystem::is_directory(SettingsFile()));
+}
+
 TEST_F(MainformTest, AFirmwarePathWithALineBreakIsNotRemembered) {
   auto form = MakeForm();
   form->FirmwareFilePath = "/fw/QMR7_a\nb.dfu";

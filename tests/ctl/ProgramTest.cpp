@@ -8,13 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/upgrade/FirmwareFiles.h"
 
 extern char** environ;
@@ -78,6 +82,7 @@ class ProgramTest : public ::testing::Test {
   // Starts qmr7-sim and returns the path of its port.
   std::string StartSim(std::vector<std::string> args = {}) {
     args.insert(args.begin(), QMR7_SIM_PROGRAM);
+    if (unprivileged_) args = testsupport::AsUnprivileged(std::move(args));
     std::vector<std::string> env = Environment();
     int fds[2];
     EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
@@ -110,6 +115,7 @@ class ProgramTest : public ::testing::Test {
   // Runs qmr7ctl to its end.
   Result Ctl(std::vector<std::string> args, const std::string& lang = "C") {
     args.insert(args.begin(), QMR7CTL_PROGRAM);
+    if (unprivileged_) args = testsupport::AsUnprivileged(std::move(args));
     std::vector<std::string> env = Environment(lang);
     int out[2], err[2];
     EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
@@ -157,7 +163,16 @@ class ProgramTest : public ::testing::Test {
     return result;
   }
 
+  // From here on the simulator and qmr7ctl run as the unprivileged user, with folders of theirs.
+  void RunUnprivileged() {
+    unprivileged_ = true;
+    ASSERT_EQ(::chmod(tmp_.Path().c_str(), 0711), 0);
+    ASSERT_TRUE(testsupport::GiveToUnprivileged(tmp_ / "runtime", 0700));
+    ASSERT_TRUE(testsupport::GiveToUnprivileged(tmp_ / "home", 0700));
+  }
+
   testsupport::TempDir tmp_;
+  bool unprivileged_ = false;
   pid_t sim_ = -1;
   int simOut_ = -1;
 };
@@ -268,6 +283,75 @@ TEST_F(ProgramTest, UpgradeThroughRefusedResetsAsksForAReplugEachTime) {
   ASSERT_NE(first, std::string::npos) << r.err;
   EXPECT_NE(r.err.find(line, first + 1), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("Firmware version:          V1.26\n"), std::string::npos) << r.out;
+}
+
+// A backup that cannot be written, met by a user without privileges: the old backup stays as it
+// was, nothing is left beside it, and qmr7ctl says why.
+TEST_F(ProgramTest, ABackupThatCannotBeWrittenLeavesTheOldOneWhole) {
+  RunUnprivileged();
+  const std::string port = StartSim();
+  ASSERT_FALSE(port.empty());
+  const std::string old = "{\"format\": \"qmr7-settings\", \"old\": true}\n";
+
+  struct Case {
+    const char* input;
+    const char* folder;
+    mode_t folderMode;
+    bool fileOfRoot;  // another user's file; root only
+    mode_t fileMode;
+    bool fullDisk;  // root only
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a backup replaced on a full file system", "full", 0755, false, 0600, true,
+       "No space left on device"},
+      {"a backup replaced in a folder the user may not change (0555)", "closed", 0555, false, 0600,
+       false, "Permission denied"},
+      {"a backup the user made read-only (0400)", "readonly", 0700, false, 0400, false,
+       "Permission denied"},
+      {"another user's backup (0600) in a folder the user may change", "shared", 0700, true, 0600,
+       false, "Permission denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    const std::string folder = tmp_ / c.folder;
+    testsupport::SmallFileSystem disk(folder, 64);
+    if ((c.fullDisk && !disk.Mounted()) || (c.fileOfRoot && !testsupport::RunningAsRoot())) {
+      std::cout << "[ SKIPPED  ] " << c.input << ": needs root to set up\n";
+      continue;
+    }
+    ASSERT_TRUE(testsupport::GiveToUnprivileged(folder, 0700));
+    const std::string file = folder + "/settings.json";
+    WriteFile(file, old);
+    if (!c.fileOfRoot) {
+      ASSERT_TRUE(testsupport::GiveToUnprivileged(file, c.fileMode));
+    }
+    ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
+    if (c.fullDisk) {
+      ASSERT_TRUE(disk.Fill());
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+
+    const Result r = Ctl({"backup", "--force", "--port", port, file});
+    EXPECT_EQ(r.exit, 1) << r.err;
+    EXPECT_EQ(r.err.rfind("qmr7ctl: Unable to write to " + file + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(file), old);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    const std::vector<std::string> expected =
+        c.fullDisk ? std::vector<std::string>{"filler", "settings.json"}
+                   : std::vector<std::string>{"settings.json"};
+    EXPECT_EQ(left, expected);
+    testsupport::RecordHostile(
+        "Where files are written", std::string("qmr7ctl backup --force: ") + c.input,
+        "refused with \"Unable to write to FILE: ...\" and its reason, exit 1; "
+        "the old backup whole, nothing left beside it");
+    ::chmod(folder.c_str(), 0700);
+  }
 }
 
 TEST_F(ProgramTest, ExitCodesForWhatGoesWrong) {

@@ -3,13 +3,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/IniFile.h"
 #include "tests/support/Hostile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 #include "toolkit/Exception.h"
 
 namespace platform {
@@ -259,41 +263,89 @@ TEST(IniFileTest, HostileSettingsFilesReadAsMissingAtOnceAndAreNeverReplaced) {
   }
 }
 
-// A settings file the user may not read (here: another user's, 0600) is left whole at close;
-// replacing it would lose every other line in it.
-TEST(IniFileTest, AFileThatCannotBeReadIsLeftWhole) {
+// What a user without privileges meets when the write at close cannot be made: the settings file
+// stays whole, every line the user had in it too, and the write reports why (the window shows it).
+TEST(IniFileTest, ASettingsFileThatCannotBeWrittenIsLeftWhole) {
+  struct Case {
+    const char* input;
+    const char* name;  // the folder's
+    mode_t folderMode;
+    bool fileOfRoot;  // another user's file; root only
+    mode_t fileMode;
+    bool fullDisk;  // root only
+    bool readable;
+    int error;
+  };
+  const Case cases[] = {
+      {"a settings file the user may not read (another user's, 0600)", "unreadable", 0777, true,
+       0600, false, false, EACCES},
+      {"a settings file on a full file system", "full", 0700, false, 0600, true, true, ENOSPC},
+      {"a settings file in a folder the user may not change (0555)", "closed", 0555, false, 0600,
+       false, true, EACCES},
+      {"a settings file the user made read-only (0400)", "readonly", 0700, false, 0400, false, true,
+       EACCES},
+  };
   TempDir dir;
-  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
-  const std::string path = dir / "t.INI";
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0711), 0);
   const std::string text = "[Setting]\nDFU_FileName=/a\n[Mine]\nkept=yes\n";
-  WriteFile(path, text);
-  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-  // As root every file can be read: the reader runs as nobody in a child process.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::geteuid() != 0) {
-      if (::chmod(path.c_str(), 0) != 0) ::_exit(11);
-    } else if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-      ::_exit(10);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    const std::string folder = dir / c.name;
+    testsupport::SmallFileSystem disk(folder, 64);
+    if ((c.fullDisk && !disk.Mounted()) || (c.fileOfRoot && !testsupport::RunningAsRoot())) {
+      std::cout << "[ SKIPPED  ] " << c.input << ": needs root to set up\n";
+      continue;
     }
-    if (IniFile(path).Read("Setting", "DFU_FileName")) ::_exit(12);
-    try {
-      IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
-      ::_exit(13);
-    } catch (const IniFileError& e) {
-      ::_exit(e.Cause().code == EACCES ? 0 : 14);
+    ASSERT_TRUE(testsupport::GiveToUnprivileged(folder, 0700));
+    const std::string path = folder + "/t.INI";
+    WriteFile(path, text);
+    if (!c.fileOfRoot) {
+      ASSERT_TRUE(testsupport::GiveToUnprivileged(path, c.fileMode));
     }
+    ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+    if (c.fullDisk) {
+      ASSERT_TRUE(disk.Fill());
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+
+    // The reader and writer run as the unprivileged user, in a child process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (testsupport::RunningAsRoot() &&
+          (::setgid(testsupport::kNoGroup) != 0 || ::setuid(testsupport::kNobody) != 0)) {
+        ::_exit(10);
+      }
+      if (IniFile(path).Read("Setting", "DFU_FileName").has_value() != c.readable) ::_exit(12);
+      try {
+        IniFile(path).WriteString("Setting", "DFU_FileName", "/new");
+        ::_exit(13);
+      } catch (const IniFileError& e) {
+        ::_exit(e.Cause().code == c.error ? 0 : 14);
+      }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(folder.c_str(), 0700);
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(path), text);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    const std::vector<std::string> expected = c.fullDisk
+                                                  ? std::vector<std::string>{"filler", "t.INI"}
+                                                  : std::vector<std::string>{"t.INI"};
+    EXPECT_EQ(left, expected);
+    testsupport::RecordHostile("Where files are written", c.input,
+                               c.readable ? "the write at close fails with the reason; the file "
+                                            "whole, nothing left beside it"
+                                          : "reads as missing; the write at close fails with the "
+                                            "reason; the file whole, nothing left beside it");
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ::chmod(path.c_str(), 0600);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadFile(path), text);
-  testsupport::RecordHostile("Settings file", "a settings file the user may not read",
-                             "reads as missing; the write at close leaves it whole and reports "
-                             "that it could not write");
 }
 
 // A settings file kept elsewhere and linked into place: the write replaces the target, and the
