@@ -5,6 +5,7 @@
 
 #include "resources/Version.h"
 #include "tests/ctl/CtlFixture.h"
+#include "tests/support/Hostile.h"
 #include "tests/upgrade/FirmwareFiles.h"
 #include "toolkit/Utf.h"
 #include "tools/qmr7ctl/Commands.h"
@@ -336,6 +337,11 @@ TEST_F(CtlTest, DeviceTextsCannotSteerTheTerminal) {
   EXPECT_EQ(err,
             "qmr7ctl: The firmware file selected cannot match with your device model "
             "(QMR7?]0;owned??[2J?2J).\n");
+  testsupport::RecordHostile("Terminal",
+                             "a headset whose model name (and USB product string) holds escape "
+                             "sequences and C1 controls",
+                             "shown with '?' for each by info, ports and firmware; kept as it came "
+                             "in --json, escaped");
 }
 
 // Only what a terminal shows as text: no control, no C1 control, no byte that starts no character.
@@ -369,18 +375,19 @@ TEST_F(CtlTest, OutsideTextInAMessageCannotSteerTheTerminal) {
   std::string memberName = kBackup;
   memberName.replace(memberName.find("\"device\""), 8, "\"" + escaped + "\"");
   struct Case {
+    const char* input;
     std::vector<std::string> args;
     std::string file;  // written to tmp/in.json first when not empty
   };
   const Case cases[] = {
-      {{"restore", in}, settingName},
-      {{"restore", in}, memberName},
-      {{evil}, ""},
-      {{"get", "--" + evil}, ""},
-      {{"set", evil + "=1"}, ""},
-      {{"get", "--port", "/dev/" + evil}, ""},
-      {{"restore", tmp / evil}, ""},
-      {{"firmware", tmp / (evil + ".dfu")}, ""},
+      {"a setting's name in a backup file", {"restore", in}, settingName},
+      {"a member's name in a backup file", {"restore", in}, memberName},
+      {"a command's name", {evil}, ""},
+      {"an option's name", {"get", "--" + evil}, ""},
+      {"a setting's name on the command line", {"set", evil + "=1"}, ""},
+      {"a port's name", {"get", "--port", "/dev/" + evil}, ""},
+      {"a backup file's name", {"restore", tmp / evil}, ""},
+      {"a firmware file's name", {"firmware", tmp / (evil + ".dfu")}, ""},
   };
   connect = [](const std::string& port) -> std::unique_ptr<DeviceLink> {
     throw Failure(Exit::NoDevice, Format(Text::CannotOpenPort, {port, "No such file"}));
@@ -391,6 +398,11 @@ TEST_F(CtlTest, OutsideTextInAMessageCannotSteerTheTerminal) {
     EXPECT_TRUE(SafeForATerminal(err)) << c.args[0];
     EXPECT_TRUE(SafeForATerminal(out)) << c.args[0];
     EXPECT_NE((err + out).find(shown), std::string::npos) << c.args[0] << "\n" << err << out;
+    testsupport::RecordHostile(
+        "Terminal",
+        std::string("escape sequences, C1 controls and stray bytes in ") + c.input +
+            ", named in a message of qmr7ctl",
+        "shown with '?' for each; nothing reaches the terminal as a control");
   }
 }
 
@@ -526,6 +538,8 @@ TEST_F(CtlTest, ABackupIsReadableByItsOwnerAlone) {
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
+  testsupport::RecordHostile("Where files are written", "qmr7ctl backup under umask 000",
+                             "the new backup is its owner's alone (0600)");
 }
 
 TEST_F(CtlTest, BackupCannotWriteSaysWhy) {

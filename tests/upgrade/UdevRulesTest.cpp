@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/Hostile.h"
 #include "upgrade/DfuQuirks.h"
 #include "upgrade/UdevRules.h"
 
@@ -35,6 +36,10 @@ TEST(UdevRulesTest, ThePackagedFileGrantsExactlyTheTablesDevices) {
   ASSERT_FALSE(packaged.empty()) << QMR7_UDEV_RULES;
   EXPECT_EQ(GrantingLines(packaged), GrantingLines(UdevRuleLines()));
   EXPECT_EQ(packaged.find("ID_USB_INTERFACES"), std::string::npos);
+  testsupport::RecordHostile("USB device",
+                             "another maker's device with a DFU interface, in either mode",
+                             "the packaged udev rules grant it nothing: they name the headset's "
+                             "vendor and product ids alone");
 }
 
 TEST(UdevRulesTest, EveryProductIdOfTheTableHasItsLine) {
