@@ -36,6 +36,7 @@ class CtlTest : public ::testing::Test {
                       return connect(port);
                     }};
     env.upgrade = upgrade;
+    env.doctor = doctor;
     const int code = qmr7ctl::Run(args, env);
     out = o.str();
     err = e.str();
@@ -48,6 +49,8 @@ class CtlTest : public ::testing::Test {
       [this](const std::string&) { return std::make_unique<HeadsetLink>(headset, &commands); };
   // The upgrade's waits and USB side; none: upgrade is refused.
   UpgradeSystem* upgrade = nullptr;
+  // The doctor's checks; none: doctor is refused.
+  std::function<std::vector<doctor::Finding>(std::span<const dfu::DeviceIds>)> doctor;
   // Every command sent to the headset model, across runs.
   std::vector<std::string> commands;
   int connects = 0;

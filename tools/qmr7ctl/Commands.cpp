@@ -45,6 +45,8 @@ constexpr char kUsage[] =
     "  restore FILE      send every setting saved in FILE\n"
     "  firmware FILE     show what a firmware file holds and whether it suits the headset\n"
     "  upgrade FILE      upgrade the headset's firmware with FILE\n"
+    "  doctor            check what stands between you and the headset, and how to fix it\n"
+    "  udev-rules        print the udev rules that give you the headset (Linux)\n"
     "  help [COMMAND]    show this text, or the text of one command\n"
     "\n"
     "Options:\n"
@@ -122,6 +124,22 @@ constexpr CommandInfo kCommands[] = {
      "On a terminal a progress bar shows; otherwise one line per phase. Ctrl-C while the\n"
      "headset is in DFU mode only warns; a second Ctrl-C stops and leaves it in DFU mode.\n"
      "Exits with 6 when the file is refused, 7 when the upgrade fails or is stopped.\n"},
+    {"doctor", 0, 0, false, "no arguments",
+     "Usage: qmr7ctl doctor [--device VID:PID[,VID:PID]] [--json]\n"
+     "Checks, in order, what stands between you and the headset, and prints for each\n"
+     "check ok, or the problem and the one command or step that fixes it, or a note.\n"
+     "On Linux: the headset's serial port, whether you may open it (and why not), the\n"
+     "udev rules, ModemManager, the headset on USB (run-time or DFU mode) and whether you\n"
+     "may open it, a virtual headset running. On Windows: the headset's COM port and its\n"
+     "driver, the headset on USB and whether WinUSB serves its DFU interface, and whether\n"
+     "you may reset its USB port.\n"
+     "--device names the headset's USB ids when they are not the QM-R7's.\n"
+     "Exits with 0 when no check finds a problem, 1 otherwise.\n"},
+    {"udev-rules", 0, 0, false, "no arguments",
+     "Usage: qmr7ctl udev-rules [--device VID:PID[,VID:PID]]\n"
+     "Prints the udev rules that give the user at the seat the headset's serial port and\n"
+     "USB device and keep ModemManager away from them, for the QM-R7's ids and those\n"
+     "--device names. As root: qmr7ctl udev-rules > /etc/udev/rules.d/70-qmr7.rules\n"},
     {"help", 0, 1, false, "at most one COMMAND", nullptr},
 };
 
@@ -267,6 +285,8 @@ class Command {
     if (c == "restore") return Restore();
     if (c == "firmware") return Firmware();
     if (c == "upgrade") return Upgrade();
+    if (c == "doctor") return Doctor();
+    if (c == "udev-rules") return UdevRules();
   }
 
  private:
@@ -372,6 +392,37 @@ class Command {
     const DeviceSettings settings = session.ReadSettings();
     Say(Get(Text::DefaultsRestored));
     PrintSettings(settings);
+  }
+
+  void Doctor() {
+    if (!env_.doctor) UsageError(Format(Text::NotAvailable, {"doctor"}));
+    std::vector<dfu::DeviceIds> extra;
+    if (o_.device) extra.push_back(*o_.device);
+    const std::vector<doctor::Finding> findings = env_.doctor(extra);
+    json::Array checks;
+    for (const doctor::Finding& f : findings) {
+      const char* status = f.status == doctor::Status::Ok        ? "ok"
+                           : f.status == doctor::Status::Problem ? "problem"
+                                                                 : "note";
+      json::Object check{{"check", f.check}, {"status", status}, {"text", f.text}};
+      if (!f.fix.empty()) check.Set("fix", f.fix);
+      checks.push_back(std::move(check));
+    }
+    const int status = doctor::ExitStatus(findings);
+    Print(json::Object{{"checks", std::move(checks)}, {"ok", status == 0}},
+          doctor::FindingsText(findings));
+    if (status != 0) throw Failure(Exit::Failure, {});
+  }
+
+  void UdevRules() {
+    std::string rules = dfu::UdevRuleLines();
+    if (o_.device) {
+      rules += dfu::UdevRuleLine(o_.device->vendor, o_.device->product) + "\n";
+      if (o_.device->dfuVendor != o_.device->vendor || o_.device->dfuProduct != o_.device->product)
+        rules += dfu::UdevRuleLine(o_.device->dfuVendor, o_.device->dfuProduct) + "\n";
+    }
+    env_.out << "# The QM-R7 headset's serial port and USB device for the user at the seat.\n"
+             << rules;
   }
 
   void Backup() {
@@ -655,7 +706,8 @@ void Command::Upgrade() {
 }
 
 int Fail(Environment& env, const Failure& failure, const std::string& command) {
-  env.err << "qmr7ctl: " << Printable(failure.what()) << "\n";
+  // A failure without words has said what it had to on the way (the doctor's findings).
+  if (*failure.what() != '\0') env.err << "qmr7ctl: " << Printable(failure.what()) << "\n";
   if (failure.Code() == Exit::Usage) {
     env.err << Printable(Format(Text::TryHelp, {command.empty() ? "" : command + " "})) << "\n";
   }
@@ -711,7 +763,8 @@ int Run(const std::vector<std::string>& args, Environment& env) {
     if (options.force && commandName != "backup") {
       UsageError(Format(Text::OptionNotForCommand, {"--force", commandName}));
     }
-    if (options.device && commandName != "upgrade") {
+    if (options.device && commandName != "upgrade" && commandName != "doctor" &&
+        commandName != "udev-rules") {
       UsageError(Format(Text::OptionNotForCommand, {"--device", commandName}));
     }
     Command(std::move(options), env).Run();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/PortEnumerator.h"
+#include "tools/qmr7ctl/Doctor.h"
 #include "tools/qmr7ctl/Session.h"
 #include "tools/qmr7ctl/Upgrade.h"
 
@@ -22,6 +23,8 @@ struct Environment {
   std::function<std::unique_ptr<DeviceLink>(const std::string& port)> connect;
   // The upgrade's waits, USB walk and engine; none: upgrade is refused.
   UpgradeSystem* upgrade = nullptr;
+  // The doctor's checks for the headsets of the table and these extra ids; unset: refused.
+  std::function<std::vector<doctor::Finding>(std::span<const dfu::DeviceIds>)> doctor = nullptr;
 };
 
 // Runs the command line (without the program name); returns the exit code (Failure.h).

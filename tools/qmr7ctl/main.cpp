@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         &qmr7ctl::system::CatchInterrupts, &qmr7ctl::system::InterruptPresses,
         qmr7ctl::system::ErrorsGoToTerminal());
     env.upgrade = &upgrade;
+    env.doctor = &qmr7ctl::doctor::SystemFindings;
     // In UTF-8 on every system: Windows' ANSI arguments would lose names outside its code page.
     const int code = qmr7ctl::Run(tools::Utf8Arguments(argc, argv), env);
     std::cout.flush();
