@@ -85,8 +85,6 @@ TEST_F(MainformTest, ClosingWritesTheFirmwareFileKeyEvenWhenEmptyAndKeepsTheRest
   next->FormClose();  // a second close finds no engine to destroy
 }
 
-// A Linux file name may hold a line break; the settings file cannot. Such a file is simply not
-// remembered, rather than remembered as another, cut name.
 // A settings file that cannot be written at the close (here a folder stands in its place; the
 // other ways a write fails are the settings file's own tests) is reported, and the window still
 // closes: refusing would leave the user no way out.
@@ -102,6 +100,8 @@ TEST_F(MainformTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowClose
   EXPECT_TRUE(std::filesystem::is_directory(SettingsFile()));
 }
 
+// A Linux file name may hold a line break; the settings file cannot. Such a file is simply not
+// remembered, rather than remembered as another, cut name.
 TEST_F(MainformTest, AFirmwarePathWithALineBreakIsNotRemembered) {
   auto form = MakeForm();
   form->FirmwareFilePath = "/fw/QMR7_a\nb.dfu";

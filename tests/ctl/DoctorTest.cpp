@@ -44,6 +44,13 @@ class Machine {
     host.rulesFolders = {Path("etc/rules.d"), Path("lib/rules.d")};
     host.uid = kUser;
     host.groups = {kUser};
+    host.memberOf = {kUser};
+    host.owner = [this](const std::string& path, LinuxHost::NodeOwner& owner) {
+      const auto it = owners.find(path);
+      if (it == owners.end()) return false;
+      owner = it->second;
+      return true;
+    };
     host.tryOpen = [this](const std::string& path) {
       const auto it = openErrors.find(path);
       return it == openErrors.end() ? 0 : it->second;
@@ -59,9 +66,16 @@ class Machine {
   // A USB device at bus 1, address `address`, with a tty below its first interface: "ttyACM0"
   // right below it (cdc-acm), or "ttyUSB0" one level further down (usb-serial). No tty: none.
   void AddUsbDevice(const std::string& name, std::uint16_t vendor, std::uint16_t product,
-                    int address, const std::string& tty = {}) {
+                    int address, const std::string& tty = {}, const char* dfuProtocol = nullptr) {
     const std::string device = "sys/devices/pci0000:00/usb1/" + name;
     fs::create_directories(Path(device));
+    if (dfuProtocol != nullptr) {
+      const std::string interface = device + "/" + name + ":1.1";
+      fs::create_directories(Path(interface));
+      WriteFile(Path(interface + "/bInterfaceClass"), "fe\n");
+      WriteFile(Path(interface + "/bInterfaceSubClass"), "01\n");
+      WriteFile(Path(interface + "/bInterfaceProtocol"), std::string(dfuProtocol) + "\n");
+    }
     char text[8];
     std::snprintf(text, sizeof text, "%04x\n", vendor);
     WriteFile(Path(device + "/idVendor"), text);
@@ -106,6 +120,7 @@ class Machine {
 
   LinuxHost host;
   std::map<std::string, int> openErrors;
+  std::map<std::string, LinuxHost::NodeOwner> owners;
   bool acl = false;
 
  private:
@@ -198,45 +213,67 @@ TEST_F(DoctorTest, PortAccessSaysWhyNotAndWhatFixesIt) {
     const char* name;
     int error;
     const char* holder;  // a process holding the port, or null
+    bool modemManager;   // running, its open files hidden
     bool rulesCurrent;
     bool acl;
-    bool inDialout;
+    std::vector<unsigned> session, member;  // dialout among the session's, the database's groups
+    unsigned gid;
+    unsigned mode;
     Status status;
     const char* text;  // after the port's path
     const char* fix;   // its beginning
   };
+  const std::vector<unsigned> none, dialout{kDialout};
   const Case cases[] = {
-      {"opens", 0, nullptr, true, true, false, Status::Ok, "", ""},
-      {"held by ModemManager", EBUSY, "ModemManager", true, true, false, Status::Problem,
-       " is held by another program: ModemManager (pid 812).", "Stop ModemManager: "},
-      {"held by a terminal program", EBUSY, "minicom", true, true, false, Status::Problem,
-       " is held by another program: minicom (pid 812).", "Close minicom (pid 812), "},
-      {"held, holder unknown", EBUSY, nullptr, true, true, false, Status::Problem,
-       " is held by another program.", "Unplug the headset"},
-      {"rules installed, uaccess not applied", EACCES, nullptr, true, false, false, Status::Problem,
+      {"opens", 0, nullptr, false, true, true, none, none, kDialout, 0660, Status::Ok, "", ""},
+      {"held by ModemManager", EBUSY, "ModemManager", false, true, true, none, none, kDialout, 0660,
+       Status::Problem, " is held by another program: ModemManager (pid 812).",
+       "Stop ModemManager: "},
+      {"held by a terminal program", EBUSY, "minicom", false, true, true, none, none, kDialout,
+       0660, Status::Problem, " is held by another program: minicom (pid 812).",
+       "Close minicom (pid 812), "},
+      {"held, holder hidden, ModemManager running", EBUSY, nullptr, true, true, true, none, none,
+       kDialout, 0660, Status::Problem, " is held by another program.", "Stop ModemManager: "},
+      {"held, holder unknown", EBUSY, nullptr, false, true, true, none, none, kDialout, 0660,
+       Status::Problem, " is held by another program.", "Unplug the headset"},
+      {"rules installed, uaccess not applied", EACCES, nullptr, false, true, false, none, none,
+       kDialout, 0660, Status::Problem,
        " (owner root, group dialout, mode 0660, and no entry for you in its access list).",
        "Apply the udev rules to it: sudo udevadm trigger --action=change "},
-      {"no rules, not in dialout", EACCES, nullptr, false, false, false, Status::Problem,
+      {"no rules, not in dialout", EACCES, nullptr, false, false, false, none, none, kDialout, 0660,
+       Status::Problem,
        " (owner root, group dialout, mode 0660, and no entry for you in its access list).",
        "Install the udev rules (see their check), or join the port's group: sudo usermod -aG "
        "dialout"},
-      {"in dialout since this session began", EACCES, nullptr, false, false, true, Status::Problem,
+      {"joined dialout after this session began", EACCES, nullptr, false, false, false, none,
+       dialout, kDialout, 0660, Status::Problem,
        " (owner root, group dialout, mode 0660, and no entry for you in its access list).",
        "You are in group dialout, but this session began"},
-      {"gone meanwhile", ENXIO, nullptr, true, true, false, Status::Problem,
-       " does not open: No such device or address.", "Unplug the headset"},
+      {"in dialout, which may not write the port", EACCES, nullptr, false, false, false, dialout,
+       dialout, kDialout, 0640, Status::Problem,
+       " (owner root, group dialout, mode 0640, and no entry for you in its access list).",
+       "Install this version's rules"},
+      {"a port of root's group: never join root", EACCES, nullptr, false, false, false, none, none,
+       0, 0660, Status::Problem,
+       " (owner root, group 0, mode 0660, and no entry for you in its access list).",
+       "Install this version's rules"},
+      {"gone meanwhile", ENXIO, nullptr, false, true, true, none, none, kDialout, 0660,
+       Status::Problem, " does not open: No such device or address.", "Unplug the headset"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Machine m;
     m.AddUsbDevice("1-1", kVendor, kRuntime, 5, "ttyACM0");
     const std::string node = m.Path("dev/ttyACM0");
-    ASSERT_EQ(::chown(node.c_str(), 0, kDialout), 0);
-    ASSERT_EQ(::chmod(node.c_str(), 0660), 0);
+    m.owners[node] = {0, c.gid, c.mode};
     m.openErrors[node] = c.error;
     m.acl = c.acl;
-    if (c.inDialout) m.host.groups.push_back(kDialout);
+    m.host.groups.insert(m.host.groups.end(), c.session.begin(), c.session.end());
+    m.host.memberOf.insert(m.host.memberOf.end(), c.member.begin(), c.member.end());
     if (c.holder != nullptr) m.AddProcess(812, c.holder, node);
+    if (c.modemManager) {
+      fs::create_directories(m.Path("sys/fs/cgroup/system.slice/ModemManager.service"));
+    }
     m.AddProcess(900, "bash");
     if (c.rulesCurrent) WriteFile(m.Path("lib/rules.d/70-qmr7.rules"), CurrentRules());
     const Finding f = PortAccessCheck(m.host, FindHeadsetPort(m.host));
@@ -251,48 +288,74 @@ TEST_F(DoctorTest, PortAccessSaysWhyNotAndWhatFixesIt) {
     EXPECT_EQ(f.fix.rfind(c.fix, 0), 0u) << f.fix;
   }
 
-  Machine none;
-  EXPECT_EQ(PortAccessCheck(none.host, std::nullopt).status, Status::Note);
+  Machine nothing;
+  EXPECT_EQ(PortAccessCheck(nothing.host, std::nullopt).status, Status::Note);
 }
 
 TEST_F(DoctorTest, TheRulesUdevReadsAreThisVersions) {
   struct Case {
     const char* name;
-    const char* etc;  // content of etc's 70-qmr7.rules; null: none
+    const char* etc;  // content of etc's 70-qmr7.rules; null: none; "->null": a link to /dev/null
     const char* lib;
+    bool device;  // --device 0403:6001 given
     Status status;
     const char* text;
+    const char* fix;  // a part of it
   };
   const std::string current = CurrentRules();
+  const std::string withDevice = current + dfu::UdevRuleLine(0x0403, 0x6001) + "\n";
   const Case cases[] = {
-      {"none installed", nullptr, nullptr, Status::Problem,
-       "The udev rules for the headset are not installed."},
-      {"the package's, current", nullptr, current.c_str(), Status::Ok,
-       "The udev rules for the headset are installed and current (<lib>)."},
-      {"the broad rule of an older version", nullptr, kBroadRules, Status::Problem,
-       "The installed udev rules (<lib>) differ from this version's."},
-      {"a current copy in /etc takes precedence", current.c_str(), kBroadRules, Status::Ok,
-       "The udev rules for the headset are installed and current (<etc>)."},
-      {"an old copy in /etc takes precedence", kBroadRules, current.c_str(), Status::Problem,
-       "The installed udev rules (<etc>) differ from this version's."},
+      {"none installed", nullptr, nullptr, false, Status::Problem,
+       "The udev rules for the headset are not installed.",
+       "qmr7ctl udev-rules > /tmp/70-qmr7.rules && sudo install -m 644 /tmp/70-qmr7.rules "
+       "/etc/udev/rules.d/ && "},
+      {"none installed, --device given", nullptr, nullptr, true, Status::Problem,
+       "The udev rules for the headset are not installed.",
+       "qmr7ctl udev-rules --device 0403:6001,0403:6001 > /tmp/70-qmr7.rules"},
+      {"the package's, current", nullptr, current.c_str(), false, Status::Ok,
+       "The udev rules for the headset are installed and current (<lib>).", ""},
+      {"the package's lack the --device lines", nullptr, current.c_str(), true, Status::Problem,
+       "The installed udev rules (<lib>) differ from this version's.", "--device 0403:6001"},
+      {"written by udev-rules --device", withDevice.c_str(), nullptr, true, Status::Ok,
+       "The udev rules for the headset are installed and current (<etc>).", ""},
+      {"the broad rule of an older version", nullptr, kBroadRules, false, Status::Problem,
+       "The installed udev rules (<lib>) differ from this version's.", "qmr7ctl udev-rules > "},
+      {"a current copy in /etc takes precedence", current.c_str(), kBroadRules, false, Status::Ok,
+       "The udev rules for the headset are installed and current (<etc>).", ""},
+      {"an old copy in /etc hides the package's current ones", kBroadRules, current.c_str(), false,
+       Status::Problem, "The installed udev rules (<etc>) differ from this version's.",
+       "sudo rm <etc> && "},
+      {"switched off by a link to /dev/null", "->null", current.c_str(), false, Status::Problem,
+       "The udev rules for the headset are switched off: <etc> is empty or links to /dev/null.",
+       "sudo rm <etc> && "},
+      {"switched off by an empty file", "", current.c_str(), false, Status::Problem,
+       "The udev rules for the headset are switched off: <etc> is empty or links to /dev/null.",
+       "sudo rm <etc> && "},
   };
+  const std::vector<dfu::DeviceIds> device = {{0x0403, 0x6001, 0x0403, 0x6001}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Machine m;
     const std::string etc = m.Path("etc/rules.d/70-qmr7.rules");
     const std::string lib = m.Path("lib/rules.d/70-qmr7.rules");
-    if (c.etc != nullptr) WriteFile(etc, c.etc);
+    if (c.etc != nullptr && std::string(c.etc) == "->null") {
+      fs::create_symlink("/dev/null", etc);
+    } else if (c.etc != nullptr) {
+      WriteFile(etc, c.etc);
+    }
     if (c.lib != nullptr) WriteFile(lib, c.lib);
+    if (c.device) m.host.extra = device;
     const Finding f = UdevRulesCheck(m.host);
     EXPECT_EQ(f.status, c.status);
-    std::string text = c.text;
-    if (const auto at = text.find("<etc>"); at != std::string::npos) text.replace(at, 5, etc);
-    if (const auto at = text.find("<lib>"); at != std::string::npos) text.replace(at, 5, lib);
-    EXPECT_EQ(f.text, text);
-    if (c.status == Status::Problem) {
-      EXPECT_NE(f.fix.find("qmr7ctl udev-rules > /etc/udev/rules.d/70-qmr7.rules"),
-                std::string::npos);
-    }
+    const auto fill = [&](std::string text) {
+      for (const auto& [key, value] : {std::pair{"<etc>", etc}, std::pair{"<lib>", lib}}) {
+        if (const auto at = text.find(key); at != std::string::npos) text.replace(at, 5, value);
+      }
+      return text;
+    };
+    EXPECT_EQ(f.text, fill(c.text));
+    EXPECT_NE(f.fix.find(fill(c.fix)), std::string::npos) << f.fix;
+    EXPECT_EQ(f.fix.empty(), c.status == Status::Ok);
   }
 }
 
@@ -312,6 +375,8 @@ TEST_F(DoctorTest, ModemManagerLeavesThePortAloneOnlyWhenUdevSaysSo) {
        Status::Ok, ""},
       {"running, no rules", true, "E:ID_SERIAL=QM-R7\n", false, true, Status::Problem,
        "Install this version's rules"},
+      {"running, seen only by its control group", true, nullptr, false, true, Status::Problem,
+       "Install this version's rules"},
       {"running, rules not applied yet", true, nullptr, true, true, Status::Problem,
        "Apply the udev rules to it"},
       {"running, no headset port", true, nullptr, true, false, Status::Note, ""},
@@ -321,7 +386,11 @@ TEST_F(DoctorTest, ModemManagerLeavesThePortAloneOnlyWhenUdevSaysSo) {
     Machine m;
     if (c.port) m.AddUsbDevice("1-1", kVendor, kRuntime, 5, "ttyACM0");
     m.AddProcess(300, "systemd");
-    if (c.running) m.AddProcess(812, "ModemManager");
+    if (c.running && std::string(c.name).find("control group") != std::string::npos) {
+      fs::create_directories(m.Path("sys/fs/cgroup/system.slice/ModemManager.service"));
+    } else if (c.running) {
+      m.AddProcess(812, "ModemManager");
+    }
     if (c.udevData != nullptr) WriteFile(m.Path("udev/c166:0"), c.udevData);
     if (c.rulesCurrent) WriteFile(m.Path("lib/rules.d/70-qmr7.rules"), CurrentRules());
     const Finding f = ModemManagerCheck(m.host, FindHeadsetPort(m.host));
@@ -334,33 +403,81 @@ TEST_F(DoctorTest, TheHeadsetOnUsbInEitherModeAndWhetherItOpens) {
   struct Case {
     const char* name;
     std::uint16_t vendor, product;
+    const char* dfuProtocol;  // a DFU interface with this protocol; null: none
+    std::vector<dfu::DeviceIds> extra;
     int openError;
     Status status;
     const char* text;
     const char* fix;
   };
   const Case cases[] = {
-      {"run-time mode", kVendor, kRuntime, 0, Status::Ok,
-       "The headset is on USB in run-time mode (1209:7207, bus 1 device 9); you can open it.", ""},
-      {"left in DFU mode", kVendor, kDfu, 0, Status::Problem,
+      {"run-time mode",
+       kVendor,
+       kRuntime,
+       "01",
+       {},
+       0,
+       Status::Ok,
+       "The headset is on USB in run-time mode (1209:7207, bus 1 device 9); you can open it.",
+       ""},
+      {"left in DFU mode",
+       kVendor,
+       kDfu,
+       "02",
+       {},
+       0,
+       Status::Problem,
        "The headset is on USB in DFU mode (1209:7208, bus 1 device 9): an upgrade was cut short.",
        "Finish the upgrade: qmr7ctl upgrade FILE"},
-      {"may not open it", kVendor, kRuntime, EACCES, Status::Problem,
+      {"left in DFU mode, its ids those of run-time",
+       0x0403,
+       0x6001,
+       "02",
+       {{0x0403, 0x6001, 0x0403, 0x6001}},
+       0,
+       Status::Problem,
+       "The headset is on USB in DFU mode (0403:6001, bus 1 device 9): an upgrade was cut short.",
+       "Finish the upgrade: qmr7ctl upgrade FILE"},
+      {"may not open it",
+       kVendor,
+       kRuntime,
+       "01",
+       {},
+       EACCES,
+       Status::Problem,
        "The headset is on USB (1209:7207, bus 1 device 9), but you may not open it.",
        "Install this version's rules"},
-      {"another maker's DFU device only", 0x0483, 0xdf11, 0, Status::Problem,
-       "The headset is not on USB.", "Switch the headset on"},
+      {"another maker's DFU device only",
+       0x0483,
+       0xdf11,
+       "02",
+       {},
+       0,
+       Status::Problem,
+       "The headset is not on USB.",
+       "Switch the headset on"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Machine m;
-    m.AddUsbDevice("1-4", c.vendor, c.product, 9);
+    m.AddUsbDevice("1-4", c.vendor, c.product, 9, {}, c.dfuProtocol);
+    m.host.extra = c.extra;
     m.openErrors[m.Path("dev/bus/usb/001/009")] = c.openError;
     const Finding f = UsbDeviceCheck(m.host);
     EXPECT_EQ(f.status, c.status);
     EXPECT_EQ(f.text, c.text);
     EXPECT_EQ(f.fix.rfind(c.fix, 0), 0u) << f.fix;
   }
+}
+
+TEST_F(DoctorTest, RunAsRootTheChecksSayTheyCannotJudgeAccess) {
+  Machine m;
+  EXPECT_EQ(LinuxFindings(m.host).front().check, "serial-port");
+  m.host.root = true;
+  const std::vector<Finding> findings = LinuxFindings(m.host);
+  EXPECT_EQ(findings.front().check, "user");
+  EXPECT_EQ(findings.front().status, Status::Note);
+  EXPECT_EQ(findings.size(), 7u);
 }
 
 TEST_F(DoctorTest, AVirtualHeadsetIsANote) {
@@ -406,9 +523,17 @@ TEST_F(DoctorTest, TheWindowsChecksJudgeTheConfigurationManagersAnswers) {
        {Status::Problem, Status::Ok, Status::Ok},
        "The headset's COM port COM4 (USB 1209:7207, driver usbser) has problem code 10."},
       {"the port without a driver",
-       {{{"", headsetPort, "", 28}}, {dfuWithWinUsb}, true, {}},
+       {{{"COM4", headsetPort, "", 28}}, {dfuWithWinUsb}, true, {}},
        {Status::Problem, Status::Ok, Status::Ok},
-       "The headset's COM port  (USB 1209:7207) has no driver installed."},
+       "The headset's COM port COM4 (USB 1209:7207) has no driver installed."},
+      {"the serial interface without a driver is no port",
+       {{},
+        {{headsetPort, {"USB\\Class_02&SubClass_02&Prot_01"}, "", 28, {}}, dfuWithWinUsb},
+        true,
+        {}},
+       {Status::Problem, Status::Ok, Status::Ok},
+       "The headset is on USB (1209:7207), but no driver serves its serial interface, so it has "
+       "no COM port."},
       {"only another maker's port, headset absent",
        {{{"COM1", "ACPI\\PNP0501\\0", "Serial", 0}}, {}, true, {}},
        {Status::Problem, Status::Problem, Status::Ok},
@@ -480,7 +605,7 @@ TEST_F(DoctorCommandTest, PrintsEachFindingAndExitsWithOneOnAProblem) {
   qmr7ctl::SetLanguage(resources::Language::Japanese);
   EXPECT_EQ(Ctl({"doctor"}), 0);
   EXPECT_EQ(out.rfind("OK     The headset's", 0), 0u) << out;
-  EXPECT_NE(out.find("\n注意   A virtual"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n情報   A virtual"), std::string::npos) << out;
 
   EXPECT_EQ(Ctl({"doctor", "extra"}), 2);
 }

@@ -54,21 +54,35 @@ Finding ComPortCheck(const WindowsFacts& facts) {
     const auto ids = dfu::winusb::UsbIdsOf(node.instanceId);
     if (!ids || !IsHeadsetRuntime(*ids, facts.extra)) continue;
     const std::string idText = dfu::winusb::UsbIdText(*ids);
+    const std::string port = node.port.empty() ? node.instanceId : node.port;
     if (node.service.empty()) {
-      f.text = Say(Words::ComPortNoDriver, {node.port, idText});
+      f.text = Say(Words::ComPortNoDriver, {port, idText});
       f.fix = Say(Words::FixComPortDriver);
     } else if (node.problem != 0) {
       f.text = Say(Words::ComPortDriverProblem,
-                   {node.port, idText, node.service, std::to_string(node.problem)});
+                   {port, idText, node.service, std::to_string(node.problem)});
       f.fix = Say(Words::FixComPortDriver);
     } else {
       f.status = Status::Ok;
-      f.text = Say(Words::ComPortOk, {node.port, idText, node.service});
+      f.text = Say(Words::ComPortOk, {port, idText, node.service});
     }
     return f;
   }
+  // Without its driver the serial interface is no port: it waits among the other devices.
+  for (const dfu::winusb::DeviceNode& node : facts.usbNodes) {
+    const auto ids = dfu::winusb::UsbIdsOf(node.instanceId);
+    if (!ids || !IsHeadsetRuntime(*ids, facts.extra) ||
+        dfu::winusb::HasDfuCompatibleId(node.compatibleIds))
+      continue;
+    if (dfu::winusb::IsCompositeFunction(node.instanceId) &&
+        (node.service.empty() || node.problem != 0)) {
+      f.text = Say(Words::UsbSerialNoDriver, {dfu::winusb::UsbIdText(*ids)});
+      f.fix = Say(Words::FixComPortDriver);
+      return f;
+    }
+  }
   f.text = Say(Words::NoHeadsetComPort);
-  f.fix = Say(Words::FixConnectHeadset);
+  f.fix = Say(Words::FixConnectUsb);
   return f;
 }
 
@@ -94,8 +108,8 @@ Finding WinUsbCheck(const WindowsFacts& facts) {
 }
 
 Finding ResetRightsCheck(const WindowsFacts& facts) {
-  if (facts.administrator) return {"reset-rights", Status::Ok, Say(Words::Administrator), {}};
-  return {"reset-rights", Status::Note, Say(Words::NotAdministrator), {}};
+  if (facts.elevated) return {"reset-rights", Status::Ok, Say(Words::Elevated), {}};
+  return {"reset-rights", Status::Note, Say(Words::NotElevated), {}};
 }
 
 std::vector<Finding> WindowsFindings(const WindowsFacts& facts) {

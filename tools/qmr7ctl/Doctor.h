@@ -42,14 +42,22 @@ struct LinuxHost {
   std::string udevData = "/run/udev/data";
   // Where udev reads rules, the first taking precedence for a file name.
   std::vector<std::string> rulesFolders = {"/etc/udev/rules.d", "/run/udev/rules.d",
-                                           "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
-  // The rules file the package installs; empty: none here.
-  std::string packagedRules = "/lib/udev/rules.d/70-qmr7.rules";
+                                           "/usr/local/lib/udev/rules.d", "/usr/lib/udev/rules.d",
+                                           "/lib/udev/rules.d"};
   unsigned uid = 0;
-  std::vector<unsigned> groups;  // the user's groups, the primary one too
+  bool root = false;  // run as root: every open succeeds, so access says nothing of the user
+  std::vector<unsigned> groups;    // the groups this session has, the primary one too
+  std::vector<unsigned> memberOf;  // the groups the group database gives the user now
   // errno of opening `path` for reading and writing as the user (0: it opened), so a test need not
   // be that user.
   std::function<int(const std::string& path)> tryOpen;
+  // A device node's owner, group and permission bits; false when it cannot be looked at.
+  struct NodeOwner {
+    unsigned uid = 0;
+    unsigned gid = 0;
+    unsigned mode = 0;
+  };
+  std::function<bool(const std::string& path, NodeOwner& owner)> owner;
   // Whether the file's access ACL names the user (udev's uaccess puts such an entry there).
   std::function<bool(const std::string& path, unsigned uid)> aclNamesUser;
   // The group's name; its number as text when the system has no name for it.
@@ -77,6 +85,7 @@ struct HeadsetPort {
 };
 std::optional<HeadsetPort> FindHeadsetPort(const LinuxHost& host);
 
+Finding RootCheck(const LinuxHost& host);
 Finding SerialPortCheck(const LinuxHost& host, const std::optional<HeadsetPort>& port);
 Finding PortAccessCheck(const LinuxHost& host, const std::optional<HeadsetPort>& port);
 Finding UdevRulesCheck(const LinuxHost& host);
@@ -102,7 +111,7 @@ struct ComPortNode {
 struct WindowsFacts {
   std::vector<ComPortNode> comPorts;              // the Ports class's present nodes
   std::vector<dfu::winusb::DeviceNode> usbNodes;  // the USB enumerator's present nodes
-  bool administrator = false;
+  bool elevated = false;  // an administrator's rights in this process (UAC elevation)
   std::span<const dfu::DeviceIds> extra;
 };
 

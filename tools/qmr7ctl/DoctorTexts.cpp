@@ -15,14 +15,15 @@ struct Entry {
   const char* japanese;
 };
 
-#define QMR7_RULES_FIX                                                                            \
-  "sudo sh -c 'qmr7ctl udev-rules > /etc/udev/rules.d/70-qmr7.rules && udevadm control --reload " \
-  "&& udevadm trigger'"
+#define QMR7_RULES_FIX                                                                   \
+  "qmr7ctl udev-rules%1 > /tmp/70-qmr7.rules && sudo install -m 644 /tmp/70-qmr7.rules " \
+  "/etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm trigger "         \
+  "--subsystem-match=usb --subsystem-match=tty"
 
 constexpr std::array<Entry, static_cast<std::size_t>(Words::kCount)> kWords = {{
     {Words::Ok, "ok", "OK"},
     {Words::Problem, "PROBLEM", "問題"},
-    {Words::Note, "note", "注意"},
+    {Words::Note, "note", "情報"},
     {Words::Fix, "fix:", "対処:"},
     {Words::HeadsetPortFound, "The headset's serial port is %1 (USB %2).",
      "ヘッドセットのシリアルポートは %1 です（USB %2）。"},
@@ -46,7 +47,7 @@ constexpr std::array<Entry, static_cast<std::size_t>(Words::kCount)> kWords = {{
      "ヘッドセットの電源を入れ、USBケーブルで接続してください。"},
     {Words::PortNotChecked, "Access not checked: no serial port of the headset.",
      "ヘッドセットのシリアルポートがないため、アクセスは確認していません。"},
-    {Words::PortOpens, "You can open %1.", "%1 を開けます。"},
+    {Words::PortOpens, "You can open %1.", "%1 を開くことができます。"},
     {Words::PortHeld, "%1 is held by another program: %2.",
      "%1 は別のプログラムが使用中です: %2。"},
     {Words::PortHeldByUnknown, "%1 is held by another program.",
@@ -89,26 +90,41 @@ constexpr std::array<Entry, static_cast<std::size_t>(Words::kCount)> kWords = {{
      "Install this version's rules (qmr7-tool's package does it): " QMR7_RULES_FIX,
      "このバージョンのルールをインストールしてください（qmr7-tool "
      "のパッケージでも入ります）: " QMR7_RULES_FIX},
+    {Words::RulesMasked,
+     "The udev rules for the headset are switched off: %1 is empty or links to /dev/null.",
+     "ヘッドセットのudevルールが無効になっています: %1 は空か /dev/null へのリンクです。"},
+    {Words::FixRemoveRules,
+     "Remove it, so that the package's current rules apply: sudo rm %1 && sudo udevadm control "
+     "--reload && sudo udevadm trigger --subsystem-match=usb --subsystem-match=tty",
+     "削除して、パッケージの最新のルールを有効にしてください: sudo rm %1 && sudo udevadm control "
+     "--reload && sudo udevadm trigger --subsystem-match=usb --subsystem-match=tty"},
+    {Words::RunAsRoot,
+     "Run as root: every access check passes for root. Run the doctor as the user who uses the "
+     "tool.",
+     "rootとして実行しています。rootではアクセスの確認はすべて通ります。ツールを使うユーザーとして"
+     "実行してください。"},
     {Words::ModemManagerAbsent, "ModemManager is not running.",
      "ModemManager は動作していません。"},
     {Words::ModemManagerIgnoresPort, "ModemManager is running and leaves %1 alone.",
      "ModemManager は動作していますが、%1 には触れません。"},
     {Words::ModemManagerProbesPort,
      "ModemManager is running and may probe %1, which disturbs the headset's answers.",
-     "ModemManager が動作中で、%1 を調べることがあり、ヘッドセットの応答を乱します。"},
+     "ModemManager が動作中のため %1 を調べることがあり、その場合ヘッドセットの応答が乱れます。"},
     {Words::ModemManagerNoPort, "ModemManager is running; no serial port of the headset to check.",
      "ModemManager は動作中です。確認するヘッドセットのシリアルポートはありません。"},
     {Words::UsbRuntime,
      "The headset is on USB in run-time mode (%1, bus %2 device %3); you can open it.",
-     "ヘッドセットは通常モードでUSBに接続されています（%1、バス %2 デバイス %3）。開けます。"},
+     "ヘッドセットは通常モードでUSBに接続されています（%1、バス %2 デバイス %3）。"
+     "開くことができます。"},
     {Words::UsbDfuMode,
      "The headset is on USB in DFU mode (%1, bus %2 device %3): an upgrade was cut short.",
      "ヘッドセットはDFUモードでUSBに接続されています（%1、バス %2 デバイス %3）。"
      "ファームウエアの更新が途中で終わっています。"},
     {Words::FixFinishUpgrade,
-     "Finish the upgrade: qmr7ctl upgrade FILE, or Start on the tool's firmware page.",
-     "更新を完了してください: qmr7ctl upgrade FILE、またはツールのファームウエアのページで"
-     "開始してください。"},
+     "Finish the upgrade: qmr7ctl upgrade FILE, or \"Start firmware upgrade\" on the tool's "
+     "\"Firmware upgrade\" page.",
+     "アップグレードを完了してください: qmr7ctl upgrade FILE、またはツールの"
+     "「ファームウエアアップグレード」ページの「ファームウエアアップデート開始」。"},
     {Words::UsbDenied, "The headset is on USB (%1, bus %2 device %3), but you may not open it.",
      "ヘッドセットはUSBに接続されていますが（%1、バス %2 デバイス %3）、開く権限がありません。"},
     {Words::NoHeadsetOnUsb, "The headset is not on USB.",
@@ -134,21 +150,30 @@ constexpr std::array<Entry, static_cast<std::size_t>(Words::kCount)> kWords = {{
      "Windows標準のUSBシリアルドライバーで動作します。"},
     {Words::NoHeadsetComPort, "No COM port of the headset is present.",
      "ヘッドセットのCOMポートがありません。"},
+    {Words::UsbSerialNoDriver,
+     "The headset is on USB (%1), but no driver serves its serial interface, so it has no COM "
+     "port.",
+     "ヘッドセットはUSBに接続されていますが（%1）、シリアルインターフェイスにドライバーがないため"
+     "COMポートがありません。"},
     {Words::WinUsbOk, "The headset is on USB, and none of its DFU interfaces lacks WinUSB.",
-     "ヘッドセットはUSBに接続されており、DFUインターフェイスにはWinUSBがあります。"},
+     "ヘッドセットはUSBに接続されており、DFUインターフェイスにはWinUSBドライバーが割り当てられて"
+     "います。"},
     {Words::FixWinUsb,
      "Install qmr7-dfu-winusb.inf from the tool's folder as an administrator (README, \"Windows: "
      "the USB driver\").",
      "ツールのフォルダーにある qmr7-dfu-winusb.inf を管理者としてインストールしてください"
      "（README の「Windows: the USB driver」）。"},
-    {Words::Administrator,
-     "You are an administrator: the tool can reset the headset's USB port during an upgrade.",
-     "管理者です。更新中、ツールはヘッドセットのUSBポートをリセットできます。"},
-    {Words::NotAdministrator,
-     "You are not an administrator: Windows refuses the USB port's reset, so during an upgrade "
-     "the tool asks you to unplug the headset and plug it in again.",
-     "管理者ではありません。WindowsがUSBポートのリセットを拒否するため、更新中にヘッドセットを"
-     "抜いて挿し直すよう求められます。"},
+    {Words::Elevated,
+     "The tool runs with an administrator's rights: it can reset the headset's USB port during "
+     "an upgrade.",
+     "管理者の権限で実行しています。アップグレード中にヘッドセットのUSBポートをリセットできます。"},
+    {Words::NotElevated,
+     "The tool runs without an administrator's rights: Windows refuses the USB port's reset, so "
+     "during an upgrade it asks you to unplug the headset and plug it in again (or run it as an "
+     "administrator).",
+     "管理者の権限なしで実行しています。WindowsがUSBポートのリセットを拒否するため、アップグレード"
+     "中に"
+     "ヘッドセットを抜いて挿し直すよう求められます（または管理者として実行してください）。"},
 }};
 
 #undef QMR7_RULES_FIX

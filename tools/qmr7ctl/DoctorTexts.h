@@ -35,6 +35,9 @@ enum class Words {
   RulesMissing,
   RulesOutdated,
   FixInstallRules,
+  RulesMasked,
+  FixRemoveRules,
+  RunAsRoot,
   ModemManagerAbsent,
   ModemManagerIgnoresPort,
   ModemManagerProbesPort,
@@ -52,10 +55,11 @@ enum class Words {
   ComPortDriverProblem,
   FixComPortDriver,
   NoHeadsetComPort,
+  UsbSerialNoDriver,
   WinUsbOk,
   FixWinUsb,
-  Administrator,
-  NotAdministrator,
+  Elevated,
+  NotElevated,
   kCount
 };
 

@@ -1,6 +1,7 @@
 // The doctor's checks on Linux, over the files sysfs, /dev, /proc and udev's database hold.
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -107,21 +108,101 @@ std::set<std::string> GrantingLines(const std::string& text) {
   return lines;
 }
 
-// The rules file udev uses for our name, and whether it grants what this version's rules grant.
+// The rules udev uses for our file name, and how they stand against this version's lines (with
+// the lines for the ids the user named).
+enum class RulesState { Missing, Current, Outdated, Masked };
+
 struct InstalledRules {
-  std::string path;  // empty: none
-  bool current = false;
+  std::string path;  // the file udev reads; empty: none
+  RulesState state = RulesState::Missing;
+  std::string currentBelow;  // a current file the one udev reads hides (a stale copy in /etc)
 };
 
+std::set<std::string> ExpectedLines(const LinuxHost& host) {
+  std::string lines = dfu::UdevRuleLines();
+  for (const dfu::DeviceIds& ids : host.extra) {
+    lines += dfu::UdevRuleLine(ids.vendor, ids.product) + "\n";
+    lines += dfu::UdevRuleLine(ids.dfuVendor, ids.dfuProduct) + "\n";
+  }
+  return GrantingLines(lines);
+}
+
+RulesState StateOf(const LinuxHost& host, const std::string& path) {
+  std::error_code ec;
+  // An empty file or a link to /dev/null is how a rules file is switched off.
+  if (fs::is_symlink(path, ec) && fs::read_symlink(path, ec) == "/dev/null") {
+    return RulesState::Masked;
+  }
+  std::string text;
+  const toolkit::Error error = toolkit::ReadSmallFile(path, kSmallFile, text);
+  if (error.code == ENOENT) return RulesState::Missing;
+  if (!error && text.empty()) return RulesState::Masked;
+  const std::set<std::string> installed = GrantingLines(text);
+  const std::set<std::string> expected = ExpectedLines(host);
+  return !error &&
+                 std::includes(installed.begin(), installed.end(), expected.begin(), expected.end())
+             ? RulesState::Current
+             : RulesState::Outdated;
+}
+
 InstalledRules FindRules(const LinuxHost& host) {
+  InstalledRules rules;
   for (const std::string& folder : host.rulesFolders) {
     const std::string path = folder + "/" + kRulesName;
-    std::string text;
-    const toolkit::Error error = toolkit::ReadSmallFile(path, kSmallFile, text);
-    if (error.code == ENOENT) continue;
-    return {path, !error && GrantingLines(text) == GrantingLines(dfu::UdevRuleLines())};
+    const RulesState state = StateOf(host, path);
+    if (state == RulesState::Missing) continue;
+    if (rules.path.empty()) {
+      rules.path = path;
+      rules.state = state;
+    } else if (state == RulesState::Current && rules.currentBelow.empty()) {
+      rules.currentBelow = path;
+    }
   }
-  return {};
+  return rules;
+}
+
+// " --device VID:PID,VID:PID" for each headset the user named, to repeat in a command.
+std::string DeviceOptions(const LinuxHost& host) {
+  std::string options;
+  for (const dfu::DeviceIds& ids : host.extra) {
+    char text[48];
+    std::snprintf(text, sizeof text, " --device %04x:%04x,%04x:%04x", ids.vendor, ids.product,
+                  ids.dfuVendor, ids.dfuProduct);
+    options += text;
+  }
+  return options;
+}
+
+std::string InstallRulesFix(const LinuxHost& host) {
+  return Say(Words::FixInstallRules, {DeviceOptions(host)});
+}
+
+bool ModemManagerRunning(const LinuxHost& host) {
+  // Its service's control group shows it where /proc hides other users' processes.
+  std::error_code ec;
+  if (fs::exists(host.sys + "/fs/cgroup/system.slice/ModemManager.service", ec)) return true;
+  for (const std::string& pid : Entries(host.proc)) {
+    if (!pid.empty() && std::all_of(pid.begin(), pid.end(), ::isdigit) &&
+        ReadValue(host.proc + "/" + pid + "/comm") == "ModemManager") {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether a USB device (its sysfs folder) has a DFU interface in DFU mode (class fe, subclass 01,
+// protocol 02): the one sure sign, as a headset may keep its ids in both modes.
+bool HasDfuModeInterface(const std::string& device) {
+  for (const std::string& name : Entries(device)) {
+    const std::string interface = device + "/" + name;
+    if (name.find(':') == std::string::npos) continue;
+    if (ReadValue(interface + "/bInterfaceClass") == "fe" &&
+        ReadValue(interface + "/bInterfaceSubClass") == "01" &&
+        ReadValue(interface + "/bInterfaceProtocol") == "02") {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The tty's device numbers, "major:minor", as sysfs gives them.
@@ -174,13 +255,18 @@ Finding SerialPortCheck(const LinuxHost& host, const std::optional<HeadsetPort>&
 
 std::vector<std::string> HoldersOf(const LinuxHost& host, const std::string& node) {
   std::vector<std::string> holders;
+  struct stat wanted {};
+  if (::stat(node.c_str(), &wanted) != 0) return holders;
   for (const std::string& pid : Entries(host.proc)) {
     if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
     const std::string fds = host.proc + "/" + pid + "/fd";
     for (const std::string& fd : Entries(fds)) {
-      std::error_code ec;
-      const fs::path target = fs::read_symlink(fds + "/" + fd, ec);
-      if (ec || target != node) continue;
+      // The same file, whatever path it was opened by.
+      struct stat open {};
+      if (::stat((fds + "/" + fd).c_str(), &open) != 0 || open.st_dev != wanted.st_dev ||
+          open.st_ino != wanted.st_ino) {
+        continue;
+      }
       holders.push_back(ReadValue(host.proc + "/" + pid + "/comm") + " (pid " + pid + ")");
       break;
     }
@@ -203,34 +289,40 @@ Finding PortAccessCheck(const LinuxHost& host, const std::optional<HeadsetPort>&
   }
   if (error == EBUSY) {
     const std::vector<std::string> holders = HoldersOf(host, port->node);
-    if (holders.empty()) {
-      f.text = Say(Words::PortHeldByUnknown, {port->node});
-      f.fix = Say(Words::FixReplug);
-      return f;
-    }
     std::string names;
     for (const std::string& h : holders)
       names += (names.empty() ? "" : ", ") + h;
-    f.text = Say(Words::PortHeld, {port->node, names});
-    f.fix = holders.front().starts_with("ModemManager ")
-                ? Say(Words::FixStopModemManager)
-                : Say(Words::FixCloseHolder, {holders.front()});
+    f.text = holders.empty() ? Say(Words::PortHeldByUnknown, {port->node})
+                             : Say(Words::PortHeld, {port->node, names});
+    // Another user's processes hide their open files: ModemManager, running, is the usual one.
+    if ((holders.empty() && ModemManagerRunning(host)) ||
+        (!holders.empty() && holders.front().starts_with("ModemManager "))) {
+      f.fix = Say(Words::FixStopModemManager);
+    } else if (!holders.empty()) {
+      f.fix = Say(Words::FixCloseHolder, {holders.front()});
+    } else {
+      f.fix = Say(Words::FixReplug);
+    }
     return f;
   }
-  struct stat st {};
-  if ((error == EACCES || error == EPERM) && ::stat(port->node.c_str(), &st) == 0) {
-    const std::string group = host.groupName(st.st_gid);
-    const std::string owner = std::to_string(st.st_uid);
-    f.text = Say(Words::PortDenied,
-                 {port->node, st.st_uid == 0 ? "root" : owner, group, ModeText(st.st_mode)});
-    const bool inGroup = std::find(host.groups.begin(), host.groups.end(),
-                                   static_cast<unsigned>(st.st_gid)) != host.groups.end();
-    if (FindRules(host).current && !host.aclNamesUser(port->node, host.uid)) {
+  LinuxHost::NodeOwner node;
+  if ((error == EACCES || error == EPERM) && host.owner(port->node, node)) {
+    const std::string group = host.groupName(node.gid);
+    f.text = Say(Words::PortDenied, {port->node, node.uid == 0 ? "root" : std::to_string(node.uid),
+                                     group, ModeText(node.mode)});
+    const auto has = [&](const std::vector<unsigned>& groups) {
+      return std::find(groups.begin(), groups.end(), node.gid) != groups.end();
+    };
+    // Joining a group helps only when the group may read and write the port and is not root's.
+    const bool groupHelps = node.gid != 0 && (node.mode & 060) == 060;
+    if (FindRules(host).state == RulesState::Current && !host.aclNamesUser(port->node, host.uid)) {
       f.fix = Say(Words::FixTriggerRules, {port->node});  // uaccess not applied
-    } else if (inGroup) {
+    } else if (groupHelps && !has(host.groups) && has(host.memberOf)) {
       f.fix = Say(Words::FixLogInAgain, {group});  // joined after this session began
-    } else {
+    } else if (groupHelps && !has(host.groups)) {
       f.fix = Say(Words::FixJoinGroup, {group});
+    } else {
+      f.fix = InstallRulesFix(host);
     }
     return f;
   }
@@ -241,24 +333,24 @@ Finding PortAccessCheck(const LinuxHost& host, const std::optional<HeadsetPort>&
 
 Finding UdevRulesCheck(const LinuxHost& host) {
   const InstalledRules rules = FindRules(host);
-  if (rules.path.empty())
-    return {"udev-rules", Status::Problem, Say(Words::RulesMissing), Say(Words::FixInstallRules)};
-  if (!rules.current) {
-    return {"udev-rules", Status::Problem, Say(Words::RulesOutdated, {rules.path}),
-            Say(Words::FixInstallRules)};
+  switch (rules.state) {
+    case RulesState::Missing:
+      return {"udev-rules", Status::Problem, Say(Words::RulesMissing), InstallRulesFix(host)};
+    case RulesState::Masked:
+      return {"udev-rules", Status::Problem, Say(Words::RulesMasked, {rules.path}),
+              Say(Words::FixRemoveRules, {rules.path})};
+    case RulesState::Outdated:
+      return {"udev-rules", Status::Problem, Say(Words::RulesOutdated, {rules.path}),
+              rules.currentBelow.empty() ? InstallRulesFix(host)
+                                         : Say(Words::FixRemoveRules, {rules.path})};
+    case RulesState::Current:
+      break;
   }
   return {"udev-rules", Status::Ok, Say(Words::RulesCurrent, {rules.path}), {}};
 }
 
 Finding ModemManagerCheck(const LinuxHost& host, const std::optional<HeadsetPort>& port) {
-  bool running = false;
-  for (const std::string& pid : Entries(host.proc)) {
-    if (!pid.empty() && std::all_of(pid.begin(), pid.end(), ::isdigit) &&
-        ReadValue(host.proc + "/" + pid + "/comm") == "ModemManager") {
-      running = true;
-      break;
-    }
-  }
+  const bool running = ModemManagerRunning(host);
   if (!running) return {"modem-manager", Status::Ok, Say(Words::ModemManagerAbsent), {}};
   // Only a port of the headset's own ids has a place in udev's database to look at.
   if (!port || !port->byIds) {
@@ -270,8 +362,8 @@ Finding ModemManagerCheck(const LinuxHost& host, const std::optional<HeadsetPort
   if (!numbers.empty() && data.find("E:ID_MM_DEVICE_IGNORE=1") != std::string::npos)
     return {"modem-manager", Status::Ok, Say(Words::ModemManagerIgnoresPort, {port->node}), {}};
   return {"modem-manager", Status::Problem, Say(Words::ModemManagerProbesPort, {port->node}),
-          FindRules(host).current ? Say(Words::FixTriggerRules, {port->node})
-                                  : Say(Words::FixInstallRules)};
+          FindRules(host).state == RulesState::Current ? Say(Words::FixTriggerRules, {port->node})
+                                                       : InstallRulesFix(host)};
 }
 
 Finding UsbDeviceCheck(const LinuxHost& host) {
@@ -283,8 +375,9 @@ Finding UsbDeviceCheck(const LinuxHost& host) {
     if (!vendor || !product) continue;
     const auto headset = dfu::HeadsetWithIds(*vendor, *product, host.extra);
     if (!headset) continue;
-    const bool dfuMode = dfu::IsHeadsetInDfuMode(*vendor, *product, host.extra) &&
-                         !(headset->vendor == *vendor && headset->product == *product);
+    const bool dfuMode = HasDfuModeInterface(device) ||
+                         (dfu::IsHeadsetInDfuMode(*vendor, *product, host.extra) &&
+                          !(headset->vendor == *vendor && headset->product == *product));
     const std::string ids = dfu::winusb::UsbIdText({*vendor, *product});
     const std::string bus = ReadValue(device + "/busnum");
     const std::string number = ReadValue(device + "/devnum");
@@ -293,8 +386,9 @@ Finding UsbDeviceCheck(const LinuxHost& host) {
                   std::atoi(number.c_str()));
     if (host.tryOpen(host.dev + node) != 0) {
       return {"usb-device", Status::Problem, Say(Words::UsbDenied, {ids, bus, number}),
-              FindRules(host).current ? Say(Words::FixTriggerRules, {host.dev + node})
-                                      : Say(Words::FixInstallRules)};
+              FindRules(host).state == RulesState::Current
+                  ? Say(Words::FixTriggerRules, {host.dev + node})
+                  : InstallRulesFix(host)};
     }
     if (dfuMode) {
       return {"usb-device", Status::Problem, Say(Words::UsbDfuMode, {ids, bus, number}),
@@ -316,21 +410,50 @@ Finding VirtualHeadsetCheck(const LinuxHost& host) {
   return {"virtual-headset", Status::Ok, Say(Words::NoVirtualHeadset), {}};
 }
 
+Finding RootCheck(const LinuxHost& host) {
+  if (!host.root) return {};
+  return {"user", Status::Note, Say(Words::RunAsRoot), {}};
+}
+
 std::vector<Finding> LinuxFindings(const LinuxHost& host) {
   const std::optional<HeadsetPort> port = FindHeadsetPort(host);
-  return {SerialPortCheck(host, port),   PortAccessCheck(host, port), UdevRulesCheck(host),
-          ModemManagerCheck(host, port), UsbDeviceCheck(host),        VirtualHeadsetCheck(host)};
+  std::vector<Finding> findings;
+  if (host.root) findings.push_back(RootCheck(host));
+  findings.push_back(SerialPortCheck(host, port));
+  findings.push_back(PortAccessCheck(host, port));
+  findings.push_back(UdevRulesCheck(host));
+  findings.push_back(ModemManagerCheck(host, port));
+  findings.push_back(UsbDeviceCheck(host));
+  findings.push_back(VirtualHeadsetCheck(host));
+  return findings;
 }
 
 std::vector<Finding> SystemFindings(std::span<const dfu::DeviceIds> extra) {
   LinuxHost host;
   host.uid = ::geteuid();
+  host.root = host.uid == 0;
   const int count = ::getgroups(0, nullptr);
   std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
   if (count > 0)
     groups.resize(static_cast<std::size_t>(std::max(::getgroups(count, groups.data()), 0)));
   host.groups.assign(groups.begin(), groups.end());
   host.groups.push_back(::getegid());
+  if (const passwd* user = ::getpwuid(host.uid)) {
+    int found = 64;
+    std::vector<gid_t> member(static_cast<std::size_t>(found));
+    if (::getgrouplist(user->pw_name, user->pw_gid, member.data(), &found) < 0 && found > 0) {
+      member.resize(static_cast<std::size_t>(found));
+      ::getgrouplist(user->pw_name, user->pw_gid, member.data(), &found);
+    }
+    member.resize(static_cast<std::size_t>(std::max(found, 0)));
+    host.memberOf.assign(member.begin(), member.end());
+  }
+  host.owner = [](const std::string& path, LinuxHost::NodeOwner& owner) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    owner = {st.st_uid, st.st_gid, static_cast<unsigned>(st.st_mode & 07777)};
+    return true;
+  };
   host.tryOpen = [](const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;

@@ -82,7 +82,7 @@ std::vector<Finding> SystemFindings(std::span<const dfu::DeviceIds> extra) {
   WindowsFacts facts;
   facts.comPorts = PresentComPorts();
   facts.usbNodes = dfu::win32::PresentUsbNodes();
-  facts.administrator = ::IsUserAnAdmin() != FALSE;
+  facts.elevated = ::IsUserAnAdmin() != FALSE;
   facts.extra = extra;
   return WindowsFindings(facts);
 }
