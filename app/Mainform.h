@@ -332,6 +332,12 @@ class TMajorForm final : public QDialog {
 
  private:
   void BuildControls();
+  // Screen readers: the labels read with their meaning (before any label exists), the names and
+  // descriptions of the controls (once the texts are on them), and the end of a read chain.
+  static void InstallAccessibleLabels();
+  void NameControls();
+  void AnnounceSettingsRead();
+  void ForgetSettingsRead();
   void BuildTimers();
   void BuildIndicators();
   void BindEvents();
