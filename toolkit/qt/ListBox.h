@@ -1,6 +1,6 @@
-// A list box whose keyboard focus shows also while no line is current (an empty list, or one the
-// program cleared): styles draw the focus on the current line only, which would leave a keyboard
-// user nothing to see.
+// A list box whose keyboard focus shows as a frame inside its edge. Styles mark the focus on the
+// current line only: nothing shows while no line is current (an empty list), and some styles draw
+// it so faintly on a selected line that the focused list looks like any other.
 #pragma once
 
 #include <QListWidget>
