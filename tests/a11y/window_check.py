@@ -230,6 +230,18 @@ def main():
             raise Failure("the port list reads as %s" % ports.getRoleName())
         shot(x_window, "%s/focus-list-%s.png" % (shots, lang))
         tab_to(window, "Open", lambda n: n.name == texts["open"])
+        # What a screen reader is told, as it is told: the bus's change events.
+        heard = []
+
+        def hear(event):
+            try:
+                heard.append((event.type, event.source.getRoleName(), event.source.name,
+                              event.source.description))
+            except Exception:  # the source went meanwhile
+                pass
+
+        pyatspi.Registry.registerEventListener(hear, "object:property-change:accessible-name",
+                                               "object:property-change:accessible-description")
         keys("space")
         def statuses():
             application()
@@ -244,6 +256,12 @@ def main():
                           [(node.name, node.description) for node in statuses()])
         print("ok    port opened; the status reads '%s', '%s'" %
               (status[0].name, status[0].description))
+        wait_for("the end of the read chain to be announced", lambda: any(
+            role == "status bar" and description == texts["read"]
+            for _, role, _, description in heard))
+        pyatspi.Registry.deregisterEventListener(hear, "object:property-change:accessible-name",
+                                                 "object:property-change:accessible-description")
+        print("ok    the end of the read chain was announced on the bus")
         check_names(window, "port open, first page")
 
         tab_list = next(node for node, _ in walk(window) if node.getRoleName() == "page tab list")
