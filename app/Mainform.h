@@ -2,7 +2,8 @@
 // are defined by concern: start-up and closing (MainformStartup.cpp), building the controls from
 // the layout (MainformLayout.cpp), COM ports (MainformPorts.cpp), the settings pages
 // (MainformPages.cpp), the firmware file (MainformFirmware.cpp), finding the headset on USB
-// (MainformUsb.cpp) and the firmware upgrade (MainformUpgrade.cpp).
+// (MainformUsb.cpp), the firmware upgrade (MainformUpgrade.cpp) and what screen readers are told
+// (MainformAccessible.cpp).
 //
 // Everything here runs on the UI thread. The platform reaches the window only through the
 // services it is given, so tests drive it with a manual clock and scripted answers.
@@ -327,11 +328,18 @@ class TMajorForm final : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  // Enter presses the focused button; no button is pressed for Enter elsewhere.
+  // Enter presses the focused button; no button is pressed for Enter elsewhere. Ctrl+Tab and
+  // Ctrl+Shift+Tab change the page from any control.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();
+  // Screen readers: the labels read with their meaning (before any label exists), the names and
+  // descriptions of the controls (once the texts are on them), and the end of a read chain.
+  static void InstallAccessibleLabels();
+  void NameControls();
+  void AnnounceSettingsRead();
+  void ForgetSettingsRead();
   void BuildTimers();
   void BuildIndicators();
   void BindEvents();

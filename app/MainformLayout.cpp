@@ -5,6 +5,7 @@
 
 #include "app/Mainform.h"
 #include "resources/WindowLayout.h"
+#include "toolkit/qt/ListBox.h"
 #include "toolkit/qt/Text.h"
 
 namespace app {
@@ -17,7 +18,10 @@ using toolkit::qt::Q;
 QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
   switch (c.role) {
     case Role::StaticText: {
-      auto* label = new QLabel(Q(c.designText), parent);
+      // Named before its first text: a screen reader's view of it is chosen by its name.
+      auto* label = new QLabel(parent);
+      label->setObjectName(Q(c.name));
+      label->setText(Q(c.designText));
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       // Labels show paths and what devices say: a "<b>" in them is text, never markup.
       label->setTextFormat(Qt::PlainText);
@@ -28,7 +32,7 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
     case Role::PageControl:
       return new PageControl(parent);
     case Role::ListBox: {
-      auto* list = new QListWidget(parent);
+      auto* list = new toolkit::qt::ListBox(parent);
       list->setSelectionMode(QAbstractItemView::SingleSelection);
       list->setUniformItemSizes(true);
       return list;
@@ -202,6 +206,8 @@ void TMajorForm::SetTabOrder() {
   }
   for (std::size_t i = 1; i < chain.size(); ++i)
     QWidget::setTabOrder(chain[i - 1], chain[i]);
+  // The memo lies below the window's edge: the focus would vanish into it for one Tab.
+  InfoMemo->setFocusPolicy(Qt::NoFocus);
 }
 
 void TMajorForm::BuildTimers() {

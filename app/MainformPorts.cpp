@@ -151,6 +151,7 @@ void TMajorForm::CloseComPortButtonClick() {
 void TMajorForm::CloseComPort() {
   PortReady = false;
   ForgetPagesRead();
+  ForgetSettingsRead();
   try {
     ComPort1->Close();
   } catch (const comport::EComError&) {

@@ -209,6 +209,7 @@ void TMajorForm::HandleDeviceLine(const std::string& line) {
       SpeedDialChanged = false;
       A2dpChanged = false;
       GpsChanged = false;
+      AnnounceSettingsRead();
       if (RestorePending) {
         RestorePending = false;
         ShowMessage(kTextDefaultsRestored, kTextCaptionNote, mb::kOk | mb::kIconInformation);

@@ -63,6 +63,7 @@ TMajorForm::TMajorForm(MajorFormServices services, QWidget* parent)
     : QDialog(parent), services_(std::move(services)) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  InstallAccessibleLabels();
   BuildControls();
   BuildTimers();
   ComPort1 = std::make_unique<comport::TComPort>(nullptr, services_.dispatcher);
@@ -199,6 +200,7 @@ void TMajorForm::FormCreate() {
   // 13. The task-bar text: the window's icon name, which task bars and window lists show.
   ApplicationTitle = LoadText(kTextAppTitle);
   setWindowIconText(Q(ApplicationTitle));
+  NameControls();
 
   // 14. A failure, for instance because the folder exists, is of no consequence here.
   std::string folder = services_.appDataFolder;
@@ -304,6 +306,16 @@ void TMajorForm::ExitButtonClick() {
 void TMajorForm::reject() {}
 
 void TMajorForm::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab and Ctrl+Shift+Tab change the page wherever the focus is, as they do on the pages.
+  const bool ctrlTab = (event->modifiers() & Qt::ControlModifier) != 0 &&
+                       (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab);
+  if (ctrlTab && PageControl1->isEnabled() && PageControl1->count() > 0) {
+    const int step = event->key() == Qt::Key_Backtab ? -1 : 1;
+    const int count = PageControl1->count();
+    PageControl1->RequestPage((PageControl1->ActivePageIndex() + step + count) % count);
+    event->accept();
+    return;
+  }
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   auto* button = qobject_cast<QPushButton*>(focusWidget());
   if (enter && button != nullptr && button->isEnabled() && button->isVisible()) {

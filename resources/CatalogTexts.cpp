@@ -57,6 +57,19 @@ constexpr std::array<CatalogEntry, kCatalogSize> kCatalog = {{
      "注意：\n\n1. この設定はHFPプロファイル（モノラル）のデバイス用です。\n\n2. "
      "数字の20を入力した場合、HFPデバイスの音量が音声の20％で聞こえます。\n\n3. "
      "GPS音声共有設定を“はい”にする場合は、全てのデバイスの設定を“はい”にして使用ください。"},
+    // Not among the original texts: what a screen reader says of controls whose caption alone
+    // does not say it, and of what the window announces. They are never shown.
+    {20401, "%s: note", "%s：注意事項"},
+    {20402, "Pages", "ページ"},
+    {20403, "From %s to %s percent; the Up and Down keys change it", "%s～%s％（上下キーで変更）"},
+    {20404, "Yes or No; the Up and Down keys change it",
+     "「はい」または「いいえ」（上下キーで変更）"},
+    {20405, "USB device", "USBデバイス"},
+    {20406, "Device configuration", "デバイス構成"},
+    {20407, "Upgrade progress", "アップデートの進行状況"},
+    {20408, "Device information", "デバイス情報"},
+    {20409, "Information", "情報"},
+    {20410, "The device's settings have been read.", "デバイスの設定を読み込みました。"},
     {30101, "Select firmware file...", "ファームウエアファイル選択"},
     {30102, "Start firmware upgrade", "ファームウエアアップデート開始"},
     {30103, "Save", "保存"},

@@ -23,7 +23,7 @@ struct CatalogEntry {
   const char* japanese;
 };
 
-inline constexpr std::size_t kCatalogSize = 63;
+inline constexpr std::size_t kCatalogSize = 73;
 // Sorted by id.
 extern const std::array<CatalogEntry, kCatalogSize> kCatalog;
 

@@ -46,6 +46,18 @@ inline constexpr TextId kTextSpeedDialNote = 20319;
 inline constexpr TextId kTextA2dpNote = 20320;
 inline constexpr TextId kTextGpsNote = 20321;
 
+// Accessible names and descriptions, and announcements; never shown.
+inline constexpr TextId kTextNoteOfPage = 20401;
+inline constexpr TextId kTextPages = 20402;
+inline constexpr TextId kTextPercentRange = 20403;
+inline constexpr TextId kTextYesOrNo = 20404;
+inline constexpr TextId kTextUsbDevice = 20405;
+inline constexpr TextId kTextDeviceConfiguration = 20406;
+inline constexpr TextId kTextUpgradeProgress = 20407;
+inline constexpr TextId kTextDeviceInformation = 20408;
+inline constexpr TextId kTextInformation = 20409;
+inline constexpr TextId kTextSettingsRead = 20410;
+
 inline constexpr TextId kTextSelectFirmware = 30101;
 inline constexpr TextId kTextStartUpgrade = 30102;
 inline constexpr TextId kTextSave = 30103;

@@ -145,18 +145,18 @@ std::vector<std::string> TabWalk(TMajorForm& form, int count) {
 
 TEST_F(MainformTest, TabbingVisitsTheControlsInOrderSkippingDisabledOnes) {
   auto form = MakeForm();
-  EXPECT_EQ(TabWalk(*form, 5),
+  // The memo below the window's edge takes no focus: the focus never leaves the window's face.
+  EXPECT_EQ(TabWalk(*form, 4),
             (std::vector<std::string>{"ComPortListBox", "OpenComPortButton", "PageControl1",
-                                      "ExitButton", "InfoMemo", "ComPortListBox"}));
+                                      "ExitButton", "ComPortListBox"}));
 
   form->PortReady = true;
   form->UpdateControlStates();
   // Save waits for the page's values from the headset, which nothing has read here.
-  EXPECT_EQ(TabWalk(*form, 8),
+  EXPECT_EQ(TabWalk(*form, 7),
             (std::vector<std::string>{"CloseComPortButton", "PageControl1", "SpeedDial1LabeledEdit",
                                       "SpeedDial2LabeledEdit", "SpeedDial3LabeledEdit",
-                                      "RestoreDefaultButton", "ExitButton", "InfoMemo",
-                                      "CloseComPortButton"}));
+                                      "RestoreDefaultButton", "ExitButton", "CloseComPortButton"}));
 
   // On the firmware page the start button comes before the file button above it.
   form->PageControl1->SetActivePageIndex(3);

@@ -2,6 +2,10 @@
 // without wrapping. OnChanging comes before every position change, also one the program makes,
 // and may refuse it; OnClick comes after a step made with the arrows, with its direction. When a
 // buddy edit is attached it shows the position.
+//
+// Screen readers meet it as a spin box: its accessible name and description are the widget's,
+// its value is ValueText (the position when unset), and every change of the position is
+// announced. With the keyboard focus the arrows carry the style's focus frame.
 #pragma once
 
 #include <QLineEdit>
@@ -34,9 +38,13 @@ class UpDown final : public QWidget {
 
   std::function<void(bool& allowChange)> OnChanging;
   std::function<void(UDBtnType button)> OnClick;
+  // What the position means to a listener, when the number alone does not say it.
+  std::function<QString()> ValueText;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
