@@ -46,6 +46,7 @@
 #include "upgrade/DFUEngine.h"
 #include "upgrade/DfuQuirks.h"
 #include "upgrade/FirmwareCopy.h"
+#include "upgrade/UpgradeRun.h"
 #include "upgrade/UpgradeWaits.h"
 
 namespace app {
@@ -84,6 +85,15 @@ std::string UpgradeProgressText(TUpgradePhase phase, std::uint32_t percent,
 std::string ElapsedText(std::uint32_t elapsedMs);
 std::string UpgradeFailureText(std::uint32_t result, std::uint32_t operation,
                                std::uint32_t subOperation);
+
+// The box that tells how a run ended in failure after the engine's last end report `end`; an
+// empty text for endings the window says elsewhere (no device: the detection) or not at all.
+struct UpgradeEndingBox {
+  std::string text;
+  std::string caption;
+  unsigned flags = 0;
+};
+UpgradeEndingBox UpgradeFailureBox(dfu::RunEnding ending, const dfu::OperationEnd& end);
 
 inline constexpr int kIdleCommand = 9999;
 inline constexpr int kMaxPorts = 64;

@@ -1,7 +1,6 @@
 // The device command protocol: one command at a time, its answer lines, the chains of commands,
 // and the response time-out.
 #include <algorithm>
-#include <cstdio>
 
 #include "app/DeviceProtocol.h"
 #include "app/Mainform.h"
@@ -9,6 +8,7 @@
 #include "toolkit/Application.h"
 #include "toolkit/Exception.h"
 #include "toolkit/qt/Text.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace app {
 namespace {
@@ -52,9 +52,7 @@ int NextInChain(int code) {
 }
 
 std::string VersionText(int n) {
-  char version[32];
-  std::snprintf(version, sizeof version, " V%d.%02d", n / 100, n % 100);
-  return LoadText(kTextFirmwareVersion) + version;
+  return LoadText(kTextFirmwareVersion) + " " + dfu::VersionNumber(n);
 }
 
 }  // namespace

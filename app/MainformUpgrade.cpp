@@ -6,7 +6,6 @@
 // dispatcher, in order; the end of an operation is three codes and a flag that the 100 ms
 // ProgressTimer polls. Nothing on the engine's thread waits for the UI thread.
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -15,7 +14,7 @@
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
 #include "upgrade/DfuNames.h"
-#include "upgrade/UpgradeWaits.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace app {
 namespace {
@@ -24,7 +23,6 @@ using namespace resources;
 using toolkit::qt::Q;
 namespace mb = toolkit::mb;
 
-constexpr std::uint32_t kReconnectLimitMs = dfu::kReconnectLimit.count();
 constexpr int kMessageRoundsPerLook = 100;
 constexpr std::uint32_t kHintShownMs = 3000;
 constexpr std::uint32_t kHintHiddenMs = 600;
@@ -39,19 +37,18 @@ void DFUENGINE_CALL DFUEngineCallback(std::uint32_t kind, const DFUEngineReport*
   if (gReceiver != nullptr && report != nullptr) gReceiver->OnEngineReport(kind, *report);
 }
 
-// A catalogue text with its "%s" fields filled in order; fields without a value stay as they are.
-std::string FillFields(const std::string& pattern, std::initializer_list<std::string> values) {
-  std::string out;
-  auto value = values.begin();
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (value != values.end() && pattern.compare(i, 2, "%s") == 0) {
-      out += *value++;
-      ++i;
-    } else {
-      out += pattern[i];
-    }
+dfu::RunPhase RunPhaseOf(TUpgradePhase phase) {
+  switch (phase) {
+    case TUpgradePhase::Reconfigure:
+      return dfu::RunPhase::Reconfigure;
+    case TUpgradePhase::Download:
+      return dfu::RunPhase::Download;
+    case TUpgradePhase::Manifest:
+      return dfu::RunPhase::Manifest;
+    case TUpgradePhase::Idle:
+      break;
   }
-  return out;
+  return dfu::RunPhase::Idle;
 }
 
 }  // namespace
@@ -67,17 +64,37 @@ std::string UpgradeProgressText(TUpgradePhase phase, std::uint32_t percent,
 }
 
 std::string ElapsedText(std::uint32_t elapsedMs) {
-  const std::uint32_t s = elapsedMs / 1000;
-  char clock[32];
-  std::snprintf(clock, sizeof clock, ": %u:%02u", s / 60, s % 60);
-  return LoadText(kTextElapsed) + clock;
+  return LoadText(kTextElapsed) + ": " +
+         dfu::MinutesSeconds(std::chrono::seconds(elapsedMs / 1000));
 }
 
 std::string UpgradeFailureText(std::uint32_t result, std::uint32_t operation,
                                std::uint32_t subOperation) {
-  return FillFields(LoadText(kTextUpgradeFailedDetail),
-                    {dfu::ResultName(result), dfu::OperationName(operation),
-                     dfu::SubOperationName(subOperation)});
+  return dfu::FillFields(LoadText(kTextUpgradeFailedDetail),
+                         {dfu::ResultName(result), dfu::OperationName(operation),
+                          dfu::SubOperationName(subOperation)});
+}
+
+UpgradeEndingBox UpgradeFailureBox(dfu::RunEnding ending, const dfu::OperationEnd& end) {
+  const unsigned error = mb::kOk | mb::kIconError;
+  switch (ending) {
+    case dfu::RunEnding::StartRefused:
+      return {LoadText(kTextUpgradeStartFailed), LoadText(kTextCaptionError), error};
+    case dfu::RunEnding::OperationFailed:
+      return {UpgradeFailureText(end.result, end.operation, end.subOperation),
+              LoadText(kTextCaptionError), error};
+    // Asked to replug, the headset never came back: say what the run left.
+    case dfu::RunEnding::NotBackUnwritten:
+      return {LoadText(kTextNotBackNothingWritten), LoadText(kTextCaptionError), error};
+    case dfu::RunEnding::NotBackWritten:
+      return {LoadText(kTextNotBackAfterWrite), LoadText(kTextCaptionError), error};
+    case dfu::RunEnding::None:
+    case dfu::RunEnding::Upgraded:
+    case dfu::RunEnding::NoDevice:
+    case dfu::RunEnding::Stopped:
+      break;
+  }
+  return {};
 }
 
 UpgradeEngine& UpgradeEngine::System() {
@@ -115,7 +132,7 @@ void TMajorForm::ReleaseEngine() {
 void TMajorForm::StartDFUUpgradeButtonClick() {
   ValidateFirmwareFile();
   if (FirmwareFilePath.empty()) return;
-  if (!PortReady && UsbDeviceInDfuMode) {
+  if (dfu::StartOf(PortReady, UsbDeviceInDfuMode) == dfu::RunStart::FromDfuMode) {
     // The headset waits in DFU mode and cannot say its model; the engine checks the file's USB
     // ids against it. No command 20, no port to close: the run goes on from binding.
     upgradeCopy_ = std::move(firmwareCopy_);
@@ -225,10 +242,7 @@ void TMajorForm::EndReplugRequest() {
 
 // The steps of the wait for a replugged headset: the one that asked, and the wait after it.
 bool TMajorForm::WaitsForReplug(std::uint32_t percent, std::uint32_t operation) const {
-  if (percent >= 100) return false;  // back
-  if (operation == replugOperation_) return true;
-  return replugOperation_ == dfu::operation::kReconfigureStartRuntime &&
-         operation == dfu::operation::kReconfigureStartDfu;
+  return dfu::StillWaitingForReplug(replugOperation_, percent, operation);
 }
 
 void TMajorForm::ShowProgress(std::uint32_t percent, std::uint32_t operation) {
@@ -255,44 +269,43 @@ void TMajorForm::ProgressTimerTimer() {
   ++operationsTaken_;
   EndReplugRequest();
   const bool replugged = std::exchange(replugAsked_, false);
-  if (LastResult != 0) {
+  const dfu::AfterOperation after = dfu::NextAfter(
+      RunPhaseOf(UpgradePhase), {LastResult, LastOperation, LastSubOperation}, replugged);
+  if (after.ending == dfu::RunEnding::Upgraded) {
+    EndUpgradeWithSuccess();
+    return;
+  }
+  if (after.ending != dfu::RunEnding::None) {
     ProgressTimer->Stop();
-    if (replugged && LastResult == dfu::result::kFailUsbNone) {
-      // Asked to replug, the headset never came back: say what the run left.
-      ShowMessage(UpgradePhase == TUpgradePhase::Manifest ? kTextNotBackAfterWrite
-                                                          : kTextNotBackNothingWritten,
-                  kTextCaptionError, mb::kOk | mb::kIconError);
-    } else {
-      services_.ui.ShowMessageBox(UpgradeFailureText(LastResult, LastOperation, LastSubOperation),
-                                  LoadText(kTextCaptionError), mb::kOk | mb::kIconError);
-    }
+    const UpgradeEndingBox box =
+        UpgradeFailureBox(after.ending, {LastResult, LastOperation, LastSubOperation});
+    services_.ui.ShowMessageBox(box.text, box.caption, box.flags);
     EndUpgradeWithFailure();
     return;
   }
   bool ok = false;
-  switch (UpgradePhase) {
-    case TUpgradePhase::Reconfigure:
+  switch (after.next) {
+    case dfu::RunPhase::Download:
       ShowPhase(kTextDownloading);
       UpgradePhase = TUpgradePhase::Download;
       ResultArrived.store(false, std::memory_order_relaxed);
       ok = Engine().StartDownload(EngineHandle, upgradeCopy_.Path());
       break;
-    case TUpgradePhase::Download:
+    case dfu::RunPhase::Manifest:
       ShowPhase(kTextVerifying);
       UpgradePhase = TUpgradePhase::Manifest;
       ResultArrived.store(false, std::memory_order_relaxed);
       ok = Engine().StartManifest(EngineHandle);
       break;
-    case TUpgradePhase::Manifest:
-      EndUpgradeWithSuccess();
-      return;
-    case TUpgradePhase::Idle:
+    case dfu::RunPhase::Reconfigure:
+    case dfu::RunPhase::Idle:
       return;
   }
   UpdateControlStates();
   if (ok) return;
   ProgressTimer->Stop();
-  ShowMessage(kTextUpgradeStartFailed, kTextCaptionError, mb::kOk | mb::kIconError);
+  const UpgradeEndingBox box = UpgradeFailureBox(dfu::RunEnding::StartRefused, {});
+  services_.ui.ShowMessageBox(box.text, box.caption, box.flags);
   EndUpgradeWithFailure();
 }
 
@@ -314,10 +327,10 @@ void TMajorForm::EndUpgradeWithSuccess() {
 void TMajorForm::ReconnectComPort() {
   SavedCursor = services_.ui.CurrentCursor();
   services_.ui.SetCursor(toolkit::Cursor::Wait);
-  const std::uint32_t start = services_.clock.TickCount();
+  const dfu::PortWait wait([this] { return services_.clock.TickCount(); });
   // The window stays responsive: arrivals refresh the port list while it waits. A window closed
   // meanwhile opens nothing.
-  while (!closed_ && services_.clock.TickCount() - start < kReconnectLimitMs) {
+  while (!closed_ && !wait.Over()) {
     for (int round = 0; round < kMessageRoundsPerLook && !closed_; ++round)
       services_.clock.ProcessMessages();
     if (closed_) break;

@@ -5,7 +5,7 @@
 #include "app/UsbDriverNote.h"
 #include "resources/TextCatalog.h"
 #include "toolkit/qt/Text.h"
-#include "upgrade/UpgradeWaits.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace app {
 namespace {
@@ -14,27 +14,24 @@ using namespace resources;
 using toolkit::qt::Q;
 namespace mb = toolkit::mb;
 
-constexpr std::uint32_t kDetectStepMs = dfu::kUpgradePollStep.count();
-
 }  // namespace
 
 void TMajorForm::DetectUsbDevice(std::uint32_t limitMs) {
   char names[DFUENGINE_NAMES_SIZE] = {};
   SavedCursor = services_.ui.CurrentCursor();
   services_.ui.SetCursor(toolkit::Cursor::Wait);
-  const std::uint32_t start = services_.clock.TickCount();
+  dfu::UsbSearch search([this] { return services_.clock.TickCount(); },
+                        std::chrono::milliseconds(limitMs));
   bool found = false;
   // No message is handled while the engine is asked, so no input reaches the window; it paints
   // itself at every step, so what a closed box covered does not stay on it.
-  const bool once = limitMs == 0;
-  while (once || services_.clock.TickCount() - start < limitMs) {
-    if (Engine().GetUSBDeviceNames(EngineHandle, names) != 0) {
-      found = true;
-      break;
-    }
-    if (once) break;
+  while (search.BeforeLook() == dfu::UsbSearch::Next::Look) {
+    const dfu::UsbSearch::Next next =
+        search.Seen(Engine().GetUSBDeviceNames(EngineHandle, names) != 0);
+    found = next == dfu::UsbSearch::Next::Found;
+    if (next != dfu::UsbSearch::Next::Wait) break;
     repaint();
-    services_.clock.Sleep(kDetectStepMs);
+    services_.clock.Sleep(static_cast<std::uint32_t>(search.Step().count()));
   }
   services_.ui.SetCursor(SavedCursor);
 

@@ -1,18 +1,19 @@
 #include "app/SystemUsb.h"
 
+#include "upgrade/UpgradeRun.h"
 #include "upgrade/UsbEnum.h"
 
 namespace app {
 
 std::uint32_t SystemUpgradeEngine::GetUSBDeviceNames(DFUEngineHandle handle, char* names) {
-  const usbenum::UsbDetection found =
-      usbenum::WithHeadsetLoader(usbenum::WalkSystemUsb(), extraIds_);
-  if (!found.Found() || found.deviceName.empty()) {
+  const std::optional<usbenum::UsbDetection> found =
+      dfu::ChooseHeadset(usbenum::WalkSystemUsb(), extraIds_);
+  if (!found) {
     names[0] = '\0';
     names[1] = '\0';
     return 0;
   }
-  DFUEngine_SetUSBDeviceFilter(handle, found.deviceName.c_str());
+  DFUEngine_SetUSBDeviceFilter(handle, found->deviceName.c_str());
   return DFUEngine_GetUSBDeviceNames(handle, names);
 }
 
@@ -26,9 +27,9 @@ void SystemUpgradeEngine::AddDeviceIds(DFUEngineHandle handle, const dfu::Device
 }
 
 bool SystemHeadsetInDfuMode(std::span<const dfu::DeviceIds> extraIds) {
-  const usbenum::UsbDetection found =
-      usbenum::WithHeadsetLoader(usbenum::WalkSystemUsb(), extraIds);
-  return found.Found() && found.dfuMode;
+  const std::optional<usbenum::UsbDetection> found =
+      dfu::ChooseHeadset(usbenum::WalkSystemUsb(), extraIds);
+  return found && found->dfuMode;
 }
 
 std::string ScanSystemUsbTree() {

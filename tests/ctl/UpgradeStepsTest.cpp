@@ -85,11 +85,12 @@ TEST_F(UpgradeStepsTest, AHeadsetNotFoundOnUsbWithin30SecondsIsReportedAfterComm
   EXPECT_EQ(Ctl({"upgrade", file}), static_cast<int>(Exit::NoDevice));
   EXPECT_EQ(commands.back(), "AT+FPCMD1=20");
   EXPECT_EQ(catches, 1);
-  // About a second for the headset to leave its port, then every 100 ms for 30 s.
+  // About a second for the headset to leave its port, then a look every 100 ms while less than
+  // 30 s have passed, as the window looks.
   ASSERT_FALSE(sleeps.empty());
   EXPECT_EQ(sleeps.front(), 1000ms);
   EXPECT_EQ(sleeps.size(), 301u);
-  EXPECT_EQ(walks, 301);
+  EXPECT_EQ(walks, 300);
   EXPECT_EQ(err,
             "Asking the headset on /dev/ttyACM0 to get ready for the upgrade.\n"
             "Looking for the headset on USB...\n"
@@ -224,7 +225,7 @@ TEST_F(UpgradeStepsTest, TheHeadsetWithoutWinUsbIsNamedWhereNoDeviceCanBeUsed) {
       return engines.back();
     };
     int checks = 0;
-    system.checkDriver = [&] {
+    system.checkDriver = [&](std::span<const dfu::DeviceIds>) {
       ++checks;
       dfu::winusb::HeadsetDriverCheck check;
       check.verdict = c.verdict;
@@ -260,6 +261,55 @@ TEST_F(UpgradeStepsTest, TheHeadsetWithoutWinUsbIsNamedWhereNoDeviceCanBeUsed) {
       std::string::npos)
       << japanese;
   EXPECT_NE(japanese.find("WinUSB"), std::string::npos);
+}
+
+// A headset the table does not know, named with --device: the drivers are asked about its ids,
+// whether the run found nothing after command 20 or no port answered at all.
+TEST_F(UpgradeStepsTest, TheDriverCheckAsksAboutTheIdsTheUserNamed) {
+  const dfu::DeviceIds named{0x1234, 0x0001, 0x1234, 0x0002};
+  for (const bool port : {true, false}) {
+    SCOPED_TRACE(port ? "after command 20" : "no port");
+    if (!port) ports.ports.clear();
+    std::vector<std::vector<dfu::DeviceIds>> asked;
+    system.checkDriver = [&](std::span<const dfu::DeviceIds> ids) {
+      asked.emplace_back(ids.begin(), ids.end());
+      dfu::winusb::HeadsetDriverCheck check;
+      check.verdict = dfu::winusb::HeadsetOnUsb::Absent;
+      return check;
+    };
+    EXPECT_EQ(Ctl({"upgrade", "--device", "1234:0001,1234:0002", Firmware("QMR7_200.dfu")}),
+              static_cast<int>(Exit::NoDevice));
+    EXPECT_EQ(asked, std::vector<std::vector<dfu::DeviceIds>>{{named}});
+  }
+}
+
+// The run's failures as qmr7ctl ends them: each with its exit code and its own message.
+TEST(UpgradeEndings, EachFailedEndingHasItsExitAndMessage) {
+  qmr7ctl::SetLanguage(resources::Language::English);
+  using dfu::RunEnding;
+  struct Case {
+    RunEnding ending;
+    Exit exit;
+    std::string message;
+  };
+  const Case cases[] = {
+      {RunEnding::NoDevice, Exit::NoDevice,
+       "Your computer is not connected to a Bluetooth device. Please check if your device is "
+       "correctly connected to the computer."},
+      {RunEnding::StartRefused, Exit::UpgradeFailed, "An error occurs during firmware upgrade."},
+      {RunEnding::OperationFailed, Exit::UpgradeFailed,
+       "An error occurs during firmware upgrade. Result = fail_file_crc, Operation = "
+       "download_progress, SubOperation = no_sub_operation"},
+      {RunEnding::NotBackUnwritten, Exit::UpgradeFailed, Get(Text::NotBackBeforeWrite)},
+      {RunEnding::NotBackWritten, Exit::UpgradeFailed, Get(Text::NotBackAfterWrite)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.ending));
+    const Failure failure = EndingFailure(c.ending, {14, 9, 0});
+    EXPECT_EQ(failure.Code(), c.exit);
+    EXPECT_EQ(failure.what(), c.message);
+  }
+  EXPECT_NE(Get(Text::NotBackBeforeWrite), Get(Text::NotBackAfterWrite));
 }
 
 TEST(UpgradeInterrupt, WhatEachPressMeans) {

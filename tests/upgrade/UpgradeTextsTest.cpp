@@ -71,6 +71,40 @@ TEST_F(UpgradeTextsTest, FailureMessageNamesTheThreeCodes) {
             std::string::npos);
 }
 
+// The run's failures as the window says them; the endings it says elsewhere, or not at all, have
+// no box here.
+TEST_F(UpgradeTextsTest, EachFailedEndingHasItsBox) {
+  namespace mb = toolkit::mb;
+  using dfu::RunEnding;
+  struct Case {
+    RunEnding ending;
+    std::string text;  // empty: no box
+  };
+  const dfu::OperationEnd crc{14, 9, 0};
+  const std::string error = LoadText(kTextCaptionError);
+  for (const Language language : {Language::English, Language::Japanese}) {
+    SetLanguage(language);
+    const Case cases[] = {
+        {RunEnding::StartRefused, LoadText(kTextUpgradeStartFailed)},
+        {RunEnding::OperationFailed, UpgradeFailureText(14, 9, 0)},
+        {RunEnding::NotBackUnwritten, LoadText(kTextNotBackNothingWritten)},
+        {RunEnding::NotBackWritten, LoadText(kTextNotBackAfterWrite)},
+        {RunEnding::NoDevice, ""},
+        {RunEnding::Upgraded, ""},
+        {RunEnding::None, ""},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(static_cast<int>(c.ending));
+      const UpgradeEndingBox box = UpgradeFailureBox(c.ending, crc);
+      EXPECT_EQ(box.text, c.text);
+      if (c.text.empty()) continue;
+      EXPECT_EQ(box.caption, LoadText(kTextCaptionError));
+      EXPECT_EQ(box.flags, mb::kOk | mb::kIconError);
+    }
+  }
+  EXPECT_NE(LoadText(kTextNotBackNothingWritten), LoadText(kTextNotBackAfterWrite));
+}
+
 TEST_F(UpgradeTextsTest, ConfigurationStringParts) {
   struct Case {
     std::string text, firmware, psr;

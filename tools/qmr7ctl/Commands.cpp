@@ -604,9 +604,9 @@ void Command::Upgrade() {
     Connect();
   } catch (const Failure& failure) {
     if (failure.Code() != Exit::NoDevice) throw;
-    onUsb = usbenum::WithHeadsetLoader(system.walkUsb(), extraIds);
-    if (!onUsb->Found() || onUsb->deviceName.empty()) {
-      ThrowIfWithoutWinUsb(system.checkDriver);
+    onUsb = dfu::ChooseHeadset(system.walkUsb(), extraIds);
+    if (dfu::StartOf(false, onUsb && onUsb->dfuMode) != dfu::RunStart::FromDfuMode) {
+      ThrowIfWithoutWinUsb(system.checkDriver, extraIds);
       throw;
     }
     Say(Format(Text::FoundInDfuMode, {UsbIdentity(*onUsb)}));
@@ -625,30 +625,28 @@ void Command::Upgrade() {
     session_->RequestUpgrade();
     session_.reset();
     link_.reset();
-    system.sleep(kBeforeDetection);
-    Say(Get(Text::LookingOnUsb));
-    onUsb = FindOnUsb(system, watch, extraIds);
-    if (!onUsb) {
-      ThrowIfWithoutWinUsb(system.checkDriver);
-      throw Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
-    }
-    Say(Format(Text::FoundOnUsb, {UsbIdentity(*onUsb)}));
-    SayIfIdsUnlisted(*onUsb);
   } else if (system.catchInterrupts) {
     system.catchInterrupts();
   }
 
-  {
-    EngineRun run(system, watch, env_.err);
-    run.Run(onUsb->deviceName, checked.Path(), extraIds);
+  UpgradeDriver driver(
+      system, watch, env_.err, [this](const std::string& line) { Say(line); }, extraIds);
+  if (previousVersion) {
+    driver.FromPort(checked.Path(), [this](const usbenum::UsbDetection& found) {
+      Say(Format(Text::FoundOnUsb, {UsbIdentity(found)}));
+      SayIfIdsUnlisted(found);
+    });
+  } else {
+    driver.FromDfuMode(*onUsb, checked.Path());
   }
+  driver.ReleaseEngine();
   Say(Catalog(resources::kTextUpgradeComplete));
 
   // Back on the port of the same description (any one headset port when it was found in DFU
   // mode, or the named one when it has no description).
   Say(Get(Text::WaitingForPort));
+  dfu::UpgradeRun& run = driver.Run();
   const std::string oldName = port_;
-  const Clock::time_point start = system.now();
   for (;;) {
     watch.Check(Stage::Reconnecting);
     const PortTable table = ListPorts(env_.ports);
@@ -672,19 +670,24 @@ void Command::Upgrade() {
         link_ = env_.connect(port_);
         session_.emplace(*link_, port_);
         info_ = session_->Identify();
+        run.PortSeen(true);
         break;
       } catch (const Failure& failure) {
         // A port listed a moment before it opens: tried again while the wait lasts.
         session_.reset();
         link_.reset();
-        if (failure.Code() != Exit::NoDevice || system.now() - start >= kReconnectLimit) throw;
+        if (failure.Code() != Exit::NoDevice) throw;
+        if (run.PortSeen(false).what == dfu::UpgradeRun::Do::End) throw;
+        system.sleep(kPollStep);
+        continue;
       }
     }
-    if (system.now() - start >= kReconnectLimit) {
+    const dfu::UpgradeRun::Step next = run.PortSeen(false);
+    if (next.what == dfu::UpgradeRun::Do::End) {
       throw Failure(Exit::NoDevice,
                     Format(Text::PortNotBack, {std::to_string(kReconnectLimit.count() / 1000)}));
     }
-    system.sleep(kPollStep);
+    system.sleep(next.wait);
   }
 
   Report report;

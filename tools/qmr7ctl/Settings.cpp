@@ -1,9 +1,8 @@
 #include "tools/qmr7ctl/Settings.h"
 
-#include <cstdio>
-
 #include "app/SettingRules.h"
 #include "tools/qmr7ctl/Texts.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace qmr7ctl {
 namespace {
@@ -78,9 +77,7 @@ std::string KeyNames() {
 }
 
 std::string VersionText(int version) {
-  char text[32];
-  std::snprintf(text, sizeof text, "V%d.%02d", version / 100, version % 100);
-  return text;
+  return dfu::VersionNumber(version);
 }
 
 bool SettingChanges::TouchesSpeedDials() const {

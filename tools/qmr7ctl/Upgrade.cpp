@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <initializer_list>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "resources/TextIds.h"
 #include "tools/qmr7ctl/Texts.h"
@@ -48,21 +48,6 @@ void DFUENGINE_CALL OnReport(std::uint32_t kind, const DFUEngineReport* report) 
   }
 }
 
-// The catalogue's %s fields, in order.
-std::string FillFields(const std::string& pattern, std::initializer_list<std::string> values) {
-  std::string out;
-  auto value = values.begin();
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern.compare(i, 2, "%s") == 0 && value != values.end()) {
-      out += *value++;
-      ++i;
-    } else {
-      out += pattern[i];
-    }
-  }
-  return out;
-}
-
 std::string PhaseText(Stage stage) {
   switch (stage) {
     case Stage::Reconfigure:
@@ -78,6 +63,13 @@ std::string PhaseText(Stage stage) {
 
 }  // namespace
 
+dfu::TickSource Ticks(const UpgradeSystem& system) {
+  return [now = system.now] {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now().time_since_epoch()).count());
+  };
+}
+
 UpgradeSystem UpgradeSystem::Real(std::function<void()> catchInterrupts,
                                   std::function<int()> interrupts, bool terminal) {
   UpgradeSystem system;
@@ -85,7 +77,9 @@ UpgradeSystem UpgradeSystem::Real(std::function<void()> catchInterrupts,
   system.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
   system.walkUsb = [] { return usbenum::WalkSystemUsb(); };
   system.createEngine = [] { return DFUEngine_Create(); };
-  system.checkDriver = [] { return usbenum::CheckSystemHeadsetDriver(); };
+  system.checkDriver = [](std::span<const dfu::DeviceIds> extraIds) {
+    return usbenum::CheckSystemHeadsetDriver(extraIds);
+  };
   system.catchInterrupts = std::move(catchInterrupts);
   system.interrupts = std::move(interrupts);
   system.terminal = terminal;
@@ -103,10 +97,7 @@ InterruptResponse RespondToInterrupt(Stage stage, int presses) {
 }
 
 std::string MinutesSeconds(std::chrono::seconds s) {
-  const long long total = std::max<long long>(0, s.count());
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-  return text;
+  return dfu::MinutesSeconds(s);
 }
 
 std::string ProgressBarLine(Stage stage, int percent, std::chrono::seconds elapsed,
@@ -130,19 +121,59 @@ std::string UsbIdentity(const usbenum::UsbDetection& found) {
   return ids;
 }
 
-std::string StoppedText(Stage stage, int percent) {
+dfu::RunStage RunStageOf(Stage stage) {
   switch (stage) {
     case Stage::Detecting:
+      return dfu::RunStage::Searching;
     case Stage::Reconfigure:
-      return Get(Text::StoppedBeforeWrite);
+      return dfu::RunStage::Reconfigure;
     case Stage::Download:
-      return Format(Text::StoppedInDownload, {std::to_string(std::clamp(percent, 0, 100))});
+      return dfu::RunStage::Download;
     case Stage::Manifest:
-      return Get(Text::StoppedAfterWrite);
+      return dfu::RunStage::Manifest;
     case Stage::Reconnecting:
       break;
   }
+  return dfu::RunStage::Reconnecting;
+}
+
+std::string StoppedText(Stage stage, int percent) {
+  switch (dfu::LeavesAt(RunStageOf(stage))) {
+    case dfu::StopLeaves::NothingWritten:
+      return Get(Text::StoppedBeforeWrite);
+    case dfu::StopLeaves::PartlyWritten:
+      return Format(Text::StoppedInDownload, {std::to_string(std::clamp(percent, 0, 100))});
+    case dfu::StopLeaves::Written:
+      return Get(Text::StoppedAfterWrite);
+    case dfu::StopLeaves::FirmwareRunning:
+      break;
+  }
   return Get(Text::InterruptReconnect);
+}
+
+Failure EndingFailure(dfu::RunEnding ending, const dfu::OperationEnd& end) {
+  switch (ending) {
+    case dfu::RunEnding::NoDevice:
+      return Failure(Exit::NoDevice, Catalog(resources::kTextNoUsbDevice));
+    case dfu::RunEnding::OperationFailed:
+      return Failure(
+          Exit::UpgradeFailed,
+          dfu::FillFields(Catalog(resources::kTextUpgradeFailedDetail),
+                          {dfu::ResultName(end.result), dfu::OperationName(end.operation),
+                           dfu::SubOperationName(end.subOperation)}));
+    // The user was asked to replug, and the headset never came back.
+    case dfu::RunEnding::NotBackUnwritten:
+      return Failure(Exit::UpgradeFailed, Get(Text::NotBackBeforeWrite));
+    case dfu::RunEnding::NotBackWritten:
+      return Failure(Exit::UpgradeFailed, Get(Text::NotBackAfterWrite));
+    case dfu::RunEnding::Stopped:
+      return Failure(Exit::UpgradeFailed, Get(Text::InterruptStopped));
+    case dfu::RunEnding::StartRefused:
+    case dfu::RunEnding::None:
+    case dfu::RunEnding::Upgraded:
+      break;
+  }
+  return Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
 }
 
 void InterruptWatch::Check(Stage stage, int percent) {
@@ -164,51 +195,104 @@ void InterruptWatch::Check(Stage stage, int percent) {
   }
 }
 
-std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch,
-                                               std::span<const dfu::DeviceIds> extraIds) {
-  const Clock::time_point start = system.now();
+UpgradeDriver::UpgradeDriver(UpgradeSystem& system, InterruptWatch& watch, std::ostream& err,
+                             std::function<void(const std::string&)> say,
+                             std::span<const dfu::DeviceIds> extraIds)
+    : system_(system),
+      watch_(watch),
+      err_(err),
+      say_(std::move(say)),
+      extraIds_(extraIds.begin(), extraIds.end()),
+      run_(Ticks(system), extraIds_) {}
+
+UpgradeDriver::~UpgradeDriver() {
+  ReleaseEngine();
+}
+
+void UpgradeDriver::ReleaseEngine() {
+  // Ends a running operation; no report comes after it.
+  if (handle_ != 0) DFUEngine_Destroy(std::exchange(handle_, 0));
+}
+
+void UpgradeDriver::FromPort(const std::string& path,
+                             const std::function<void(const usbenum::UsbDetection&)>& found) {
+  Drive(run_.Begin(), path, found);
+}
+
+void UpgradeDriver::FromDfuMode(const usbenum::UsbDetection& onUsb, const std::string& path) {
+  Drive(run_.BeginInDfuMode(onUsb), path, {});
+}
+
+void UpgradeDriver::Drive(dfu::UpgradeRun::Step step, const std::string& path,
+                          const std::function<void(const usbenum::UsbDetection&)>& found) {
+  using Do = dfu::UpgradeRun::Do;
   for (;;) {
-    watch.Check(Stage::Detecting);
-    usbenum::UsbDetection found = usbenum::WithHeadsetLoader(system.walkUsb(), extraIds);
-    if (found.Found() && !found.deviceName.empty()) return found;
-    if (system.now() - start >= kDetectionLimit) return std::nullopt;
-    system.sleep(kPollStep);
+    switch (step.what) {
+      case Do::Wait: {
+        const dfu::RunStage waiting = run_.Stage();
+        system_.sleep(step.wait);
+        step = run_.Waited();
+        if (waiting == dfu::RunStage::Leaving) say_(Get(Text::LookingOnUsb));
+        break;
+      }
+      case Do::LookOnUsb:
+        Check(Stage::Detecting, 0);
+        step = run_.Seen(system_.walkUsb());
+        if (step.what == Do::Bind && found) found(run_.Device());
+        break;
+      case Do::Bind:
+        step = Bind();
+        break;
+      case Do::StartReconfigure:
+        step = Operation(Stage::Reconfigure, [&] {
+          return DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()) != 0;
+        });
+        break;
+      case Do::StartDownload:
+        step = Operation(Stage::Download,
+                         [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; });
+        break;
+      case Do::StartManifest:
+        step = Operation(Stage::Manifest, [&] { return DFUEngine_StartManifest(handle_) != 0; });
+        break;
+      case Do::LookForPort:
+        return;  // the new firmware runs
+      case Do::End:
+        if (run_.Ending() == dfu::RunEnding::Upgraded) return;
+        if (run_.Ending() == dfu::RunEnding::NoDevice) {
+          ThrowIfWithoutWinUsb(system_.checkDriver, extraIds_);
+        }
+        throw EndingFailure(run_.Ending(), run_.LastEnd());
+    }
   }
 }
 
-EngineRun::EngineRun(UpgradeSystem& system, InterruptWatch& watch, std::ostream& err)
-    : system_(system), watch_(watch), err_(err) {}
-
-EngineRun::~EngineRun() {
-  // Ends a running operation; no report comes after it.
-  if (handle_ != 0) DFUEngine_Destroy(handle_);
+void UpgradeDriver::Check(Stage stage, int percent) {
+  try {
+    watch_.Check(stage, percent);
+  } catch (const Failure&) {
+    run_.Stop();
+    throw;
+  }
 }
 
-void EngineRun::Run(const std::string& deviceName, const std::string& path,
-                    std::span<const dfu::DeviceIds> extraIds) {
+dfu::UpgradeRun::Step UpgradeDriver::Bind() {
   handle_ = system_.createEngine();
-  if (handle_ == 0) throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
+  if (handle_ == 0) return run_.Bound(false);
   DFUEngine_SetCallback(handle_, &OnReport);
-  for (const dfu::DeviceIds& ids : extraIds) {
+  for (const dfu::DeviceIds& ids : extraIds_) {
     DFUEngine_AddDeviceIds(handle_, static_cast<std::uint32_t>(ids.vendor) << 16 | ids.product,
                            static_cast<std::uint32_t>(ids.dfuVendor) << 16 | ids.dfuProduct);
   }
-  // The engine may send requests only to the device the walk found.
-  DFUEngine_SetUSBDeviceFilter(handle_, deviceName.c_str());
+  // The engine may send requests only to the device the run chose.
+  DFUEngine_SetUSBDeviceFilter(handle_, run_.Device().deviceName.c_str());
   char names[DFUENGINE_NAMES_SIZE] = {};
   const bool listed = DFUEngine_GetUSBDeviceNames(handle_, names) != 0;
-  if (!listed) ThrowIfWithoutWinUsb(system_.checkDriver);
-  if (!listed || DFUEngine_CreateUSB(handle_, names) == 0) {
-    throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
-  }
-  started_ = system_.now();
-  Operation(Stage::Reconfigure,
-            [&] { return DFUEngine_StartReconfigure(handle_, 0, 1, path.c_str()) != 0; });
-  Operation(Stage::Download, [&] { return DFUEngine_StartDownload(handle_, path.c_str()) != 0; });
-  Operation(Stage::Manifest, [&] { return DFUEngine_StartManifest(handle_) != 0; });
+  if (!listed) ThrowIfWithoutWinUsb(system_.checkDriver, extraIds_);
+  return run_.Bound(listed && DFUEngine_CreateUSB(handle_, names) != 0);
 }
 
-void EngineRun::Operation(Stage stage, const std::function<bool()>& start) {
+dfu::UpgradeRun::Step UpgradeDriver::Operation(Stage stage, const std::function<bool()>& start) {
   Reports& reports = TheReports();
   {
     std::lock_guard lock(reports.mutex);
@@ -219,53 +303,51 @@ void EngineRun::Operation(Stage stage, const std::function<bool()>& start) {
   }
   const Clock::time_point phaseStart = system_.now();
   if (!system_.terminal) err_ << PhaseText(stage) << "\n";
-  if (!start()) throw Failure(Exit::UpgradeFailed, Catalog(resources::kTextUpgradeStartFailed));
+  const dfu::UpgradeRun::Step started = run_.Started(start());
+  if (started.what == dfu::UpgradeRun::Do::End) return started;
   bool replugAsked = false;
   for (;;) {
     int percent = 0;
     bool arrived = false, replug = false;
-    std::uint32_t result = 0, operation = 0, subOperation = 0;
+    dfu::OperationEnd end;
     {
       std::lock_guard lock(reports.mutex);
       percent = std::max(reports.percent, 0);
       arrived = reports.arrived;
       replug = reports.replug;
-      result = reports.result;
-      operation = reports.operation;
-      subOperation = reports.subOperation;
+      end = {reports.result, reports.operation, reports.subOperation};
     }
-    watch_.Check(stage, percent);
+    Check(stage, percent);
     if (replug && !replugAsked) {
       replugAsked = true;
+      run_.ReplugAsked();
       err_ << (system_.terminal ? "\n" : "") << Get(Text::ReplugHeadset) << "\n";
     }
-    if (arrived && result == dfu::result::kFailUsbNone && replugAsked) {
-      // The user was asked to replug, and the headset never came back.
-      if (system_.terminal) err_ << "\n";
-      throw Failure(Exit::UpgradeFailed, Get(stage == Stage::Manifest ? Text::NotBackAfterWrite
-                                                                      : Text::NotBackBeforeWrite));
+    if (arrived) {
+      const dfu::UpgradeRun::Step next = run_.Ended(end);
+      if (next.what == dfu::UpgradeRun::Do::End && run_.Ending() != dfu::RunEnding::Upgraded) {
+        if (system_.terminal) err_ << "\n";
+        throw EndingFailure(run_.Ending(), run_.LastEnd());
+      }
+      percent = 100;
+      if (system_.terminal) ShowProgress(stage, percent, phaseStart, true);
+      return next;
     }
-    if (arrived && result != 0) {
-      if (system_.terminal) err_ << "\n";
-      throw Failure(Exit::UpgradeFailed,
-                    FillFields(Catalog(resources::kTextUpgradeFailedDetail),
-                               {dfu::ResultName(result), dfu::OperationName(operation),
-                                dfu::SubOperationName(subOperation)}));
-    }
-    if (arrived) percent = 100;
-    if (system_.terminal) {
-      const auto now = system_.now();
-      const auto total = std::chrono::duration_cast<std::chrono::seconds>(now - started_);
-      const auto inPhase = std::chrono::duration_cast<std::chrono::seconds>(now - phaseStart);
-      std::optional<std::chrono::seconds> left;
-      if (percent > 0) left = inPhase * (100 - percent) / percent;
-      err_ << "\r" << ProgressBarLine(stage, percent, total, left) << "\x1b[K";
-      if (arrived) err_ << "\n";
-      err_.flush();
-    }
-    if (arrived) return;
+    if (system_.terminal) ShowProgress(stage, percent, phaseStart, false);
     system_.sleep(kPollStep);
   }
+}
+
+void UpgradeDriver::ShowProgress(Stage stage, int percent, Clock::time_point phaseStart,
+                                 bool done) {
+  const auto now = system_.now();
+  const auto total = std::chrono::seconds(run_.ElapsedMs() / 1000);
+  const auto inPhase = std::chrono::duration_cast<std::chrono::seconds>(now - phaseStart);
+  std::optional<std::chrono::seconds> left;
+  if (percent > 0) left = inPhase * (100 - percent) / percent;
+  err_ << "\r" << ProgressBarLine(stage, percent, total, left) << "\x1b[K";
+  if (done) err_ << "\n";
+  err_.flush();
 }
 
 }  // namespace qmr7ctl

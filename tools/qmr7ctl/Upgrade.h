@@ -11,11 +11,13 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tools/qmr7ctl/Failure.h"
 #include "tools/qmr7ctl/Session.h"
+#include "tools/qmr7ctl/UsbDriver.h"
 #include "upgrade/DFUEngine.h"
-#include "upgrade/UpgradeWaits.h"
+#include "upgrade/UpgradeRun.h"
 #include "upgrade/UsbEnum.h"
 
 namespace qmr7ctl {
@@ -32,7 +34,7 @@ struct UpgradeSystem {
   std::function<usbenum::UsbDetection()> walkUsb;
   std::function<DFUEngineHandle()> createEngine;
   // What the drivers say of the headset when no usable device is found; unset: nothing.
-  std::function<dfu::winusb::HeadsetDriverCheck()> checkDriver;
+  DriverCheck checkDriver;
   // From this call on, Ctrl-C is counted instead of ending the program.
   std::function<void()> catchInterrupts;
   // The presses counted so far.
@@ -44,6 +46,9 @@ struct UpgradeSystem {
   static UpgradeSystem Real(std::function<void()> catchInterrupts, std::function<int()> interrupts,
                             bool terminal);
 };
+
+// The system's clock as the run reads it.
+dfu::TickSource Ticks(const UpgradeSystem& system);
 
 // Where a run is when Ctrl-C comes.
 enum class Stage { Detecting, Reconfigure, Download, Manifest, Reconnecting };
@@ -86,11 +91,6 @@ class InterruptWatch {
   int answered_ = 0;
 };
 
-// Polls the USB walk as the window does: every 100 ms up to 30 s. Nothing when it finds no
-// headset. A boot loader with the ids of a known headset, or of `extraIds`, is the headset too.
-std::optional<usbenum::UsbDetection> FindOnUsb(UpgradeSystem& system, InterruptWatch& watch,
-                                               std::span<const dfu::DeviceIds> extraIds = {});
-
 // How the headset found on USB is named to the user: its configuration string, or its ids when
 // its boot loader names itself.
 std::string UsbIdentity(const usbenum::UsbDetection& found);
@@ -98,29 +98,54 @@ std::string UsbIdentity(const usbenum::UsbDetection& found);
 // What stopping in `stage` leaves, `percent` into it, in one message.
 std::string StoppedText(Stage stage, int percent);
 
-// One engine bound to the headset found on USB, taking it through reconfigure, download and
-// manifest with the file. Destroying it ends a running operation.
-class EngineRun {
- public:
-  EngineRun(UpgradeSystem& system, InterruptWatch& watch, std::ostream& err);
-  ~EngineRun();
-  EngineRun(const EngineRun&) = delete;
-  EngineRun& operator=(const EngineRun&) = delete;
+// How qmr7ctl ends a run that ended in failure as `ending`, after the engine's last end report
+// `end`: its exit code and message. A stop is InterruptWatch's to say, with how far it got.
+Failure EndingFailure(dfu::RunEnding ending, const dfu::OperationEnd& end = {});
 
-  // Throws Failure (UpgradeFailed) when the engine cannot bind the device or an operation
-  // cannot start or fails, and when Ctrl-C stops the run; Failure (NoDevice) when the engine
-  // lists no device and the drivers say the headset lacks WinUSB.
-  void Run(const std::string& deviceName, const std::string& path,
-           std::span<const dfu::DeviceIds> extraIds = {});
+// Drives one dfu::UpgradeRun, which decides every step: waits on the system's clock, walks USB,
+// binds one engine to the headset the run chose and starts its three operations, saying each
+// phase, and answers Ctrl-C. Returns once the new firmware runs, with the run waiting for the
+// headset's port (the caller knows ports: it looks and tells the run, PortSeen). Destroying the
+// driver ends a running operation.
+// Throws Failure: NoDevice when the search finds nothing (or the drivers say the headset lacks
+// WinUSB); UpgradeFailed when the engine refuses to bind or start, an operation fails, or Ctrl-C
+// stops the run, with what the run left.
+class UpgradeDriver {
+ public:
+  // `say`: a line to the user, as the command says its own.
+  UpgradeDriver(UpgradeSystem& system, InterruptWatch& watch, std::ostream& err,
+                std::function<void(const std::string&)> say,
+                std::span<const dfu::DeviceIds> extraIds);
+  ~UpgradeDriver();
+  UpgradeDriver(const UpgradeDriver&) = delete;
+  UpgradeDriver& operator=(const UpgradeDriver&) = delete;
+
+  // After the headset confirmed command 20; `found` hears of the headset the search found.
+  void FromPort(const std::string& path,
+                const std::function<void(const usbenum::UsbDetection&)>& found);
+  // The headset waits in DFU mode: straight to binding.
+  void FromDfuMode(const usbenum::UsbDetection& onUsb, const std::string& path);
+
+  dfu::UpgradeRun& Run() { return run_; }
+  // The engine is done with once the new firmware runs.
+  void ReleaseEngine();
 
  private:
-  void Operation(Stage stage, const std::function<bool()>& start);
+  void Drive(dfu::UpgradeRun::Step step, const std::string& path,
+             const std::function<void(const usbenum::UsbDetection&)>& found);
+  // Ctrl-C: a stop is the run's too.
+  void Check(Stage stage, int percent);
+  dfu::UpgradeRun::Step Bind();
+  dfu::UpgradeRun::Step Operation(Stage stage, const std::function<bool()>& start);
+  void ShowProgress(Stage stage, int percent, Clock::time_point phaseStart, bool done);
 
   UpgradeSystem& system_;
   InterruptWatch& watch_;
   std::ostream& err_;
+  std::function<void(const std::string&)> say_;
+  std::vector<dfu::DeviceIds> extraIds_;
+  dfu::UpgradeRun run_;
   DFUEngineHandle handle_ = 0;
-  Clock::time_point started_{};
 };
 
 }  // namespace qmr7ctl

@@ -36,9 +36,9 @@ std::string WinUsbMissingText(const dfu::winusb::HeadsetDriverCheck& check) {
   return Format(Text::WinUsbMissing, {dfu::winusb::UsbIdText(check.ids), StateText(check)});
 }
 
-void ThrowIfWithoutWinUsb(const std::function<dfu::winusb::HeadsetDriverCheck()>& check) {
+void ThrowIfWithoutWinUsb(const DriverCheck& check, std::span<const dfu::DeviceIds> extraIds) {
   if (!check) return;
-  const std::string text = WinUsbMissingText(check());
+  const std::string text = WinUsbMissingText(check(extraIds));
   if (!text.empty()) throw Failure(Exit::NoDevice, text);
 }
 
