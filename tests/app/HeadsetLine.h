@@ -33,7 +33,6 @@ class HeadsetLine {
   // tool sent when `take` (one piece of what is waiting; nothing written before is missed), then
   // tells whether the tool has bytes it has not read.
   virtual Exchange Step(std::string_view out, bool take) = 0;
-  virtual bool ToolHasUnread() = 0;
   // Closes the line, which the tool sees as a hang-up. Nothing works afterwards.
   virtual void HangUp() = 0;
 };

@@ -29,10 +29,6 @@ void SteppedHeadset::SetFaults(const sim::Faults& faults) {
   model_ = sim::Headset(model_.State(), faults, timing_);
 }
 
-bool SteppedHeadset::ToolHasUnread() const {
-  return !gone_ && line_->ToolHasUnread();
-}
-
 std::optional<std::uint32_t> SteppedHeadset::NextDue() const {
   if (!queue_.empty()) return queue_.front().at;
   return leaveBy_;
@@ -48,6 +44,7 @@ bool SteppedHeadset::Step(std::uint32_t now) {
   const bool moved = !out.empty();
   // What the tool sent waits while an answer is under way.
   const HeadsetLine::Exchange exchange = line_->Step(out, queue_.empty() && !departing_);
+  unread_ = exchange.toolHasUnread;
   if (!queue_.empty()) return moved;
   if (departing_) {
     if (!leaveBy_) leaveBy_ = now + kLeaveLimitMs;

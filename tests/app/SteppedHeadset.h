@@ -49,8 +49,9 @@ class SteppedHeadset {
   // When the device next does something by itself (answer bytes due, leaving); nothing when it
   // waits for the tool.
   std::optional<std::uint32_t> NextDue() const;
-  // Bytes written to the tool that it has not read.
-  bool ToolHasUnread() const;
+  // Bytes written to the tool that it had not read when the last Step() ended. The tool reads only
+  // when the test lets it run its events, so this holds until then.
+  bool ToolHasUnread() const { return !gone_ && unread_; }
   // Nothing to write and not about to leave: only the tool can make it do something.
   bool Quiet() const { return queue_.empty() && !departing_; }
   bool Gone() const { return gone_; }
@@ -70,6 +71,7 @@ class SteppedHeadset {
   std::unique_ptr<HeadsetLine> line_;
   std::string path_;
   std::deque<Due> queue_;
+  bool unread_ = false;
   bool departing_ = false;                // leaves once its last answer is out and read
   std::optional<std::uint32_t> leaveBy_;  // its last answer is out: leave by then at the latest
   bool gone_ = false;

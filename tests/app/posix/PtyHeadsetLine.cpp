@@ -55,7 +55,7 @@ PtyHeadsetLine::~PtyHeadsetLine() {
   HangUp();
 }
 
-bool PtyHeadsetLine::ToolHasUnread() {
+bool PtyHeadsetLine::ToolHasUnread() const {
   return slaveFd_ >= 0 && Readable(slaveFd_);
 }
 

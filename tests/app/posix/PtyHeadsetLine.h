@@ -18,10 +18,10 @@ class PtyHeadsetLine final : public HeadsetLine {
 
   std::string Path() const override { return slavePath_; }
   Exchange Step(std::string_view out, bool take) override;
-  bool ToolHasUnread() override;
   void HangUp() override;
 
  private:
+  bool ToolHasUnread() const;
   void FollowToolCloses();
 
   int masterFd_ = -1;
