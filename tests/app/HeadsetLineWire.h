@@ -9,6 +9,9 @@
 //   kNew                                     the new device's number (4 bytes)
 //   kStep    number, take ('0'/'1'), bytes   unread ('0'/'1'), the bytes taken
 //   kHangUp  number                          nothing (a device that was replaced stays as it is)
+//
+// An answer's payload is never shorter than LeastAnswer of its request, a reason included, so
+// that the asking side may read that much in one piece.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +29,10 @@ inline constexpr char kOk = 'K';
 inline constexpr char kFailed = 'E';
 
 inline constexpr std::size_t kHeaderSize = 7;
+
+inline constexpr std::size_t LeastAnswer(char request) {
+  return request == kNew ? 4 : request == kStep ? 1 : 0;
+}
 
 inline std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";

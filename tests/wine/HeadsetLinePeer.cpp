@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +58,9 @@ class Peer {
     try {
       return wire::Message(wire::kOk, Do(kind, payload));
     } catch (const std::exception& e) {
-      return wire::Message(wire::kFailed, e.what());
+      std::string reason = e.what();
+      reason.resize(std::max(reason.size(), wire::LeastAnswer(kind)), '.');
+      return wire::Message(wire::kFailed, reason);
     }
   }
 

@@ -43,32 +43,51 @@ class ControlChannel {
           "purge");
   }
 
-  // The answer's payload; throws when the peer failed or did not answer.
+  // The answer's payload; throws when the peer failed or did not answer. Each request costs a
+  // few round trips through the wine server, and a cell makes thousands: the answer is read while
+  // the request is still being written, and in one piece when it is no longer than its least.
+  // After a failure, requests may still be under way into the buffers: the channel stays broken.
   std::string Request(char kind, std::string_view payload) {
-    const std::string message = wire::Message(kind, payload);
-    std::size_t n = 0;
-    Check(device_->StartWrite(message.data(), message.size()), "write to");
-    Check(device_->WaitWrite(n), "write to");
-    if (n != message.size()) throw Broken("could not send a request within the bound");
-    const std::string header = Receive(wire::kHeaderSize);
-    const auto size = wire::PayloadSize(header);
-    if (!size) throw Broken("answered with no header");
-    const auto answer = wire::Unhex(Receive(*size * 2));
-    if (!answer) throw Broken("answered with no hexadecimal payload");
-    if (header[0] == wire::kFailed) throw std::runtime_error("the headset line: " + *answer);
-    if (header[0] != wire::kOk) throw Broken("answered with an unknown kind");
-    return *answer;
+    if (broken_) throw Broken("failed before");
+    try {
+      return Exchange(kind, payload);
+    } catch (...) {
+      broken_ = true;
+      throw;
+    }
   }
 
  private:
-  std::string Receive(std::size_t count) {
-    std::string bytes(count, '\0');
-    if (count == 0) return bytes;
+  std::string Exchange(char kind, std::string_view payload) {
+    message_ = wire::Message(kind, payload);
+    answer_.assign(wire::kHeaderSize + wire::LeastAnswer(kind) * 2, '\0');
+    Check(device_->StartWrite(message_.data(), message_.size()), "write to");
+    Check(device_->StartRead(answer_.data(), answer_.size()), "read from");
+    std::size_t written = 0;
+    Check(device_->WaitWrite(written), "write to");
+    Receive(answer_.size());
+    if (written != message_.size()) throw Broken("took no request within the bound");
+    const auto size = wire::PayloadSize(answer_);
+    if (!size || *size < wire::LeastAnswer(kind)) throw Broken("answered with no header");
+    const std::size_t rest = (*size - wire::LeastAnswer(kind)) * 2;
+    if (rest > 0) {
+      const std::size_t at = answer_.size();
+      answer_.resize(at + rest);
+      Check(device_->StartRead(answer_.data() + at, rest), "read from");
+      Receive(rest);
+    }
+    const auto bytes = wire::Unhex(std::string_view(answer_).substr(wire::kHeaderSize));
+    if (!bytes) throw Broken("answered with no hexadecimal payload");
+    if (answer_[0] == wire::kFailed) throw std::runtime_error("the headset line: " + *bytes);
+    if (answer_[0] != wire::kOk) throw Broken("answered with an unknown kind");
+    return *bytes;
+  }
+
+  // Waits for the read started for `count` characters.
+  void Receive(std::size_t count) {
     std::size_t n = 0;
-    Check(device_->StartRead(bytes.data(), count), "read from");
     Check(device_->WaitRead(n), "read from");
     if (n != count) throw Broken("did not answer within the bound");
-    return bytes;
   }
 
   void Check(const toolkit::Error& error, const char* what) const {
@@ -83,7 +102,11 @@ class ControlChannel {
   }
 
   std::string port_;
+  // Before the device, which ends whatever is still under way into them when it goes.
+  std::string message_;
+  std::string answer_;
   std::unique_ptr<comport::SerialDevice> device_;
+  bool broken_ = false;
 };
 
 ControlChannel& Channel() {
