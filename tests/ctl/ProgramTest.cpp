@@ -30,7 +30,9 @@ namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-constexpr int kSafetyTimeoutMs = 10000;
+// Silence longer than this is a hang: qmr7ctl's longest quiet wait is the 60 s for a replugged
+// headset, and a loaded machine stretches the simulator's own pauses.
+constexpr int kSafetyTimeoutMs = 90000;
 
 struct Result {
   int exit = -1;
@@ -171,7 +173,8 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(testsupport::GiveToUnprivileged(tmp_ / "home", 0700));
   }
 
-  testsupport::TempDir tmp_;
+  // Below a folder anyone may pass through, for the tests that run programs as another user.
+  testsupport::TempDir tmp_{testsupport::UnprivilegedTempBase()};
   bool unprivileged_ = false;
   pid_t sim_ = -1;
   int simOut_ = -1;

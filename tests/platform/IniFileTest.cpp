@@ -286,7 +286,7 @@ TEST(IniFileTest, ASettingsFileThatCannotBeWrittenIsLeftWhole) {
       {"a settings file the user made read-only (0400)", "readonly", 0700, false, 0400, false, true,
        EACCES},
   };
-  TempDir dir;
+  TempDir dir(testsupport::UnprivilegedTempBase());
   ASSERT_EQ(::chmod(dir.Path().c_str(), 0711), 0);
   const std::string text = "[Setting]\nDFU_FileName=/a\n[Mine]\nkept=yes\n";
   for (const Case& c : cases) {

@@ -13,10 +13,10 @@ namespace testsupport {
 class TempDir {
  public:
   // Private to the user (0700), like mkdtemp's, on every platform.
-  TempDir() {
+  TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+  explicit TempDir(const std::filesystem::path& base) {
     namespace fs = std::filesystem;
     std::random_device random;
-    const fs::path base = fs::temp_directory_path();
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
       char name[32];
       std::snprintf(name, sizeof name, "qmr7-test-%08x", static_cast<unsigned>(random()));

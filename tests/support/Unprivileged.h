@@ -31,6 +31,12 @@ inline gid_t UnprivilegedGid() {
   return RunningAsRoot() ? kNoGroup : ::getegid();
 }
 
+// Where a test that runs programs as the unprivileged user makes its folder: the system's
+// temporary folder, which anyone may pass through, as a private TMPDIR (0700) is not.
+inline std::filesystem::path UnprivilegedTempBase() {
+  return RunningAsRoot() ? std::filesystem::path("/tmp") : std::filesystem::temp_directory_path();
+}
+
 // The command line that runs `args` as the unprivileged user.
 inline std::vector<std::string> AsUnprivileged(std::vector<std::string> args) {
   if (!RunningAsRoot()) return args;
