@@ -218,17 +218,6 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
 // --- Output --------------------------------------------------------------------------------------
 
-// Columns a text takes in a terminal: East Asian wide characters take two.
-std::size_t DisplayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = toolkit::Utf8CharSize(text, i);
-    width += length >= 3 ? 2 : 1;
-    i += length;
-  }
-  return width;
-}
-
 // "Label: value" lines with the values in one column.
 class Report {
  public:

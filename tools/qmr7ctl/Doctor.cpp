@@ -20,9 +20,9 @@ std::string FindingsText(std::span<const Finding> findings) {
   const std::string fix = Say(Words::Fix);
   std::size_t width = 0;
   for (const std::string* label : {&ok, &problem, &note, &fix})
-    width = std::max(width, ColumnsOf(*label));
+    width = std::max(width, DisplayWidth(*label));
   const auto pad = [width](const std::string& label) {
-    return label + std::string(width - ColumnsOf(label) + 2, ' ');
+    return label + std::string(width - DisplayWidth(label) + 2, ' ');
   };
   std::string out;
   for (const Finding& f : findings) {

@@ -1,9 +1,7 @@
 #include "tools/qmr7ctl/DoctorTexts.h"
 
 #include <array>
-#include <vector>
 
-#include "toolkit/Utf.h"
 #include "tools/qmr7ctl/Texts.h"
 
 namespace qmr7ctl::doctor {
@@ -190,31 +188,8 @@ static_assert(InOrder(), "kWords must list every text in the enum's order");
 
 std::string Say(Words id, std::initializer_list<std::string_view> args) {
   const Entry& entry = kWords[static_cast<std::size_t>(id)];
-  const std::string_view pattern =
-      Language() == resources::Language::Japanese ? entry.japanese : entry.english;
-  const std::vector<std::string_view> values(args);
-  std::string out;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
-        pattern[i + 1] <= '9') {
-      const auto k = static_cast<std::size_t>(pattern[i + 1] - '1');
-      if (k < values.size()) out += values[k];
-      ++i;
-      continue;
-    }
-    out += pattern[i];
-  }
-  return out;
-}
-
-std::size_t ColumnsOf(std::string_view text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = toolkit::Utf8CharSize(text, i);
-    width += length >= 3 ? 2 : 1;
-    i += length;
-  }
-  return width;
+  return FillPlaceholders(
+      Language() == resources::Language::Japanese ? entry.japanese : entry.english, args);
 }
 
 std::string_view EnglishWords(Words id) {

@@ -66,9 +66,6 @@ enum class Words {
 // The text in the chosen language, %1 to %9 replaced by `args`.
 std::string Say(Words id, std::initializer_list<std::string_view> args = {});
 
-// Columns a text takes in a terminal: East Asian wide characters take two.
-std::size_t ColumnsOf(std::string_view text);
-
 // For the catalogue test.
 std::string_view EnglishWords(Words id);
 std::string_view JapaneseWords(Words id);

@@ -264,7 +264,11 @@ std::string Get(Text id) {
 }
 
 std::string Format(Text id, std::initializer_list<std::string_view> args) {
-  const std::string pattern = Get(id);
+  return FillPlaceholders(Get(id), args);
+}
+
+std::string FillPlaceholders(std::string_view pattern,
+                             std::initializer_list<std::string_view> args) {
   const std::vector<std::string_view> values(args);
   std::string out;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -278,6 +282,16 @@ std::string Format(Text id, std::initializer_list<std::string_view> args) {
     out += pattern[i];
   }
   return out;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = toolkit::Utf8CharSize(text, i);
+    width += length >= 3 ? 2 : 1;
+    i += length;
+  }
+  return width;
 }
 
 }  // namespace qmr7ctl

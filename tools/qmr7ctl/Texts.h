@@ -118,6 +118,12 @@ resources::Language Language();
 
 std::string Get(Text id);
 std::string Format(Text id, std::initializer_list<std::string_view> args);
+// `pattern` with %1 to %9 replaced by `args`: Format's work, for catalogues of their own.
+std::string FillPlaceholders(std::string_view pattern,
+                             std::initializer_list<std::string_view> args);
+
+// Columns a text takes in a terminal: East Asian wide characters take two.
+std::size_t DisplayWidth(std::string_view text);
 
 // Text that came from outside (files, devices, arguments, the system) as a terminal may be given
 // it: every control character, C0, DEL and the C1 controls U+0080 to U+009F, and every byte that
